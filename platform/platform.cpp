@@ -1,0 +1,2 @@
+// Anchor of the platform library; the facilities live in their own files.
+namespace platform {}

@@ -1,0 +1,25 @@
+#pragma once
+// Field and time texts shared by the timetable, the job queue, the logs and the network list.
+#include <ctime>
+#include <string>
+#include <string_view>
+
+namespace core {
+
+// The field that the (n-1)-th separator ends; index 2 is the first field. A last field
+// without an ending separator is not a field. Absent fields give "".
+std::string ExtractField(std::string_view text, char separator, int n);
+
+// "1" (Monday) to "7" (Sunday) for a broken-down local time.
+std::string DayOfWeekDigit(const std::tm& t);
+
+// "HH:MM:SS", two digits each.
+std::string TimeText(const std::tm& t);
+
+// "YYYYMMDD": the year without leading zeros, then month and day on two digits.
+std::string DateStamp(const std::tm& t);
+
+// The local broken-down time of a time_t (localtime_r).
+std::tm LocalTime(std::time_t t);
+
+}  // namespace core

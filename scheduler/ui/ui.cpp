@@ -1,0 +1,2 @@
+// Anchor of the scheduler's window library.
+namespace ui {}

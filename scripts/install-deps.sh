@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Installs the packages the build, the tests and the benchmarks need; only what is missing.
+set -euo pipefail
+
+packages=(
+  build-essential cmake ninja-build pkg-config git
+  qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev libqt6opengl6-dev libgl-dev
+  zlib1g-dev libcurl4-openssl-dev libblkid-dev libsmbclient-dev
+  googletest libgtest-dev libgmock-dev
+  clang libclang-rt-14-dev
+  python3-aiosmtpd samba smbclient zip unzip 7zip libarchive-tools
+  xvfb xauth rsync hyperfine findutils procps util-linux
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+
+sudo_cmd=()
+if [ "$(id -u)" -ne 0 ]; then sudo_cmd=(sudo); fi
+
+echo "Installing: ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+"${sudo_cmd[@]}" apt-get update -qq
+"${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"

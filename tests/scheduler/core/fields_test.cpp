@@ -1,0 +1,58 @@
+#include "scheduler/core/fields.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+struct FieldCase {
+  const char* text;
+  char sep;
+  int n;
+  const char* expected;
+};
+
+TEST(ExtractField, Table) {
+  const FieldCase cases[] = {
+      {"30|14|1|", '|', 2, "30"},
+      {"30|14|1|", '|', 3, "14"},
+      {"30|14|1|", '|', 5, ""},
+      {"30|14", '|', 3, ""},              // last field without separator is not a field
+      {"a|b|c", '|', 4, ""},
+      {"a|b|c|", '|', 4, "c"},
+      {"a|b|c|", '|', 1, ""},             // index 1 is never a field
+      {"a|b|c|", '|', 0, ""},
+      {"a|b|c|", '|', -3, ""},
+      {"", '|', 2, ""},
+      {"a||c|", '|', 3, ""},              // two separators in a row: an empty field
+      {"a||c|", '|', 4, "c"},
+      {"E:-Quillomet-KEY - 123", '-', 2, "E:"},
+      {"pc\\login\\pass\\", '\\', 3, "login"},
+      {"12:00:01;src;dst;", ';', 3, "src"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(core::ExtractField(c.text, c.sep, c.n), c.expected) << c.text << " n=" << c.n;
+  }
+}
+
+std::tm makeTm(int y, int mo, int d, int h, int mi, int s) {
+  std::tm t{};
+  t.tm_year = y - 1900;
+  t.tm_mon = mo - 1;
+  t.tm_mday = d;
+  t.tm_hour = h;
+  t.tm_min = mi;
+  t.tm_sec = s;
+  t.tm_isdst = -1;
+  std::mktime(&t);  // fills tm_wday
+  return t;
+}
+
+TEST(TimeTexts, DigitsAndDays) {
+  EXPECT_EQ(core::TimeText(makeTm(2009, 3, 5, 0, 0, 0)), "00:00:00");
+  EXPECT_EQ(core::TimeText(makeTm(2009, 3, 5, 9, 5, 7)), "09:05:07");
+  EXPECT_EQ(core::DateStamp(makeTm(2009, 3, 5, 12, 0, 0)), "20090305");
+  EXPECT_EQ(core::DayOfWeekDigit(makeTm(2026, 12, 13, 12, 0, 0)), "7");  // a Sunday
+  EXPECT_EQ(core::DayOfWeekDigit(makeTm(2026, 12, 14, 12, 0, 0)), "1");  // a Monday
+}
+
+}  // namespace

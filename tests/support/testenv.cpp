@@ -1,0 +1,66 @@
+#include "testenv.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace testenv {
+namespace {
+
+fs::path g_root;
+
+class PrivateHome : public ::testing::EmptyTestEventListener {
+  void OnTestStart(const ::testing::TestInfo&) override {
+    std::string tmpl = (fs::temp_directory_path() / "quillomet-test-XXXXXX").string();
+    if (!mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
+    g_root = tmpl;
+    for (const char* sub : {"home", "data", "runtime", "tmp"}) fs::create_directories(g_root / sub);
+    fs::permissions(g_root / "runtime", fs::perms::owner_all, fs::perm_options::replace);
+    setenv("HOME", (g_root / "home").c_str(), 1);
+    setenv("XDG_DATA_HOME", (g_root / "data").c_str(), 1);
+    setenv("XDG_RUNTIME_DIR", (g_root / "runtime").c_str(), 1);
+  }
+  void OnTestEnd(const ::testing::TestInfo&) override {
+    std::error_code ec;
+    if (!g_root.empty()) fs::remove_all(g_root, ec);
+    g_root.clear();
+  }
+};
+
+}  // namespace
+
+fs::path testRoot() { return g_root; }
+
+fs::path makeDir(const std::string& name) {
+  fs::path p = g_root / "tmp" / name;
+  fs::create_directories(p);
+  return p;
+}
+
+fs::path writeFile(const fs::path& path, const std::string& bytes) {
+  if (path.has_parent_path()) fs::create_directories(path.parent_path());
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  return path;
+}
+
+std::string readFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+fs::path fixtures() { return QUILLOMET_FIXTURES_DIR; }
+
+void install() {
+  ::testing::UnitTest::GetInstance()->listeners().Append(new PrivateHome);
+}
+
+}  // namespace testenv

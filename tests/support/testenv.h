@@ -1,0 +1,21 @@
+#pragma once
+// Every test runs with its own empty XDG_DATA_HOME, XDG_RUNTIME_DIR and HOME, so no test
+// touches the real home of the user running the suite.
+#include <filesystem>
+
+namespace testenv {
+
+// Root of the current test's private folder (removed when the test ends).
+std::filesystem::path testRoot();
+// A fresh sub-folder of testRoot().
+std::filesystem::path makeDir(const std::string& name);
+// Writes a file with the given bytes and returns its path.
+std::filesystem::path writeFile(const std::filesystem::path& path, const std::string& bytes);
+std::string readFile(const std::filesystem::path& path);
+// Folder of committed fixtures (tests/fixtures).
+std::filesystem::path fixtures();
+
+// Registers the per-test listener; called by both test mains.
+void install();
+
+}  // namespace testenv
