@@ -1,0 +1,258 @@
+#include "updater/ziparchive/zaextract.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace ziparchive {
+
+namespace {
+
+std::string FoldSeparators(std::string_view name) {
+  std::string s(name);
+  for (char& c : s)
+    if (c == '\\') c = '/';
+  return s;
+}
+
+// The non-empty, non-"." segments of a "/" name.
+std::vector<std::string> Segments(const std::string& name) {
+  std::vector<std::string> out;
+  size_t start = 0;
+  while (start <= name.size()) {
+    size_t end = name.find('/', start);
+    if (end == std::string::npos) end = name.size();
+    std::string seg = name.substr(start, end - start);
+    if (!seg.empty() && seg != ".") out.push_back(std::move(seg));
+    start = end + 1;
+  }
+  return out;
+}
+
+fs::path JoinSegments(const fs::path& base, const std::vector<std::string>& segs, size_t count) {
+  fs::path p = base;
+  for (size_t i = 0; i < count; ++i) p /= segs[i];
+  return p;
+}
+
+bool IsDriveLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+
+}  // namespace
+
+bool IsHostileEntryName(std::string_view name) {
+  if (name.empty()) return true;
+  if (name.find('\0') != std::string_view::npos) return true;
+  if (name.front() == '/') return true;
+  if (name.size() >= 2 && name[1] == ':' && IsDriveLetter(name[0])) return true;
+  size_t start = 0;
+  while (start <= name.size()) {
+    size_t end = name.find('/', start);
+    if (end == std::string_view::npos) end = name.size();
+    if (name.substr(start, end - start) == "..") return true;
+    start = end + 1;
+  }
+  return false;
+}
+
+TZAExtractTarget ResolveExtractTarget(const fs::path& baseDir, std::string_view name, bool isFolder,
+                                      bool createDirs, bool handlerPath) {
+  TZAExtractTarget t;
+  t.IsFolder = isFolder;
+  const std::string folded = FoldSeparators(name);
+
+  // An absolute path chosen by the caller's own handler is used as it stands.
+  if (handlerPath && !folded.empty() && folded.front() == '/' && folded.find('\0') == std::string::npos) {
+    fs::path p = fs::path(folded).lexically_normal();
+    if (isFolder) {
+      t.Folder = p;
+    } else {
+      if (!p.has_filename()) {
+        t.Refused = true;
+        return t;
+      }
+      t.Folder = p.parent_path();
+      t.File = p;
+    }
+    return t;
+  }
+
+  if (IsHostileEntryName(folded)) {
+    t.Refused = true;
+    return t;
+  }
+  const std::vector<std::string> segs = Segments(folded);
+  if (createDirs) {
+    if (isFolder) {
+      t.Folder = JoinSegments(baseDir, segs, segs.size());
+      return t;
+    }
+    // A file name must end in a real segment: "a/" or "a/." would name a folder.
+    if (segs.empty() || folded.back() == '/' || Segments(folded.substr(folded.rfind('/') + 1)).empty()) {
+      t.Refused = true;
+      return t;
+    }
+    t.Folder = JoinSegments(baseDir, segs, segs.size() - 1);
+    t.File = t.Folder / segs.back();
+    return t;
+  }
+
+  // Flattened: the part after the last separator, checked once more.
+  t.Folder = baseDir;
+  if (isFolder) return t;
+  const size_t slash = folded.rfind('/');
+  const std::string last = slash == std::string::npos ? folded : folded.substr(slash + 1);
+  if (IsHostileEntryName(last) || last == ".") {
+    t.Refused = true;
+    return t;
+  }
+  t.File = baseDir / last;
+  return t;
+}
+
+// ---- DOS times -------------------------------------------------------------------------
+
+time_t DosDateTimeToUnix(uint32_t dosDateTime) {
+  const unsigned date = dosDateTime >> 16;
+  const unsigned time = dosDateTime & 0xFFFF;
+  std::tm tm{};
+  tm.tm_year = static_cast<int>(date >> 9) + 80;
+  tm.tm_mon = static_cast<int>((date >> 5) & 0x0F) - 1;
+  tm.tm_mday = static_cast<int>(date & 0x1F);
+  tm.tm_hour = static_cast<int>(time >> 11);
+  tm.tm_min = static_cast<int>((time >> 5) & 0x3F);
+  tm.tm_sec = static_cast<int>(time & 0x1F) * 2;
+  if (tm.tm_mon < 0) tm.tm_mon = 0;
+  if (tm.tm_mday == 0) tm.tm_mday = 1;
+  tm.tm_isdst = -1;
+  return mktime(&tm);
+}
+
+uint32_t UnixToDosDateTime(time_t t) {
+  std::tm tm{};
+  if (!localtime_r(&t, &tm) || tm.tm_year < 80) return DosDateTime((0 << 9) | (1 << 5) | 1, 0);
+  if (tm.tm_year > 207) return DosDateTime((127 << 9) | (12 << 5) | 31, (23 << 11) | (59 << 5) | 29);
+  const uint16_t date = static_cast<uint16_t>(((tm.tm_year - 80) << 9) | ((tm.tm_mon + 1) << 5) | tm.tm_mday);
+  const uint16_t time = static_cast<uint16_t>((tm.tm_hour << 11) | (tm.tm_min << 5) | (tm.tm_sec / 2));
+  return DosDateTime(date, time);
+}
+
+bool KeepExistingByTime(TZAOverwriteRule rule, uint32_t diskTime, uint32_t entryTime) {
+  switch (rule) {
+    case TZAOverwriteRule::Always: return false;
+    case TZAOverwriteRule::Never: return true;
+    case TZAOverwriteRule::IfNewer: return diskTime >= entryTime;
+    case TZAOverwriteRule::IfOlder: return diskTime <= entryTime;
+  }
+  return true;
+}
+
+// ---- modes -----------------------------------------------------------------------------
+
+mode_t ExtractedFileMode(uint16_t versionMadeBy, uint32_t externalAttributes, bool setAttributes,
+                         std::optional<mode_t> replacedMode, mode_t umaskBits) {
+  const mode_t fallback = replacedMode ? (*replacedMode & 0777) : (0666 & ~umaskBits);
+  if (!setAttributes) return fallback;
+  mode_t mode = fallback;
+  const mode_t stored = static_cast<mode_t>(externalAttributes >> 16);
+  if ((versionMadeBy >> 8) == kHostUnix && stored != 0) {
+    const mode_t type = stored & S_IFMT;
+    if (type == S_IFREG || type == 0) mode = stored & 0777;
+    else mode = 0666 & ~umaskBits;
+  }
+  if (externalAttributes & 0x01) mode &= ~static_cast<mode_t>(0222);
+  return mode;
+}
+
+mode_t CurrentUmask() {
+  std::ifstream in("/proc/self/status");
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.rfind("Umask:", 0) == 0) return static_cast<mode_t>(std::strtoul(line.c_str() + 6, nullptr, 8));
+  }
+  const mode_t m = umask(022);
+  umask(m);
+  return m;
+}
+
+// ---- the writer ------------------------------------------------------------------------
+
+TZASafeFileWriter::~TZASafeFileWriter() { Discard(); }
+
+bool TZASafeFileWriter::Open(const fs::path& target) {
+  Discard();
+  target_ = target;
+  written_ = 0;
+  fs::path folder = target.parent_path();
+  if (folder.empty()) folder = ".";
+  std::string tmpl = (folder / ".zaXXXXXX").string();
+  const int fd = mkostemp(tmpl.data(), O_CLOEXEC);
+  if (fd < 0) return false;
+  fd_ = fd;
+  temp_ = tmpl;
+  return true;
+}
+
+int64_t TZASafeFileWriter::Write(const void* data, int64_t count) {
+  if (fd_ < 0 || count <= 0) return 0;
+  const char* p = static_cast<const char*>(data);
+  int64_t done = 0;
+  while (done < count) {
+    const ssize_t n = ::write(fd_, p + done, static_cast<size_t>(count - done));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      break;
+    }
+    if (n == 0) break;
+    done += n;
+  }
+  written_ += done;
+  return done;
+}
+
+bool TZASafeFileWriter::Commit(mode_t mode, time_t mtime, bool flush) {
+  if (fd_ < 0) {
+    errno = EBADF;
+    return false;
+  }
+  const struct timespec times[2] = {{0, UTIME_OMIT}, {mtime, 0}};
+  bool ok = fchmod(fd_, mode) == 0 && futimens(fd_, times) == 0 && (!flush || fsync(fd_) == 0);
+  int err = errno;
+  if (::close(fd_) != 0 && ok) {
+    ok = false;
+    err = errno;
+  }
+  fd_ = -1;
+  if (ok && std::rename(temp_.c_str(), target_.c_str()) != 0) {
+    ok = false;
+    err = errno;
+  }
+  if (!ok) {
+    ::unlink(temp_.c_str());
+    temp_.clear();
+    errno = err;
+    return false;
+  }
+  temp_.clear();
+  return true;
+}
+
+void TZASafeFileWriter::Discard() {
+  if (fd_ >= 0) {
+    ::close(fd_);
+    fd_ = -1;
+  }
+  if (!temp_.empty()) {
+    ::unlink(temp_.c_str());
+    temp_.clear();
+  }
+}
+
+}  // namespace ziparchive

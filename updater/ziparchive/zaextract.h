@@ -1,0 +1,101 @@
+#pragma once
+// Safety rules of extraction: where an entry may land, when an existing file is replaced,
+// which times and modes the written file gets, and the writer that never touches the
+// target until the data has checked out.
+#include <sys/types.h>
+
+#include <cstdint>
+#include <ctime>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace ziparchive {
+
+// ---- target paths ----------------------------------------------------------------------
+
+struct TZAExtractTarget {
+  bool Refused = false;              // hostile or empty name: nothing may be written
+  bool IsFolder = false;             // the entry only makes a folder (or nothing)
+  std::filesystem::path Folder;      // folder the file lands in (to create with CreateDirs)
+  std::filesystem::path File;        // the file to write; empty for a folder entry
+};
+
+// True for names that must never be joined to a base folder: empty, NUL bytes, a leading
+// "/" (also "//host"), a leading drive "X:", or any ".." segment. Expects "/" separators.
+bool IsHostileEntryName(std::string_view name);
+
+// Joins an entry name ("\" or "/" separators) to the base folder. isFolder: the entry is
+// a folder (attribute 0x10 or a name ending with a separator). handlerPath: the name was
+// set by the caller's OnExtractFile handler, whose absolute paths are used as they stand.
+// Every other name is checked both as given and after flattening when createDirs is off.
+TZAExtractTarget ResolveExtractTarget(const std::filesystem::path& baseDir, std::string_view name,
+                                      bool isFolder, bool createDirs, bool handlerPath);
+
+// ---- DOS times -------------------------------------------------------------------------
+
+// Date in the high 16 bits, time in the low 16 bits.
+inline uint32_t DosDateTime(uint16_t date, uint16_t time) {
+  return (static_cast<uint32_t>(date) << 16) | time;
+}
+// Local-time conversions; disk times outside 1980-2107 are clamped to the ends of the range.
+time_t DosDateTimeToUnix(uint32_t dosDateTime);
+uint32_t UnixToDosDateTime(time_t t);
+
+enum class TZAOverwriteRule { Always, Never, IfNewer, IfOlder };
+// The time rules of an existing target: True when the disk file is to be kept.
+// DOS date-times compare unsigned, so years from 2044 on stay after 1980.
+bool KeepExistingByTime(TZAOverwriteRule rule, uint32_t diskTime, uint32_t entryTime);
+
+// ---- modes -----------------------------------------------------------------------------
+
+constexpr uint8_t kHostUnix = 3;
+
+// Mode of an extracted file. A Unix-made entry with a stored mode gets its permission bits
+// (no set-id or sticky bits; links and other types count as plain files of the default
+// mode); any other entry keeps the mode of the file it replaces, else 0666 less the umask.
+// The read-only attribute clears the write bits. setAttributes False: no stored value is used.
+mode_t ExtractedFileMode(uint16_t versionMadeBy, uint32_t externalAttributes, bool setAttributes,
+                         std::optional<mode_t> replacedMode, mode_t umaskBits);
+
+// The process umask, read without changing it.
+mode_t CurrentUmask();
+
+// ---- the writer ------------------------------------------------------------------------
+
+// Writes a file through an exclusive temp file in the target's folder; the target is
+// replaced by rename only on Commit, so a link at the target is replaced, never followed,
+// and any failure leaves the old file as it was and no temp file behind.
+class TZASafeFileWriter {
+ public:
+  TZASafeFileWriter() = default;
+  ~TZASafeFileWriter();
+  TZASafeFileWriter(const TZASafeFileWriter&) = delete;
+  TZASafeFileWriter& operator=(const TZASafeFileWriter&) = delete;
+
+  // Creates the temp file (mode 0600); False with errno set on failure.
+  bool Open(const std::filesystem::path& target);
+  bool IsOpen() const { return fd_ >= 0; }
+  int Fd() const { return fd_; }
+  const std::filesystem::path& TempPath() const { return temp_; }
+  const std::filesystem::path& Target() const { return target_; }
+  int64_t Written() const { return written_; }
+
+  // Appends bytes; returns the count written (short only on a write error).
+  int64_t Write(const void* data, int64_t count);
+
+  // Sets mode and mtime, fsyncs when flush, closes and renames over the target.
+  // False with errno set when any step fails; the temp file is then removed.
+  bool Commit(mode_t mode, time_t mtime, bool flush);
+  // Closes and removes the temp file; the target is not touched.
+  void Discard();
+
+ private:
+  int fd_ = -1;
+  int64_t written_ = 0;
+  std::filesystem::path target_;
+  std::filesystem::path temp_;
+};
+
+}  // namespace ziparchive
