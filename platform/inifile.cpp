@@ -1,0 +1,264 @@
+#include "platform/inifile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <charconv>
+#include <optional>
+
+#include "platform/atomicfile.h"
+
+namespace platform {
+
+namespace {
+
+constexpr size_t npos = std::string::npos;
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+std::string_view Trim(std::string_view s) {
+  while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
+  while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
+  return s;
+}
+
+char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool SameName(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
+  }
+  return true;
+}
+
+// The name of a "[name]" line; the name runs to the first "]" (or the end of the line).
+std::optional<std::string_view> HeaderName(std::string_view line) {
+  line = Trim(line);
+  if (line.empty() || line.front() != '[') return std::nullopt;
+  line.remove_prefix(1);
+  size_t close = line.find(']');
+  if (close != npos) line = line.substr(0, close);
+  return Trim(line);
+}
+
+// The key of a "key=value" line; comment lines and lines without "=" have none.
+std::optional<std::string_view> KeyName(std::string_view line) {
+  std::string_view t = Trim(line);
+  if (t.empty() || t.front() == ';' || t.front() == '[') return std::nullopt;
+  size_t eq = t.find('=');
+  if (eq == npos) return std::nullopt;
+  return Trim(t.substr(0, eq));
+}
+
+std::string_view RawValue(std::string_view line) {
+  size_t eq = line.find('=');
+  return eq == npos ? std::string_view() : line.substr(eq + 1);
+}
+
+bool IsQuote(char c) { return c == '"' || c == '\''; }
+
+bool HasEnclosingQuotes(std::string_view s) {
+  return s.size() >= 2 && IsQuote(s.front()) && s.front() == s.back();
+}
+
+bool HasLineBreakOrNul(std::string_view s) { return s.find_first_of(std::string_view("\r\n\0", 3)) != npos; }
+
+bool StorableName(std::string_view name) {
+  return !name.empty() && Trim(name).size() == name.size() && !HasLineBreakOrNul(name);
+}
+
+std::optional<std::string> ReadWholeFile(const std::filesystem::path& path, bool& missing) {
+  missing = false;
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) {
+    missing = errno == ENOENT || errno == ENOTDIR;
+    return std::nullopt;
+  }
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return std::nullopt;
+  }
+  std::string bytes;
+  char buffer[65536];
+  for (;;) {
+    ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      ::close(fd);
+      return std::nullopt;
+    }
+    if (n == 0) break;
+    bytes.append(buffer, static_cast<size_t>(n));
+  }
+  ::close(fd);
+  return bytes;
+}
+
+}  // namespace
+
+IniFile::IniFile(std::filesystem::path path, mode_t mode) : path_(std::move(path)), mode_(mode) {
+  bool missing = false;
+  std::optional<std::string> bytes = ReadWholeFile(path_, missing);
+  if (!bytes) {
+    loaded_ = missing;
+    return;
+  }
+  std::string_view rest = *bytes;
+  while (!rest.empty()) {
+    size_t nl = rest.find('\n');
+    std::string_view line = rest.substr(0, nl);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    lines_.emplace_back(line);
+    if (nl == npos) break;
+    rest.remove_prefix(nl + 1);
+  }
+}
+
+std::vector<IniFile::Span> IniFile::Sections(std::string_view section) const {
+  std::vector<Span> spans;
+  for (size_t i = 0; i < lines_.size(); ++i) {
+    std::optional<std::string_view> name = HeaderName(lines_[i]);
+    if (!name) continue;
+    if (!spans.empty() && spans.back().end == npos) spans.back().end = i;
+    if (SameName(*name, section)) spans.push_back({i, npos});
+  }
+  if (!spans.empty() && spans.back().end == npos) spans.back().end = lines_.size();
+  return spans;
+}
+
+size_t IniFile::FindKey(std::string_view section, std::string_view key) const {
+  std::vector<Span> spans = Sections(section);
+  if (spans.empty()) return npos;
+  for (size_t i = spans.front().header + 1; i < spans.front().end; ++i) {
+    std::optional<std::string_view> name = KeyName(lines_[i]);
+    if (name && SameName(*name, key)) return i;
+  }
+  return npos;
+}
+
+std::string IniFile::ReadString(std::string_view section, std::string_view key, std::string_view def) const {
+  size_t i = FindKey(section, key);
+  if (i == npos) return std::string(def);
+  return DecodeValue(RawValue(lines_[i]));
+}
+
+int IniFile::ReadInteger(std::string_view section, std::string_view key, int def) const {
+  std::string text = ReadString(section, key, "");
+  std::string_view digits = Trim(text);
+  bool plus = !digits.empty() && digits.front() == '+';
+  if (plus) digits.remove_prefix(1);
+  if (digits.empty() || (plus && digits.front() == '-')) return def;
+  int value = 0;
+  auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), value, 10);
+  if (ec != std::errc() || end != digits.data() + digits.size()) return def;
+  return value;
+}
+
+bool IniFile::ReadBool(std::string_view section, std::string_view key, bool def) const {
+  return ReadInteger(section, key, def ? 1 : 0) != 0;
+}
+
+bool IniFile::SectionExists(std::string_view section) const { return !Sections(section).empty(); }
+
+bool IniFile::ValueExists(std::string_view section, std::string_view key) const {
+  return FindKey(section, key) != npos;
+}
+
+std::vector<std::string> IniFile::ReadSection(std::string_view section) const {
+  std::vector<std::string> keys;
+  std::vector<Span> spans = Sections(section);
+  if (spans.empty()) return keys;
+  for (size_t i = spans.front().header + 1; i < spans.front().end; ++i) {
+    std::optional<std::string_view> name = KeyName(lines_[i]);
+    if (!name) continue;
+    bool seen = false;
+    for (const std::string& k : keys) seen = seen || SameName(k, *name);
+    if (!seen) keys.emplace_back(*name);
+  }
+  return keys;
+}
+
+bool IniFile::WriteString(std::string_view section, std::string_view key, std::string_view value) {
+  if (!StorableName(section) || section.find(']') != npos) return false;
+  if (!StorableName(key) || key.find('=') != npos || key.front() == '[' || key.front() == ';') return false;
+  if (HasLineBreakOrNul(value)) return false;
+  std::string line = std::string(key) + "=" + EncodeValue(value);
+  dirty_ = true;
+  size_t at = FindKey(section, key);
+  if (at != npos) {
+    lines_[at] = std::move(line);
+    return true;
+  }
+  std::vector<Span> spans = Sections(section);
+  if (spans.empty()) {
+    lines_.push_back("[" + std::string(section) + "]");
+    lines_.push_back(std::move(line));
+    return true;
+  }
+  // After the last non-blank line of the section, so blank separators stay before the next one.
+  size_t insert = spans.front().end;
+  while (insert > spans.front().header + 1 && Trim(lines_[insert - 1]).empty()) --insert;
+  lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(insert), std::move(line));
+  return true;
+}
+
+bool IniFile::WriteInteger(std::string_view section, std::string_view key, int value) {
+  return WriteString(section, key, std::to_string(value));
+}
+
+bool IniFile::WriteBool(std::string_view section, std::string_view key, bool value) {
+  return WriteString(section, key, value ? "1" : "0");
+}
+
+void IniFile::DeleteKey(std::string_view section, std::string_view key) {
+  std::vector<Span> spans = Sections(section);
+  for (auto s = spans.rbegin(); s != spans.rend(); ++s) {
+    for (size_t i = s->end; i-- > s->header + 1;) {
+      std::optional<std::string_view> name = KeyName(lines_[i]);
+      if (name && SameName(*name, key)) {
+        lines_.erase(lines_.begin() + static_cast<std::ptrdiff_t>(i));
+        dirty_ = true;
+      }
+    }
+  }
+}
+
+void IniFile::EraseSection(std::string_view section) {
+  std::vector<Span> spans = Sections(section);
+  for (auto s = spans.rbegin(); s != spans.rend(); ++s) {
+    lines_.erase(lines_.begin() + static_cast<std::ptrdiff_t>(s->header),
+                 lines_.begin() + static_cast<std::ptrdiff_t>(s->end));
+    dirty_ = true;
+  }
+}
+
+bool IniFile::UpdateFile() {
+  if (!loaded_) return false;
+  if (!dirty_) return true;
+  std::string bytes;
+  for (const std::string& line : lines_) {
+    bytes += line;
+    bytes += '\n';
+  }
+  if (!WriteFileAtomic(path_, bytes, mode_)) return false;
+  dirty_ = false;
+  return true;
+}
+
+std::string IniFile::EncodeValue(std::string_view value) {
+  bool edgeBlank = !value.empty() && (IsBlank(value.front()) || IsBlank(value.back()));
+  if (edgeBlank || HasEnclosingQuotes(value)) return "\"" + std::string(value) + "\"";
+  return std::string(value);
+}
+
+std::string IniFile::DecodeValue(std::string_view raw) {
+  std::string_view v = Trim(raw);
+  if (HasEnclosingQuotes(v)) v = v.substr(1, v.size() - 2);
+  return std::string(v);
+}
+
+}  // namespace platform
