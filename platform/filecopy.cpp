@@ -1,0 +1,166 @@
+#include "platform/filecopy.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <vector>
+
+namespace platform {
+namespace {
+
+constexpr char kTempPrefix[] = ".quillomet-";
+constexpr char kTempSuffix[] = ".part";
+constexpr std::size_t kChunk = 1 << 20;
+
+CopyResult Failure(int error) {
+  CopyResult r;
+  r.error = error;
+  r.message = std::strerror(error);
+  return r;
+}
+
+// Closes a descriptor on every path out of the copy.
+struct Fd {
+  int fd = -1;
+  ~Fd() {
+    if (fd >= 0) ::close(fd);
+  }
+  int release() {
+    int f = fd;
+    fd = -1;
+    return f;
+  }
+};
+
+std::string FolderOf(const std::string& path) {
+  auto slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+bool ReadWriteAll(int in, int out, std::uint64_t& done, std::uint64_t total,
+                  const CopyProgress& progress, bool& cancelled) {
+  std::vector<char> buf(kChunk);
+  for (;;) {
+    ssize_t n = ::read(in, buf.data(), buf.size());
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (n == 0) return true;
+    for (ssize_t off = 0; off < n;) {
+      ssize_t w = ::write(out, buf.data() + off, static_cast<std::size_t>(n - off));
+      if (w < 0) {
+        if (errno == EINTR) continue;
+        return false;
+      }
+      off += w;
+    }
+    done += static_cast<std::uint64_t>(n);
+    if (progress && !progress(done, total)) {
+      cancelled = true;
+      return false;
+    }
+  }
+}
+
+// copy_file_range until end of file; falls back to read/write when the kernel or the file
+// systems refuse it before the first byte.
+bool CopyData(int in, int out, std::uint64_t total, const CopyProgress& progress, bool& cancelled) {
+  std::uint64_t done = 0;
+  for (;;) {
+    ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, kChunk, 0);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      if (done == 0 && (errno == EXDEV || errno == ENOSYS || errno == EINVAL ||
+                        errno == EOPNOTSUPP || errno == EBADF || errno == ETXTBSY)) {
+        return ReadWriteAll(in, out, done, total, progress, cancelled);
+      }
+      return false;
+    }
+    if (n == 0) {
+      // Some file systems (procfs-like) report nothing through copy_file_range.
+      if (done == 0 && total > 0) return ReadWriteAll(in, out, done, total, progress, cancelled);
+      return true;
+    }
+    done += static_cast<std::uint64_t>(n);
+    if (progress && !progress(done, total)) {
+      cancelled = true;
+      return false;
+    }
+  }
+}
+
+}  // namespace
+
+bool IsCopyTempName(const std::string& name) {
+  const std::size_t pre = sizeof kTempPrefix - 1, suf = sizeof kTempSuffix - 1;
+  if (name.size() != pre + 6 + suf) return false;
+  return name.compare(0, pre, kTempPrefix) == 0 &&
+         name.compare(name.size() - suf, suf, kTempSuffix) == 0;
+}
+
+int RemoveCopyTemps(const std::string& folder) {
+  DIR* d = ::opendir(folder.c_str());
+  if (!d) return 0;
+  int dfd = ::dirfd(d);
+  int removed = 0;
+  while (dirent* e = ::readdir(d)) {
+    if (e->d_name[0] != '.' || !IsCopyTempName(e->d_name)) continue;
+    struct stat st;
+    if (::fstatat(dfd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) &&
+        ::unlinkat(dfd, e->d_name, 0) == 0)
+      ++removed;
+  }
+  ::closedir(d);
+  return removed;
+}
+
+CopyResult CopyFileReplacing(const std::string& source, const std::string& target,
+                             const CopyProgress& progress) {
+  // O_NONBLOCK so that a FIFO does not block the open; only regular files are copied.
+  Fd in{::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY)};
+  if (in.fd < 0) return Failure(errno);
+  struct stat st;
+  if (::fstat(in.fd, &st) != 0) return Failure(errno);
+  if (S_ISDIR(st.st_mode)) return Failure(EISDIR);
+  if (!S_ISREG(st.st_mode)) return Failure(EINVAL);
+  int flags = ::fcntl(in.fd, F_GETFL);
+  if (flags >= 0) ::fcntl(in.fd, F_SETFL, flags & ~O_NONBLOCK);
+
+  std::string temp = FolderOf(target) + "/" + kTempPrefix + "XXXXXX" + kTempSuffix;
+  Fd out{::mkostemps(temp.data(), sizeof kTempSuffix - 1, O_CLOEXEC)};
+  if (out.fd < 0) return Failure(errno);
+
+  auto fail = [&](int error) {
+    ::close(out.release());
+    ::unlink(temp.c_str());
+    return Failure(error);
+  };
+
+  bool cancelled = false;
+  if (!CopyData(in.fd, out.fd, static_cast<std::uint64_t>(st.st_size), progress, cancelled))
+    return fail(cancelled ? ECANCELED : errno);
+  if (::fchmod(out.fd, st.st_mode & 07777) != 0) return fail(errno);
+  const struct timespec times[2] = {st.st_atim, st.st_mtim};
+  if (::futimens(out.fd, times) != 0) return fail(errno);
+  if (::close(out.release()) != 0) {
+    int e = errno;
+    ::unlink(temp.c_str());
+    return Failure(e);
+  }
+  if (::rename(temp.c_str(), target.c_str()) != 0) {
+    int e = errno;
+    ::unlink(temp.c_str());
+    return Failure(e);
+  }
+  return CopyResult{true, 0, {}};
+}
+
+}  // namespace platform

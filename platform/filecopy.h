@@ -1,0 +1,32 @@
+#pragma once
+// Copy of one file that never leaves a partial file under the target's name: the data go
+// into a temp file in the target folder, which replaces the target only once complete.
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace platform {
+
+struct CopyResult {
+  bool ok = false;
+  int error = 0;        // errno of the failure, 0 on success
+  std::string message;  // the system's text for it
+};
+
+// Called after every chunk with the bytes written so far and the source size taken at the
+// start; returning false cancels the copy (the old target stays as it was).
+using CopyProgress = std::function<bool(std::uint64_t done, std::uint64_t total)>;
+
+// Copies source over target (copy_file_range, read/write where that is refused), keeps the
+// source's permission bits and times, and renames over the target only on success. On any
+// failure the temp file is removed and the target is untouched.
+CopyResult CopyFileReplacing(const std::string& source, const std::string& target,
+                             const CopyProgress& progress = {});
+
+// True for a name CopyFileReplacing gives its temp files.
+bool IsCopyTempName(const std::string& name);
+
+// Removes the temp files an interrupted copy left in folder (not below it); returns how many.
+int RemoveCopyTemps(const std::string& folder);
+
+}  // namespace platform

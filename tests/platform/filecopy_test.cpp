@@ -1,0 +1,155 @@
+#include "platform/filecopy.h"
+
+#include "tests/support/testenv.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <csignal>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <vector>
+
+namespace fs = std::filesystem;
+using testenv::readFile;
+using testenv::writeFile;
+
+namespace {
+
+std::vector<std::string> Names(const fs::path& dir) {
+  std::vector<std::string> out;
+  for (auto& e : fs::directory_iterator(dir)) out.push_back(e.path().filename().string());
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+struct timespec MtimeOf(const fs::path& p) {
+  struct stat st;
+  EXPECT_EQ(::stat(p.c_str(), &st), 0);
+  return st.st_mtim;
+}
+
+}  // namespace
+
+TEST(CopyFileReplacing, CopiesDataModeAndTimesOverAnOlderTarget) {
+  auto dir = testenv::makeDir("copy");
+  std::string data(3 * 1024 * 1024 + 17, '\0');
+  for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i * 7 + i / 4096);
+  auto src = writeFile(dir / "src.bin", data);
+  auto dst = writeFile(dir / "out" / "dst.bin", "old");
+  ::chmod(src.c_str(), 0640);
+  struct timespec times[2] = {{1000000000, 0}, {1234567890, 123456789}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, src.c_str(), times, 0), 0);
+
+  std::vector<std::uint64_t> seen;
+  auto r = platform::CopyFileReplacing(src, dst, [&](std::uint64_t done, std::uint64_t total) {
+    EXPECT_EQ(total, data.size());
+    seen.push_back(done);
+    return true;
+  });
+  ASSERT_TRUE(r.ok) << r.message;
+  EXPECT_EQ(readFile(dst), data);
+  struct stat st;
+  ASSERT_EQ(::stat(dst.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+  EXPECT_EQ(st.st_mtim.tv_sec, 1234567890);
+  EXPECT_EQ(st.st_mtim.tv_nsec, 123456789);
+  ASSERT_GE(seen.size(), 3u);  // one call per chunk
+  EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
+  EXPECT_EQ(seen.back(), data.size());
+  EXPECT_EQ(Names(dir / "out"), std::vector<std::string>{"dst.bin"});
+}
+
+TEST(CopyFileReplacing, EmptyAndReadOnlySourcesAreCopied) {
+  auto dir = testenv::makeDir("empty");
+  auto src = writeFile(dir / "empty", "");
+  ::chmod(src.c_str(), 0444);
+  auto dst = writeFile(dir / "out" / "empty", "previous");
+  ::chmod(dst.c_str(), 0444);
+  auto r = platform::CopyFileReplacing(src, dst);
+  ASSERT_TRUE(r.ok) << r.message;
+  EXPECT_EQ(readFile(dst), "");
+  EXPECT_EQ(fs::status(dst).permissions(), fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+  EXPECT_EQ(MtimeOf(dst).tv_sec, MtimeOf(src).tv_sec);
+}
+
+// Every failure keeps the old target and leaves no temp file behind.
+TEST(CopyFileReplacing, FailuresKeepTheOldTarget) {
+  auto dir = testenv::makeDir("fail");
+  auto src = writeFile(dir / "src", std::string(200000, 'n'));
+  auto dst = writeFile(dir / "out" / "dst", "old backup");
+  auto plain = writeFile(dir / "plain", "x");
+  ::mkfifo((dir / "fifo").c_str(), 0600);
+  fs::create_directories(dir / "folder");
+
+  struct Case {
+    const char* what;
+    fs::path source, target;
+    int error;
+  } cases[] = {
+      {"missing source", dir / "nothing", dst, ENOENT},
+      {"source is a folder", dir / "folder", dst, EISDIR},
+      {"source is a FIFO (must not block)", dir / "fifo", dst, EINVAL},
+      {"target folder is a file", src, plain / "dst", ENOTDIR},
+      {"target folder missing", src, dir / "none" / "dst", ENOENT},
+      {"target is a folder", src, dir / "folder", EISDIR},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    auto r = platform::CopyFileReplacing(c.source, c.target);
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(r.error, c.error);
+    EXPECT_FALSE(r.message.empty());
+  }
+  EXPECT_EQ(readFile(dst), "old backup");
+  EXPECT_EQ(Names(dir / "out"), std::vector<std::string>{"dst"});
+  EXPECT_TRUE(fs::is_directory(dir / "folder"));
+  EXPECT_TRUE(fs::is_empty(dir / "folder"));
+}
+
+TEST(CopyFileReplacing, CancelAndWriteErrorMidwayKeepTheOldTarget) {
+  auto dir = testenv::makeDir("midway");
+  auto src = writeFile(dir / "src", std::string(5 * 1024 * 1024, 'z'));
+  auto dst = writeFile(dir / "out" / "dst", "old backup");
+
+  int calls = 0;
+  auto r = platform::CopyFileReplacing(src, dst, [&](std::uint64_t, std::uint64_t) { return ++calls < 2; });
+  EXPECT_FALSE(r.ok);
+  EXPECT_EQ(r.error, ECANCELED);
+
+  // A file-size limit makes the write fail after the first chunks (EFBIG).
+  struct rlimit old;
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
+  auto previous = std::signal(SIGXFSZ, SIG_IGN);
+  struct rlimit small = old;
+  small.rlim_cur = 2 * 1024 * 1024;
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+  auto r2 = platform::CopyFileReplacing(src, dst);
+  ::setrlimit(RLIMIT_FSIZE, &old);
+  std::signal(SIGXFSZ, previous);
+  EXPECT_FALSE(r2.ok);
+  EXPECT_EQ(r2.error, EFBIG);
+
+  EXPECT_EQ(readFile(dst), "old backup");
+  EXPECT_EQ(Names(dir / "out"), std::vector<std::string>{"dst"});
+}
+
+TEST(RemoveCopyTemps, RemovesOnlyLeftTempFiles) {
+  auto dir = testenv::makeDir("temps");
+  writeFile(dir / ".quillomet-a1B2c3.part", "left");
+  writeFile(dir / ".quillomet-a1B2c3.part.keep", "user");
+  writeFile(dir / ".quillomet-short.part", "user");
+  writeFile(dir / "quillomet-a1B2c3.part", "user");
+  writeFile(dir / "sub" / ".quillomet-zzzzzz.part", "deeper");
+  fs::create_directories(dir / ".quillomet-folder.part");
+  EXPECT_EQ(platform::RemoveCopyTemps(dir), 1);
+  EXPECT_EQ(Names(dir), (std::vector<std::string>{".quillomet-a1B2c3.part.keep", ".quillomet-folder.part",
+                                                  ".quillomet-short.part", "quillomet-a1B2c3.part", "sub"}));
+  EXPECT_TRUE(fs::exists(dir / "sub" / ".quillomet-zzzzzz.part"));
+  EXPECT_EQ(platform::RemoveCopyTemps(dir / "missing"), 0);
+}
