@@ -1,0 +1,106 @@
+#pragma once
+// Entry data: CRC-32, the local header as written, and the loops that turn a source into
+// stored or raw-deflate bytes and back. The loops run over small source and sink interfaces
+// with fixed buffers, so memory stays flat whatever sizes an archive claims.
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+
+#include "updater/ziparchive/zarecords.h"
+
+namespace ziparchive {
+
+// CRC-32 update (reflected, polynomial 0xEDB88320) without preset or final inversion:
+// callers start at 0xFFFFFFFF and store the inverted result. A null buffer or a length of 0
+// or less returns the value unchanged.
+uint32_t UpdateCrc32(uint32_t crc, const void* buffer, int32_t length);
+void AddCrc32(const void* buffer, int32_t length, uint32_t& crc);
+// The same for any length.
+uint32_t UpdateCrc32Long(uint32_t crc, const void* buffer, size_t length);
+
+void EncodeLocalHeader(const TZALocalHeader& h, uint8_t* p);
+
+constexpr uint16_t kMethodStored = 0;
+constexpr uint16_t kMethodDeflated = 8;
+constexpr uint16_t kMethodDeflate64 = 9;
+
+// How one entry's data went.
+enum class TZADataStatus {
+  Ok,
+  Cancelled,          // a progress handler asked to stop
+  BadLocalHeader,     // no local header signature where the directory points
+  BadRange,           // the data does not lie before the central directory
+  UnsupportedMethod,  // neither stored nor deflated
+  Unreadable,         // encrypted, and no cipher could be had
+  ReadShort,          // the archive or source ended early
+  WriteShort,         // the destination took fewer bytes than given
+  InflateError,       // corrupt or truncated deflate data
+  DeflateError,       // zlib refused to compress
+  TooLong,            // more output than the declared size
+  SizeMismatch,       // less output than the declared size
+  CrcMismatch,
+};
+const char* DataStatusText(TZADataStatus status);
+
+class TZADataSource {
+ public:
+  virtual ~TZADataSource() = default;
+  // Reads up to count bytes; fewer only at the end of the data or on an error.
+  virtual int64_t ReadData(void* buffer, int64_t count) = 0;
+};
+
+class TZADataSink {
+ public:
+  virtual ~TZADataSink() = default;
+  // False when not every byte could be written.
+  virtual bool WriteData(const void* buffer, int64_t count) = 0;
+};
+
+// Enciphers or deciphers compressed bytes in place, the state running on across calls.
+class TZADataCipher {
+ public:
+  virtual ~TZADataCipher() = default;
+  virtual void Process(uint8_t* buffer, size_t count) = 0;
+};
+
+// Called before each block with the bytes done and the total; False cancels.
+using TZADataProgress = std::function<bool(int64_t done, int64_t total)>;
+
+struct TZAInflateJob {
+  uint16_t Method = kMethodStored;
+  int64_t CompressedSize = 0;    // bytes of data to read (after any encryption header)
+  int64_t UncompressedSize = 0;  // declared size: output past it fails at once
+  uint32_t Crc32 = 0;            // declared CRC-32
+  TZADataCipher* Cipher = nullptr;
+  const TZADataProgress* Progress = nullptr;
+};
+
+struct TZADataOutcome {
+  TZADataStatus Status = TZADataStatus::Ok;
+  int64_t Read = 0;     // bytes taken from the source
+  int64_t Written = 0;  // bytes given to the sink
+  uint32_t Crc32 = 0;   // CRC-32 of the uncompressed bytes
+};
+
+// Reads one entry's data (stored or deflated) from the source, writes its content to the sink
+// and checks size and CRC-32. The deflate stream ends where it says it ends: bytes after it
+// are not read as data.
+TZADataOutcome DecodeEntryData(TZADataSource& source, TZADataSink& sink, const TZAInflateJob& job);
+
+struct TZADeflateJob {
+  uint16_t Method = kMethodDeflated;
+  int Level = 6;               // 0-9
+  int64_t SourceSize = 0;      // bytes to take from the source
+  size_t BlockSize = 0x100000; // source bytes read at a time
+  TZADataCipher* Cipher = nullptr;
+  const TZADataProgress* Progress = nullptr;
+};
+
+// Stores or raw-deflates SourceSize bytes of the source into the sink. Read is the source
+// bytes consumed: below SourceSize on a cancel, a short read or a failure.
+TZADataOutcome EncodeEntryData(TZADataSource& source, TZADataSink& sink, const TZADeflateJob& job);
+
+// Largest raw-deflate output for a source of n bytes (stored blocks for incompressible data).
+uint64_t DeflateBound(uint64_t n);
+
+}  // namespace ziparchive

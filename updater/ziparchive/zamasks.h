@@ -1,0 +1,26 @@
+#pragma once
+// File masks: the wildcard matcher, the ZIP-name adapter and the attribute filter.
+// Names and masks are UTF-8; "?" takes one code point and case folding is simple Unicode folding.
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace ziparchive {
+
+// Fold of one code point, the same for every case-insensitive comparison.
+char32_t FoldCase(char32_t c);
+// The text with every code point folded (invalid bytes kept as they are).
+std::string FoldCaseText(std::string_view text);
+
+// Wildcard match: "*" takes any run of characters ("/" and "\" included), "?" one character.
+// A mask (or the rest of one after a "*") that is exactly "*.*" matches everything.
+bool MatchesMask(std::string_view name, std::string_view mask, bool caseInsensitive);
+
+// The matcher adapted to stored names: an empty mask matches nothing, "*.*" stands for "*",
+// and a mask ending in "." takes only names without an extension.
+bool MaskMatchesName(std::string_view name, std::string_view mask);
+
+// False when the entry carries hidden, system, volume or folder bits that the search lacks.
+bool AttributesMatch(uint32_t entryAttributes, uint32_t searchAttributes);
+
+}  // namespace ziparchive
