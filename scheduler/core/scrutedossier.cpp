@@ -14,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/filetimes.h"
 #include "scheduler/core/filemask.h"
 
 namespace core {
@@ -76,18 +77,6 @@ struct TScruteDossier::Walk {
     return pseudo.count(dev) != 0;
   }
 };
-
-std::int32_t DosDateTime(std::int64_t unixSeconds) {
-  std::time_t t = static_cast<std::time_t>(unixSeconds);
-  std::tm tm{};
-  if (!localtime_r(&t, &tm)) return 0;
-  int year = tm.tm_year + 1900;
-  if (year < 1980) return (1 << 21) | (1 << 16);  // 1980-01-01 00:00:00
-  if (year > 2107) year = 2107, tm.tm_mon = 11, tm.tm_mday = 31, tm.tm_hour = 23, tm.tm_min = 59, tm.tm_sec = 58;
-  std::uint32_t date = static_cast<std::uint32_t>(((year - 1980) << 9) | ((tm.tm_mon + 1) << 5) | tm.tm_mday);
-  std::uint32_t time = static_cast<std::uint32_t>((tm.tm_hour << 11) | (tm.tm_min << 5) | (tm.tm_sec / 2));
-  return static_cast<std::int32_t>((date << 16) | time);
-}
 
 void TScruteDossier::Execute() {
   if (Running) return;
@@ -203,7 +192,7 @@ void TScruteDossier::ScanFolder(Walk& walk, int level, const std::string& folder
       CurrentFile = prefix + e.name;
       CurrentSize = e.size;
       CurrentMTime = e.mtime;
-      CurrentTime = DosDateTime(e.mtime);
+      CurrentTime = static_cast<std::int32_t>(platform::DosDateTime(static_cast<std::time_t>(e.mtime)).value_or(0));
       OnFichier(this, CurrentFile);
     }
   }

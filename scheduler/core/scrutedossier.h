@@ -41,7 +41,7 @@ class TScruteDossier {
   std::string CurrentFile;
   std::string CurrentFolder;
   std::int64_t CurrentSize = 0;  // size of the last file reported
-  std::int32_t CurrentTime = 0;  // its last-write time, packed DOS form (local time)
+  std::int32_t CurrentTime = 0;  // its last-write time, packed DOS form (local time); 0 outside 1980-2107
   std::int64_t CurrentMTime = 0;  // the same time in seconds since the epoch
   int Depth = 0;
 
@@ -57,8 +57,5 @@ class TScruteDossier {
   void ScanFolder(Walk& walk, int level, const std::string& folder);
   void PumpMaybe(Walk& walk);
 };
-
-// Packed DOS date-time of a local time (years 1980 to 2107, even seconds).
-std::int32_t DosDateTime(std::int64_t unixSeconds);
 
 }  // namespace core

@@ -37,18 +37,6 @@ bool fail(std::string* errorText, const char* what, const fs::path& path, int er
   return false;
 }
 
-bool writeAll(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    ssize_t n = ::write(fd, bytes.data(), bytes.size());
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    bytes.remove_prefix(static_cast<size_t>(n));
-  }
-  return true;
-}
-
 std::string padTwo(std::string s) { return s.size() == 1 ? "0" + s : s; }
 
 const char* ouiNon(const std::string& flag) { return flag == "1" ? "oui" : "non"; }
@@ -177,7 +165,10 @@ bool AppendLine(const fs::path& path, std::string_view line, std::string* errorT
   if (last != '\n') text += '\n';  // a hand-edited last line without its line break
   text.append(line);
   text += '\n';
-  bool ok = writeAll(fd, text) && ::fsync(fd) == 0;
+  // One write: a short one (disk full) counts as a failure and is undone below.
+  ssize_t n = ::write(fd, text.data(), text.size());
+  if (n >= 0 && static_cast<size_t>(n) != text.size()) errno = ENOSPC;
+  bool ok = n == static_cast<ssize_t>(text.size()) && ::fsync(fd) == 0;
   int err = errno;
   if (!ok) {
     int undone = ::ftruncate(fd, st.st_size);  // drop a partly written line
