@@ -1,0 +1,143 @@
+#pragma once
+// One backup run: start guards, pre-flight, the walk of the source with ScruteDossier1, the
+// per-file copy decision and copy, counters, per-file report, end of run. Qt-free; the window
+// (or a headless driver) takes part through RunView.
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "scheduler/core/history.h"
+
+namespace core {
+
+class DailyLog;
+class TScruteDossier;
+
+struct RunJob {
+  std::string source;   // Edit3
+  std::string target;   // Edit4
+  std::string filter = "*.*";  // Edit2
+  bool subfolders = false;     // CheckBox1
+  bool overwrite = false;      // CheckBox13
+};
+
+struct RunCounters {
+  std::int32_t filesTreated = 0;
+  std::int32_t filesCopied = 0;
+  std::int32_t foldersScanned = 0;
+};
+
+// One row of the last-run list ListView3.
+struct LastRunRow {
+  int image = 7;  // 7 copied, 6 error
+  std::string number, source, target, message, error;
+};
+
+struct TargetDrive {
+  bool removable = false;  // removable, CD-ROM or RAM disk
+  std::int64_t freeBytes = 0;
+};
+
+// Reconnection of network computers (filled by the network list).
+class RunNetwork {
+ public:
+  virtual ~RunNetwork() = default;
+  virtual bool ComputerReachable(const std::string& computer) = 0;
+  virtual void Reconnect(const std::string& computer) = 0;
+  // The local folder that serves a "//computer/share/..." path, "" when none does.
+  virtual std::string LocalPath(const std::string& networkPath) = 0;
+};
+
+// What the run shows; every call has a default that does nothing.
+class RunView {
+ public:
+  virtual ~RunView() = default;
+  virtual void RunStarted(const RunJob&) {}  // stop buttons on, ListView3 cleared, tray hint
+  virtual void RunEnded(const RunJob&) {}    // buttons back, run fields cleared, tray idle
+  virtual void IdleMarker(bool /*idle*/) {}  // Edit12 "true" / "false"
+  virtual void Panel(int /*index*/, std::int32_t /*value*/) {}  // status bar panel 0, 1 or 2
+  virtual void CurrentFile(const std::string& /*path*/) {}
+  virtual void Progress(int /*percent*/) {}
+  virtual void Reported(const LastRunRow&) {}
+  virtual void History(const HistoryRow&) {}
+  virtual void PreflightAlert(const std::string& /*text*/) {}  // beep, pop-up, e-mail
+};
+
+enum class StartResult {
+  Ran,            // the walk ran (to its end or stopped)
+  SameFolder,     // target is the source or lies inside it (Label44)
+  SystemRoot,     // target is "/" (Label45)
+  Busy,           // a run is under way: nothing done
+  PreflightFailed,
+};
+
+class BackupRun {
+ public:
+  BackupRun(TScruteDossier& walker, RunView& view, const DailyLog& log);
+  BackupRun(const BackupRun&) = delete;
+  BackupRun& operator=(const BackupRun&) = delete;
+
+  std::function<bool()> LoggingOn;  // CheckBox_12; unset = off
+  std::function<TargetDrive(const std::string& path)> ProbeDrive;  // unset = fixed drive
+  RunNetwork* Network = nullptr;   // unset: network paths are never present
+  std::function<void()> Pump;      // throttled to PumpInterval
+  std::chrono::milliseconds PumpInterval{30};
+  std::uint64_t CopyThreshold = 6000ull * 1048576;  // above it a failed copy also logs the lock line
+
+  // Button1Click: guards (same folder, "/"), then the pre-flight and the walk.
+  StartResult Start(const RunJob& job);
+  // The editor's "run now": the "/" guard before the same-folder guard.
+  StartResult StartFromEditor(const RunJob& job);
+  // Button13Click: network reconnection, folder tests, then the walk.
+  StartResult Preflight(const RunJob& job);
+
+  void RequestStop();
+  // True from the pre-flight's start until the walk has fully unwound: nothing may start
+  // another run meanwhile.
+  bool Busy() const { return busy_; }
+
+  const RunCounters& Counters() const { return counters_; }
+  bool TargetRemovable() const { return removable_; }
+  std::int64_t FreeSpaceLeft() const { return freeSpaceLeft_; }
+
+ private:
+  void WalkStarted();
+  void FolderFound(const std::string& nom);
+  void FileFound(TScruteDossier* sender, const std::string& nom);
+  void WalkEnded();
+  void Report(const std::string& number, int code, const std::string& target, const std::string& source,
+              const std::string& message, const std::string& error);
+  void PreflightError(const std::string& message, const std::string& path, const HistoryRow& row,
+                      const std::string& line);
+  void CopyOne(const std::string& nom, const std::string& target, std::uint64_t size);
+  bool Logging() const { return LoggingOn && LoggingOn(); }
+  void Log(const std::string& line) const;
+  void PumpMaybe();
+  std::string LocalOf(const std::string& path) const;
+
+  TScruteDossier& walker_;
+  RunView& view_;
+  const DailyLog& log_;
+  RunJob job_;
+  std::string sourceRoot_, targetRoot_;  // local folders, each ending with "/"
+  RunCounters counters_;
+  bool removable_ = false;
+  std::int64_t freeSpaceLeft_ = 0;
+  bool busy_ = false;
+  std::chrono::steady_clock::time_point lastPump_{};
+};
+
+// "//computer/share/..." paths; every POSIX path starts with one "/".
+bool IsNetworkPath(const std::string& path);
+// The computer of a network path ("" for a local one).
+std::string NetworkComputer(const std::string& path);
+// Target equal to the source or inside it, on resolved paths ("/a", "/a/" and a link to it
+// are one folder).
+bool TargetWithinSource(const std::string& target, const std::string& source);
+// Target resolving to the root "/".
+bool IsSystemRoot(const std::string& target);
+// Characters (UTF-8 code points) of a path, for the 259-character rule.
+std::size_t PathCharacters(const std::string& path);
+
+}  // namespace core

@@ -1,0 +1,39 @@
+#pragma once
+// Whether one source file is copied over its target, and the free-space bookkeeping of a
+// removable target. Pure: the caller reads the files and does the copy.
+#include <cstdint>
+#include <optional>
+
+namespace core {
+
+struct FileFacts {
+  bool exists = false;
+  std::uint64_t size = 0;
+  std::optional<std::uint32_t> dos;  // last-write time, packed DOS form; empty when undated
+};
+
+struct CopyQuestion {
+  FileFacts source;
+  FileFacts target;
+  bool overwrite = false;      // replace existing targets whatever their dates
+  bool removable = false;      // target on a removable, CD-ROM or RAM-disk drive
+  std::int64_t freeSpaceLeft = 0;  // bytes, meaningful only on a removable target
+};
+
+enum class CopyAction { Skip, Copy, NoSpace };
+
+struct CopyAnswer {
+  CopyAction action = CopyAction::Skip;
+  bool counted = false;  // adds one to FilesCopied
+  std::int64_t freeSpaceLeft = 0;
+  bool operator==(const CopyAnswer&) const = default;
+};
+
+// Source strictly later than target; an undated side makes them count as equal.
+bool SourceIsNewer(const FileFacts& source, const FileFacts& target);
+
+// The decision. An existing target is never removed first: in overwrite mode it is booked as
+// absent (the whole source size must fit) and only replaced once the new copy is complete.
+CopyAnswer DecideCopy(const CopyQuestion& q);
+
+}  // namespace core

@@ -1,0 +1,38 @@
+#pragma once
+// Rows of the history list (kind, image index, sub-item texts) and the log viewer's reading
+// of a daily log line.
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace core {
+
+// History list images.
+enum HistoryImage : int { kImageRunEnded = 0, kImageLogRun = 1, kImageWarning = 2, kImageFileError = 5 };
+
+struct HistoryRow {
+  int image = 0;
+  std::vector<std::string> texts;  // sub-items after the empty caption
+  bool operator==(const HistoryRow&) const = default;
+};
+
+HistoryRow RunEndedRow(const std::string& t, const std::string& source, const std::string& target,
+                       const std::string& filter, bool subfolders);
+HistoryRow TargetMissingRow(const std::string& t, const std::string& source, const std::string& target);
+HistoryRow SourceMissingRow(const std::string& t, const std::string& source, const std::string& target);
+HistoryRow NetworkRow(const std::string& t, const std::string& source, const std::string& target);
+HistoryRow FileErrorRow(const std::string& t, const std::string& source, const std::string& message,
+                        const std::string& target);
+HistoryRow ExceptionRow(const std::string& t, const std::string& message, const std::string& currentFile);
+
+// One viewer row of a log line: image 2 for " Erreur F " lines, 0 for other error lines, 1 for
+// runs; the first five ";"-fields ("" where missing).
+HistoryRow ViewerRow(std::string_view line);
+
+// "Historique du DD/MM/YYYY" from a log file's base name "YYYYMMDD".
+std::string ViewerCaption(std::string_view baseName);
+
+// Text order of the viewer's sort: by character code, a-z taken as A-Z and nothing else.
+int CompareAsciiNoCase(std::string_view a, std::string_view b);
+
+}  // namespace core

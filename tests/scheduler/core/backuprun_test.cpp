@@ -1,0 +1,372 @@
+#include "scheduler/core/backuprun.h"
+
+#include "scheduler/core/dailylog.h"
+#include "scheduler/core/scrutedossier.h"
+#include "tests/support/testenv.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <map>
+
+namespace fs = std::filesystem;
+using testenv::readFile;
+using testenv::writeFile;
+
+namespace {
+
+void SetMtime(const fs::path& p, std::time_t t, long ns = 0) {
+  struct timespec times[2] = {{t, ns}, {t, ns}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, p.c_str(), times, 0), 0);
+}
+
+std::time_t MtimeOf(const fs::path& p) {
+  struct stat st;
+  return ::stat(p.c_str(), &st) == 0 ? st.st_mtim.tv_sec : -1;
+}
+
+// Records what the run shows.
+struct Recorder : core::RunView {
+  std::vector<core::LastRunRow> rows;
+  std::vector<core::HistoryRow> history;
+  std::vector<std::string> alerts, idle;
+  int started = 0, ended = 0;
+  std::map<int, std::int32_t> panels;
+  std::function<void(int)> onProgress;
+
+  void RunStarted(const core::RunJob&) override { ++started; }
+  void RunEnded(const core::RunJob&) override { ++ended; }
+  void IdleMarker(bool v) override { idle.push_back(v ? "true" : "false"); }
+  void Panel(int i, std::int32_t v) override { panels[i] = v; }
+  void Progress(int p) override {
+    if (onProgress) onProgress(p);
+  }
+  void Reported(const core::LastRunRow& r) override { rows.push_back(r); }
+  void History(const core::HistoryRow& r) override { history.push_back(r); }
+  void PreflightAlert(const std::string& t) override { alerts.push_back(t); }
+
+  std::vector<std::string> Copied() const {
+    std::vector<std::string> out;
+    for (auto& r : rows)
+      if (r.image == 7) out.push_back(r.source);
+    return out;
+  }
+};
+
+class BackupRunTest : public ::testing::Test {
+ protected:
+  fs::path src = testenv::makeDir("src"), dst = testenv::makeDir("dst"), data = testenv::makeDir("data");
+  std::time_t now = 1700000000;
+  core::DailyLog log{data.string(), [this] { return now; }};
+  core::TScruteDossier walker;
+  Recorder view;
+  core::BackupRun run{walker, view, log};
+  bool logging = true;
+
+  void SetUp() override { run.LoggingOn = [this] { return logging; }; }
+
+  core::RunJob Job(bool subfolders = true, bool overwrite = false) {
+    return core::RunJob{src.string(), dst.string(), "*.*", subfolders, overwrite};
+  }
+  core::StartResult Run(bool subfolders = true, bool overwrite = false) {
+    view = Recorder{};
+    return run.Start(Job(subfolders, overwrite));
+  }
+  std::string LogText() { return readFile(log.PathFor(now)); }
+};
+
+}  // namespace
+
+TEST_F(BackupRunTest, FirstRunCopiesEverythingAndARerunNothing) {
+  writeFile(src / "a.txt", "alpha");
+  writeFile(src / "empty", "");
+  writeFile(src / "sub" / "deep" / "b.bin", std::string(300000, 'b'));
+  ::chmod((src / "a.txt").c_str(), 0600);
+  // Odd seconds and nanoseconds: a FAT target keeps two-second steps, the DOS form compares them equal.
+  SetMtime(src / "a.txt", 1600000001, 999999999);
+
+  ASSERT_EQ(Run(), core::StartResult::Ran);
+  EXPECT_EQ(view.Copied().size(), 3u);
+  EXPECT_EQ(readFile(dst / "a.txt"), "alpha");
+  EXPECT_EQ(readFile(dst / "empty"), "");
+  EXPECT_EQ(readFile(dst / "sub" / "deep" / "b.bin"), std::string(300000, 'b'));
+  EXPECT_EQ(MtimeOf(dst / "a.txt"), 1600000001);
+  EXPECT_EQ(fs::status(dst / "a.txt").permissions(), fs::perms::owner_read | fs::perms::owner_write);
+  EXPECT_EQ(run.Counters().filesTreated, 3);
+  EXPECT_EQ(run.Counters().filesCopied, 3);
+  EXPECT_EQ(run.Counters().foldersScanned, 2);
+  EXPECT_EQ(view.started, 1);
+  EXPECT_EQ(view.ended, 1);
+  EXPECT_EQ(view.idle, (std::vector<std::string>{"false", "true"}));
+  ASSERT_EQ(view.history.size(), 1u);
+  EXPECT_EQ(view.history[0], core::RunEndedRow(log.TimeNow(), src.string(), dst.string(), "*.*", true));
+  EXPECT_EQ(view.rows[0].number, "1");
+
+  SetMtime(dst / "a.txt", 1600000000);  // as a FAT volume stores it
+  ASSERT_EQ(Run(), core::StartResult::Ran);
+  EXPECT_TRUE(view.Copied().empty());
+  EXPECT_EQ(run.Counters().filesCopied, 0);
+  EXPECT_EQ(run.Counters().filesTreated, 3);
+  EXPECT_FALSE(run.Busy());
+
+  // Two run lines in the log.
+  const std::string line = core::RunLogLine(log.TimeNow(), src.string(), dst.string(), "*.*", true);
+  EXPECT_EQ(LogText(), line + "\n" + line + "\n");
+}
+
+TEST_F(BackupRunTest, NewerSourcesReplaceOlderTargetsOnly) {
+  writeFile(src / "newer", "new");
+  writeFile(src / "older", "old source");
+  writeFile(src / "empty-newer", "");
+  writeFile(dst / "newer", "previous");
+  writeFile(dst / "older", "newer target");
+  writeFile(dst / "empty-newer", "stale");
+  SetMtime(src / "newer", 1600000100);
+  SetMtime(dst / "newer", 1600000000);
+  SetMtime(src / "older", 1600000000);
+  SetMtime(dst / "older", 1600000100);
+  SetMtime(src / "empty-newer", 1600000100);
+  SetMtime(dst / "empty-newer", 1600000000);
+  Run();
+  EXPECT_EQ(readFile(dst / "newer"), "new");
+  EXPECT_EQ(readFile(dst / "older"), "newer target");
+  EXPECT_EQ(readFile(dst / "empty-newer"), "");
+
+  // Overwrite mode replaces the newer non-empty target, never an empty source over a newer one.
+  writeFile(src / "empty-older", "");
+  writeFile(dst / "empty-older", "kept");
+  SetMtime(src / "empty-older", 1600000000);
+  SetMtime(dst / "empty-older", 1600000100);
+  Run(true, true);
+  EXPECT_EQ(readFile(dst / "older"), "old source");
+  EXPECT_EQ(readFile(dst / "empty-older"), "kept");
+}
+
+// Overwrite mode with a failing copy keeps the old backup (it used to be deleted first).
+TEST_F(BackupRunTest, FailedCopyInOverwriteModeKeepsTheOldTargetAndIsAnError) {
+  writeFile(src / "big", std::string(3 << 20, 'n'));
+  writeFile(dst / "big", "old backup");
+  SetMtime(dst / "big", 1900000000);
+
+  struct rlimit old;
+  ::getrlimit(RLIMIT_FSIZE, &old);
+  auto previous = std::signal(SIGXFSZ, SIG_IGN);
+  struct rlimit small = old;
+  small.rlim_cur = 1 << 20;
+  ::setrlimit(RLIMIT_FSIZE, &small);
+  run.CopyThreshold = 1 << 20;
+  Run(true, true);
+  ::setrlimit(RLIMIT_FSIZE, &old);
+  std::signal(SIGXFSZ, previous);
+
+  EXPECT_EQ(readFile(dst / "big"), "old backup");
+  EXPECT_EQ(std::distance(fs::directory_iterator(dst), fs::directory_iterator()), 1);
+  ASSERT_EQ(view.rows.size(), 1u);
+  EXPECT_EQ(view.rows[0].image, 6);
+  EXPECT_EQ(view.rows[0].error, std::to_string(EFBIG));
+  EXPECT_EQ(view.rows[0].message, std::strerror(EFBIG));
+  ASSERT_EQ(view.history.size(), 2u);
+  EXPECT_EQ(view.history[0].image, 5);
+  // Above the threshold the lock line comes first, then the file error line.
+  const std::string t = log.TimeNow(), s = (src / "big").string(), d = (dst / "big").string();
+  EXPECT_EQ(LogText(), core::LockLogLine(t, s, d) + "\n" + core::FileErrorLogLine(t, s, std::strerror(EFBIG), d) +
+                           "\n" + core::RunLogLine(t, src.string(), dst.string(), "*.*", true) + "\n");
+}
+
+TEST_F(BackupRunTest, StartGuardsCompareResolvedPaths) {
+  fs::create_symlink(src, testenv::testRoot() / "link");
+  fs::create_directories(src / "inner");
+  struct Case {
+    std::string source, target;
+    core::StartResult result;
+  } cases[] = {
+      {src.string(), src.string(), core::StartResult::SameFolder},
+      {src.string(), src.string() + "/", core::StartResult::SameFolder},
+      {src.string() + "/", src.string() + "/./", core::StartResult::SameFolder},
+      {src.string(), (testenv::testRoot() / "link").string(), core::StartResult::SameFolder},
+      {src.string(), (src / "inner").string(), core::StartResult::SameFolder},
+      {src.string(), (src / "not-yet").string(), core::StartResult::SameFolder},
+      {"/", dst.string(), core::StartResult::SameFolder},
+      {src.string(), "/", core::StartResult::SystemRoot},
+      {src.string(), "/tmp/..", core::StartResult::SystemRoot},
+      {src.string(), src.string() + "-other", core::StartResult::PreflightFailed},
+      {"//pc/share/", "//pc/share", core::StartResult::SameFolder},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.source + " -> " + c.target);
+    EXPECT_EQ(run.Start(core::RunJob{c.source, c.target, "*.*", true, false}), c.result);
+  }
+  // The editor's order: the root guard first.
+  EXPECT_EQ(run.StartFromEditor(core::RunJob{"/", "/", "*.*", true, false}), core::StartResult::SystemRoot);
+  EXPECT_EQ(run.Start(core::RunJob{"/", "/", "*.*", true, false}), core::StartResult::SameFolder);
+}
+
+TEST_F(BackupRunTest, PreflightReportsAMissingTargetThenAMissingSource) {
+  core::RunJob job{src.string(), (dst / "gone").string(), "*.*", false, false};
+  EXPECT_EQ(run.Start(job), core::StartResult::PreflightFailed);
+  EXPECT_EQ(view.alerts, std::vector<std::string>{"Cible non présente " + job.target});
+  ASSERT_EQ(view.history.size(), 1u);
+  EXPECT_EQ(view.history[0], core::TargetMissingRow(log.TimeNow(), job.source, job.target));
+  EXPECT_EQ(view.idle, std::vector<std::string>{"true"});
+  EXPECT_EQ(view.started, 0);
+
+  core::RunJob job2{(src / "gone").string(), dst.string(), "*.*", false, false};
+  view = Recorder{};
+  EXPECT_EQ(run.Start(job2), core::StartResult::PreflightFailed);
+  EXPECT_EQ(view.alerts, std::vector<std::string>{"Source non présente " + job2.source});
+  EXPECT_EQ(view.history[0], core::SourceMissingRow(log.TimeNow(), job2.source, job2.target));
+  EXPECT_EQ(LogText(), core::TargetMissingLogLine(log.TimeNow(), job.source, job.target) + "\n" +
+                           core::SourceMissingLogLine(log.TimeNow(), job2.source, job2.target) + "\n");
+
+  // Logging off: history rows only, no file.
+  logging = false;
+  fs::remove(log.PathFor(now));
+  view = Recorder{};
+  run.Start(job);
+  EXPECT_EQ(view.history.size(), 1u);
+  EXPECT_FALSE(fs::exists(log.PathFor(now)));
+}
+
+// A network path without a local mount behind it is absent; a network target is never removable.
+TEST_F(BackupRunTest, NetworkPathsGoThroughTheNetworkInterface) {
+  EXPECT_EQ(core::NetworkComputer("//pc/share/dir"), "pc");
+  EXPECT_EQ(core::NetworkComputer("/home/pc/share"), "");
+  EXPECT_TRUE(core::IsNetworkPath("//pc"));
+  EXPECT_FALSE(core::IsNetworkPath("/pc"));
+
+  struct Net : core::RunNetwork {
+    std::vector<std::string> asked, reconnected;
+    std::string mount;
+    bool ComputerReachable(const std::string& c) override { return asked.push_back(c), false; }
+    void Reconnect(const std::string& c) override { reconnected.push_back(c); }
+    std::string LocalPath(const std::string& p) override { return p.rfind("//pc/share", 0) == 0 ? mount : ""; }
+  } net;
+  run.Network = &net;
+  int probes = 0;
+  run.ProbeDrive = [&](const std::string&) { return ++probes, core::TargetDrive{true, 0}; };
+  writeFile(src / "f", "data");
+
+  EXPECT_EQ(run.Start(core::RunJob{"//nas/x", "//pc/share", "*.*", true, false}), core::StartResult::PreflightFailed);
+  EXPECT_EQ(net.asked, (std::vector<std::string>{"pc", "nas"}));
+  EXPECT_EQ(net.reconnected, (std::vector<std::string>{"pc", "nas"}));
+
+  net.mount = dst.string();
+  EXPECT_EQ(run.Start(core::RunJob{src.string(), "//pc/share", "*.*", true, false}), core::StartResult::Ran);
+  EXPECT_EQ(probes, 0);
+  EXPECT_FALSE(run.TargetRemovable());
+  EXPECT_EQ(readFile(dst / "f"), "data");
+}
+
+// The free-space stop ends the walk; the idle marker turns "true" only once it has unwound,
+// and no second run can start meanwhile.
+TEST_F(BackupRunTest, FreeSpaceStopOnARemovableTarget) {
+  writeFile(src / "a", std::string(600, 'a'));
+  writeFile(src / "b", std::string(600, 'b'));
+  writeFile(src / "c", std::string(600, 'c'));
+  run.ProbeDrive = [](const std::string&) { return core::TargetDrive{true, 1000}; };
+  std::vector<core::StartResult> nested;
+  run.Pump = [&] { nested.push_back(run.Start(Job())); };
+  run.PumpInterval = std::chrono::milliseconds(0);
+  Run();
+  ASSERT_EQ(view.rows.size(), 2u);
+  EXPECT_EQ(view.rows[0].image, 7);
+  EXPECT_EQ(view.rows[1].image, 6);
+  EXPECT_EQ(view.rows[1].message, "Pas assez d'espace disque ");
+  EXPECT_EQ(view.rows[1].error, "S");
+  EXPECT_EQ(view.rows[1].number, "2");
+  EXPECT_EQ(run.FreeSpaceLeft(), -200);
+  EXPECT_EQ(run.Counters().filesTreated, 2);
+  EXPECT_EQ(view.idle, (std::vector<std::string>{"false", "true"}));
+  ASSERT_FALSE(nested.empty());
+  for (auto r : nested) EXPECT_EQ(r, core::StartResult::Busy);
+  ASSERT_EQ(view.history.size(), 2u);
+  EXPECT_EQ(view.history[0].image, 5);
+  EXPECT_EQ(view.history[1].image, 0);
+  EXPECT_EQ(std::distance(fs::directory_iterator(dst), fs::directory_iterator()), 1);
+}
+
+TEST_F(BackupRunTest, StopFromInsideACopyCompletesThatFileThenEnds) {
+  const std::string big(8 << 20, 'x');
+  writeFile(src / "1", big);
+  writeFile(src / "2", big);
+  writeFile(src / "3", big);
+  view.onProgress = [&](int percent) {
+    if (percent > 0 && percent < 100) run.RequestStop();
+  };
+  run.Start(Job());
+  ASSERT_EQ(view.rows.size(), 1u);
+  EXPECT_EQ(readFile(view.rows[0].target), big);
+  EXPECT_EQ(std::distance(fs::directory_iterator(dst), fs::directory_iterator()), 1);
+  EXPECT_EQ(view.ended, 1);
+  EXPECT_FALSE(run.Busy());
+}
+
+// The source root is removed once, as a prefix: a root that recurs inside a path stays there.
+TEST_F(BackupRunTest, RelativePathRemovesTheRootOnce) {
+  const std::string inner = src.string().substr(1);  // the root without its leading "/"
+  auto file = writeFile(src / "x" / inner / "f", "deep");
+  Run();
+  EXPECT_EQ(readFile(dst / "x" / inner / "f"), "deep");
+  ASSERT_EQ(view.rows.size(), 1u);
+  EXPECT_EQ(view.rows[0].source, file.string());
+}
+
+TEST_F(BackupRunTest, FoldersPathLimitAndLeftTempFiles) {
+  writeFile(src / "top", "t");
+  writeFile(src / "one" / "f", "1");
+  writeFile(src / "one" / "two" / "g", "2");
+  writeFile(src / "blocked" / "h", "3");
+  writeFile(dst / "blocked", "a file where a folder belongs");
+  // Left by a killed run: never taken for a backup, removed by the next run.
+  writeFile(dst / ".quillomet-AbC123.part", "partial");
+  writeFile(dst / "one" / ".quillomet-xyz789.part", "partial");
+  std::string longName(259 - (dst / "").string().size(), 'L');
+  writeFile(src / longName, "too long");
+
+  Run(false);  // sub-folders off: direct sub-folders are still created, empty
+  EXPECT_TRUE(fs::is_directory(dst / "one"));
+  EXPECT_FALSE(fs::exists(dst / "one" / "f"));
+  EXPECT_FALSE(fs::exists(dst / ".quillomet-AbC123.part"));
+  EXPECT_FALSE(fs::exists(dst / "one" / ".quillomet-xyz789.part"));
+  EXPECT_FALSE(fs::exists(dst / longName));
+  std::map<std::string, core::LastRunRow> bySource;
+  for (auto& r : view.rows) bySource[r.source] = r;
+  auto& refused = bySource[(src / longName).string()];
+  EXPECT_EQ(refused.image, 6);
+  EXPECT_EQ(refused.message, "longueur total du chemin + le fichier ne doit dépasser 260 caractères");
+  EXPECT_EQ(refused.error, "");
+  auto& folder = bySource[(src / "blocked").string()];
+  EXPECT_EQ(folder.image, 6);
+  EXPECT_EQ(folder.number, "0");
+  EXPECT_EQ(folder.target, (dst / "blocked").string() + "/");
+  EXPECT_EQ(folder.message, "Impossible de créer répertoire ");
+  EXPECT_EQ(folder.error, "S");
+  EXPECT_EQ(run.Counters().filesCopied, 2);  // "top" and the refused one
+
+  Run(true);  // the blocked folder's file then fails on its own
+  auto failed = std::find_if(view.rows.begin(), view.rows.end(),
+                             [&](auto& r) { return r.source == (src / "blocked" / "h").string(); });
+  ASSERT_NE(failed, view.rows.end());
+  EXPECT_EQ(failed->image, 6);
+  EXPECT_EQ(failed->error, std::to_string(ENOTDIR));
+  EXPECT_EQ(readFile(dst / "one" / "two" / "g"), "2");
+}
+
+TEST_F(BackupRunTest, ALogFailureLeavesTheRunIdle) {
+  writeFile(src / "f", "x");
+  core::DailyLog broken((writeFile(data / "plain", "") / "x").string());
+  core::TScruteDossier w;
+  Recorder v;
+  core::BackupRun r(w, v, broken);
+  r.LoggingOn = [] { return true; };
+  EXPECT_THROW(r.Start(core::RunJob{src.string(), dst.string(), "*.*", true, false}), std::runtime_error);
+  EXPECT_FALSE(r.Busy());
+  EXPECT_FALSE(w.Running);
+  EXPECT_EQ(readFile(dst / "f"), "x");
+}

@@ -1,0 +1,62 @@
+#include "scheduler/core/history.h"
+
+#include "scheduler/core/dailylog.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+using core::HistoryRow;
+using V = std::vector<std::string>;
+
+TEST(HistoryRows, ImagesAndTexts) {
+  const std::string t = "10:00:00";
+  EXPECT_EQ(core::RunEndedRow(t, "/s", "/d", "*.*", false), (HistoryRow{0, V{t, "/s", "/d", "*.*", "non"}}));
+  EXPECT_EQ(core::TargetMissingRow(t, "/s", "/d"), (HistoryRow{2, V{t, "/s", "Cible non présente /d"}}));
+  EXPECT_EQ(core::SourceMissingRow(t, "/s", "/d"), (HistoryRow{2, V{t, "/s", "Source non présente /s", "/d"}}));
+  EXPECT_EQ(core::NetworkRow(t, "/s", "//pc/x"), (HistoryRow{2, V{t, "/s", "Ordinateur Réseau non connecté...//pc/x"}}));
+  EXPECT_EQ(core::FileErrorRow(t, "/s/f", "Pas assez d'espace disque ", "/d/f"),
+            (HistoryRow{5, V{t, "/s/f", "Pas assez d'espace disque  : /d/f"}}));
+  EXPECT_EQ(core::ExceptionRow(t, "boom", "/s/f"), (HistoryRow{2, V{t, "boom", "/s/f"}}));
+}
+
+// The viewer reads back what the log writes.
+TEST(LogViewer, ClassifiesEveryLineKind) {
+  const std::string t = "10:00:00";
+  struct Case {
+    std::string line;
+    HistoryRow row;
+  } cases[] = {
+      {core::RunLogLine(t, "/s", "/d", "*.*", true), {1, V{t, "/s", "/d", "*.*", "oui"}}},
+      {core::TargetMissingLogLine(t, "/s", "/d"), {0, V{t + " Erreur", "/s", "Cible non présente  /d", "", ""}}},
+      {core::NetworkLogLine(t, "/s", "/d"), {0, V{t + " Erreur", "/s", "Ordinateur Réseau non connecté...  /d", "", ""}}},
+      {core::FileErrorLogLine(t, "/s/f", "msg", "/d/f"), {2, V{t + " Erreur F ", "/s/f", "msg : /d/f", "", ""}}},
+      {core::ExceptionLogLine(t, "boom", "/s/f"), {2, V{t + " Erreur F ", "boom", "/s/f", "", ""}}},
+      {core::LockLogLine(t, "/s/f", "/d/f"),
+       {2, V{t + " Erreur F ", "/s/f",
+             "Le processus ne peut pas accéder au fichier car un autre processus en a verrouillé une partie", "/d/f", ""}}},
+      {"10:00:00;a;b;c;d;e;f;g;\r", {1, V{t, "a", "b", "c", "d"}}},  // CRLF, fields past the fifth
+      {"", {1, V{"", "", "", "", ""}}},
+      {"erreur f;x", {1, V{"erreur f", "x", "", "", ""}}},  // case-sensitive
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.line);
+    EXPECT_EQ(core::ViewerRow(c.line), c.row);
+  }
+}
+
+TEST(LogViewer, CaptionAndSortOrder) {
+  EXPECT_EQ(core::ViewerCaption("20090305"), "Historique du 05/03/2009");
+  EXPECT_EQ(core::ViewerCaption("2009"), "Historique du //2009");
+
+  EXPECT_EQ(core::CompareAsciiNoCase("abc", "ABC"), 0);
+  EXPECT_LT(core::CompareAsciiNoCase("abc", "abd"), 0);
+  EXPECT_GT(core::CompareAsciiNoCase("é", "É"), 0);  // accented letters keep their case
+  EXPECT_GT(core::CompareAsciiNoCase("_", "a"), 0);  // letters fold up: 'A' (0x41) sorts before '_' (0x5F)
+
+  // Sorting by time puts error rows after the plain time of the same second.
+  V times{"10:00:01", "10:00:00 Erreur F ", "10:00:00", "10:00:00 Erreur"};
+  std::sort(times.begin(), times.end(),
+            [](const std::string& a, const std::string& b) { return core::CompareAsciiNoCase(a, b) < 0; });
+  EXPECT_EQ(times, (V{"10:00:00", "10:00:00 Erreur", "10:00:00 Erreur F ", "10:00:01"}));
+}
