@@ -42,6 +42,12 @@ std::filesystem::path DefaultFileName() {
 // Blank-only and empty cells are not kept.
 bool IsBlank(const QString& s) { return s.trimmed().isEmpty(); }
 
+QString LoadLines(const platform::IniFile& ini, const std::string& section) {
+  QStringList lines;
+  TSvgEditIni::LoadList(ini, section, lines);
+  return lines.join(QLatin1Char('\n'));
+}
+
 QString CellKey(int column, int row) { return QStringLiteral("C%1L%2").arg(column).arg(row); }
 
 // The windows holding a settings store, in the order their first store was made.
@@ -93,35 +99,33 @@ bool TSvgEditIni::eventFilter(QObject* watched, QEvent* event) {
   return true;
 }
 
-bool TSvgEditIni::SaveAll() {
-  platform::IniFile ini(FileName, 0600);
+void TSvgEditIni::ForEachComponent(const std::function<void(TSvgEditIni&, const std::string&, QObject*)>& fn) {
   for (QWidget* form : StoredForms()) {
     TSvgEditIni* store = FindSvgEditIni(form);
     const std::string section = Utf8(form->objectName());
     for (QObject* c : store->Components ? store->Components() : std::vector<QObject*>{}) {
       try {
-        if (c && c->objectName().contains(QLatin1Char('_'))) store->SaveComponent(ini, section, c);
+        if (c) fn(*store, section, c);
       } catch (...) {
-        // One control that cannot be saved does not stop the others.
+        // One control that cannot be saved or restored does not stop the others.
       }
     }
   }
+}
+
+bool TSvgEditIni::SaveAll() {
+  platform::IniFile ini(FileName, 0600);
+  ForEachComponent([&](TSvgEditIni& store, const std::string& section, QObject* c) {
+    if (c->objectName().contains(QLatin1Char('_'))) store.SaveComponent(ini, section, c);
+  });
   return ini.UpdateFile();
 }
 
 void TSvgEditIni::LoadAll() {
   platform::IniFile ini(FileName, 0600);
-  for (QWidget* form : StoredForms()) {
-    TSvgEditIni* store = FindSvgEditIni(form);
-    const std::string section = Utf8(form->objectName());
-    for (QObject* c : store->Components ? store->Components() : std::vector<QObject*>{}) {
-      try {
-        if (c) store->LoadComponent(ini, section, c);
-      } catch (...) {
-        // A value that cannot be restored leaves the control as it is.
-      }
-    }
-  }
+  ForEachComponent([&](TSvgEditIni& store, const std::string& section, QObject* c) {
+    store.LoadComponent(ini, section, c);
+  });
 }
 
 void TSvgEditIni::SaveComponent(platform::IniFile& ini, const std::string& form, QObject* c) const {
@@ -178,17 +182,9 @@ void TSvgEditIni::LoadComponent(const platform::IniFile& ini, const std::string&
     // Out-of-range values are brought to the nearest limit.
     if (SauveSpinEdit) spin->setValue(ini.ReadInteger(form, key, 0));
   } else if (auto* memo = qobject_cast<QPlainTextEdit*>(c)) {
-    if (SauveMemo) {
-      QStringList lines;
-      LoadList(ini, listSection, lines);
-      memo->setPlainText(lines.join(QLatin1Char('\n')));
-    }
+    if (SauveMemo) memo->setPlainText(LoadLines(ini, listSection));
   } else if (auto* rich = qobject_cast<QTextEdit*>(c)) {
-    if (SauveRichEdit) {
-      QStringList lines;
-      LoadList(ini, listSection, lines);
-      rich->setPlainText(lines.join(QLatin1Char('\n')));
-    }
+    if (SauveRichEdit) rich->setPlainText(LoadLines(ini, listSection));
   } else if (auto* grid = qobject_cast<QTableWidget*>(c)) {
     if (SauveStringGrid) LoadGrid(ini, listSection, *grid);
   } else if (auto* combo = qobject_cast<QComboBox*>(c)) {

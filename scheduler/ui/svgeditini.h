@@ -65,6 +65,9 @@ class TSvgEditIni : public QObject {
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
+  // Runs fn on every component of every window that holds a store, with that window's last
+  // store; an exception skips that component only.
+  static void ForEachComponent(const std::function<void(TSvgEditIni&, const std::string&, QObject*)>& fn);
   void SaveComponent(platform::IniFile& ini, const std::string& form, QObject* c) const;
   void LoadComponent(const platform::IniFile& ini, const std::string& form, QObject* c) const;
 
