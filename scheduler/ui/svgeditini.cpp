@@ -17,6 +17,8 @@
 
 #include "platform/inifile.h"
 
+namespace ui {
+
 namespace {
 
 std::vector<TSvgEditIni*>& Instances() {
@@ -258,3 +260,5 @@ void TSvgEditIni::LoadGrid(const platform::IniFile& ini, const std::string& sect
     }
   }
 }
+
+}  // namespace ui

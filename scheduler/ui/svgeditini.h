@@ -16,6 +16,8 @@ class IniFile;
 }
 class QTableWidget;
 
+namespace ui {
+
 class TSvgEditIni : public QObject {
   Q_OBJECT
 
@@ -75,3 +77,5 @@ class TSvgEditIni : public QObject {
   ComponentList Components;
   bool LoadDone = false;
 };
+
+}  // namespace ui

@@ -18,6 +18,7 @@
 #include "tests/support/testenv.h"
 
 namespace fs = std::filesystem;
+using ui::TSvgEditIni;
 
 namespace {
 
