@@ -1,0 +1,184 @@
+#include "updater/ziparchive/zadirarray.h"
+
+#include <gtest/gtest.h>
+
+#include "updater/ziparchive/zaexcept.h"
+
+using namespace ziparchive;
+
+namespace {
+
+TDirItem itemWithExtra(const std::string& name, uint8_t fill) {
+  TDirItem it;
+  it.Name = name;
+  TZAExtraField f;
+  f.HeaderId = 0x5455;
+  f.DataSize = 3;
+  f.Data = {fill, fill, fill};
+  it.ExtraFields.push_back(f);
+  return it;
+}
+
+// Counts destructions so that ownership can be checked.
+struct CountingStream : TZAMemoryStream {
+  explicit CountingStream(int& deaths) : deaths_(deaths) {}
+  ~CountingStream() override { ++deaths_; }
+  int& deaths_;
+};
+
+}  // namespace
+
+TEST(TZADirArray, GrowsGeometricallyAndReleasesAtZero) {
+  TZADirArray a;
+  EXPECT_EQ(a.Capacity(), 0);
+  EXPECT_EQ(a.GrowthStep(), 500);
+  struct Step {
+    int count;
+    int capacity;
+  } steps[] = {{1, 1000}, {1000, 1000}, {1001, 3000}, {3001, 7000}, {7001, 15000}, {15001, 25000},
+               {25001, 35000}, {10, 35000}, {60000, 60000}};
+  for (const auto& s : steps) {
+    a.SetDirItemCount(s.count);
+    EXPECT_EQ(a.DirItemCount(), s.count);
+    EXPECT_EQ(a.Capacity(), s.capacity) << "count " << s.count;
+  }
+  a.SetDirItemCount(0);
+  EXPECT_EQ(a.Capacity(), 0);
+  EXPECT_EQ(a.GrowthStep(), 10000);
+  a.SetDirItemCount(1);
+  EXPECT_EQ(a.Capacity(), 10000);
+}
+
+TEST(TZADirArray, IndexErrorsCarryTheirCodes) {
+  TZADirArray a;
+  a.SetDirItemCount(2);
+  TDirItem it;
+  struct Case {
+    const char* op;
+    int index;
+    int code;
+  } cases[] = {{"put", -1, 1}, {"put", 2, 1}, {"get", -1, 2}, {"get", 2, 2},
+               {"at", -1, 3},  {"at", 2, 3},  {"delete", -1, 4}, {"delete", 2, 4}};
+  for (const auto& c : cases) {
+    std::string op = c.op;
+    try {
+      if (op == "put") a.PutDirItem(c.index, it);
+      if (op == "get") a.GetDirItem(c.index, it);
+      if (op == "at") a.DirItemAt(c.index);
+      if (op == "delete") a.DeleteDirItem(c.index);
+      ADD_FAILURE() << op << " " << c.index << " did not raise";
+    } catch (const EZAException& e) {
+      EXPECT_EQ(e.NativeError, c.code) << op;
+      EXPECT_EQ(e.ErrorCode, 1);
+      EXPECT_STREQ(e.what(), ("Index out of bounds - Native error: 0000" + std::to_string(c.code)).c_str());
+    }
+  }
+  EXPECT_THROW(a.SetDirItemCount(-1), EZAException);
+  EXPECT_EQ(a.DirItemCount(), 2);
+}
+
+TEST(TZADirArray, CopiesAreDeepAndDeleteKeepsEachEntrysExtras) {
+  TZADirArray a;
+  a.SetDirItemCount(2);
+  {
+    TDirItem source = itemWithExtra("one", 1);
+    a.PutDirItem(0, source);
+    source.ExtraFields[0].Data[0] = 99;  // the caller's record changes, the entry does not
+  }
+  a.PutDirItem(1, itemWithExtra("two", 2));
+  EXPECT_EQ(a.DirItemAt(0).ExtraFields[0].Data[0], 1);
+
+  TZADirArray b;
+  b.AssignDirItems(a);
+  b.DirItemAt(1).ExtraFields[0].Data[0] = 77;
+  EXPECT_EQ(a.DirItemAt(1).ExtraFields[0].Data[0], 2);
+
+  a.DeleteDirItem(0);
+  ASSERT_EQ(a.DirItemCount(), 1);
+  EXPECT_EQ(a.DirItemAt(0).Name, "two");
+  EXPECT_EQ(a.DirItemAt(0).ExtraFields[0].Data, (std::vector<uint8_t>{2, 2, 2}));
+
+  // Growing again after a delete or a shrink yields empty entries.
+  b.SetDirItemCount(1);
+  b.SetDirItemCount(2);
+  EXPECT_TRUE(b.DirItemAt(1).Name.empty());
+  EXPECT_TRUE(b.DirItemAt(1).ExtraFields.empty());
+  b.DirItemAt(0).Selected = true;
+  b.ClearDirItemSelection();
+  EXPECT_FALSE(b.DirItemAt(0).Selected);
+}
+
+TEST(TZADirArray, OwnedSourceStreamsAreFreedOnceByWhateverRemovesTheLastHolder) {
+  int deaths = 0;
+  {
+    TZADirArray a;
+    a.SetDirItemCount(3);
+    TDirItem owned;
+    owned.SetSourceStream(new CountingStream(deaths), true);
+    a.PutDirItem(0, owned);
+    owned = TDirItem{};
+    a.DeleteDirItem(0);
+    EXPECT_EQ(deaths, 1);
+
+    TDirItem replaced;
+    replaced.SetSourceStream(new CountingStream(deaths), true);
+    a.PutDirItem(0, replaced);
+    replaced = TDirItem{};
+    a.PutDirItem(0, TDirItem{});  // replacing frees what was there
+    EXPECT_EQ(deaths, 2);
+
+    TDirItem kept;
+    kept.SetSourceStream(new CountingStream(deaths), true);
+    a.PutDirItem(1, kept);
+    kept = TDirItem{};
+    TZADirArray backup;
+    backup.AssignDirItems(a);
+    a.ClearDirItems();
+    EXPECT_EQ(deaths, 2);  // the backup still holds it
+  }
+  EXPECT_EQ(deaths, 3);
+
+  CountingStream borrowed(deaths);
+  {
+    TDirItem it;
+    it.SetSourceStream(&borrowed, false);
+    TZADirArray a;
+    a.SetDirItemCount(1);
+    a.PutDirItem(0, it);
+  }
+  EXPECT_EQ(deaths, 3);  // a stream the entry does not own is never freed by it
+}
+
+TEST(TZAArchiveItem, FillSplitsTheNameAndRatesTheCompression) {
+  struct Case {
+    const char* name;
+    uint32_t compressed, uncompressed;
+    int64_t zip64Compressed, zip64Uncompressed;
+    const char* itemName;
+    const char* storedPath;
+    double rate;
+  } cases[] = {
+      {"dir/sub/a.txt", 25, 100, 0, 0, "a.txt", "dir\\sub\\", 75},
+      {"dir/", 0, 0, 0, 0, "dir", "", 100},
+      {"top.bin", 110, 100, 0, 0, "top.bin", "", 0},  // a stored entry that grew
+      {"big", 0xFFFFFFFF, 0xFFFFFFFF, int64_t(1) << 32, int64_t(1) << 33, "big", "", 50},
+  };
+  for (const auto& c : cases) {
+    TDirItem e;
+    e.Name = c.name;
+    e.CompressedSize = c.compressed;
+    e.UncompressedSize = c.uncompressed;
+    e.Zip64CompressedSize = c.zip64Compressed;
+    e.Zip64UncompressedSize = c.zip64Uncompressed;
+    e.Flags = 1;
+    e.Crc32 = 0xCAFEBABE;
+    TZAArchiveItem item;
+    FillArchiveItem(e, item);
+    EXPECT_EQ(item.ItemName, c.itemName);
+    EXPECT_EQ(item.StoredPath, c.storedPath);
+    EXPECT_DOUBLE_EQ(item.CompressionRate, c.rate) << c.name;
+    EXPECT_TRUE(item.Encrypted);
+    EXPECT_EQ(item.CRC, 0xCAFEBABE);
+    EXPECT_EQ(item.CompressedSize, EffectiveCompressedSize(e));
+  }
+}

@@ -1,0 +1,112 @@
+#include "updater/ziparchive/zastreams.h"
+
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "tests/support/testenv.h"
+
+using namespace ziparchive;
+
+namespace {
+
+// The same contract on every stream: writes, seeks, reads, sizes.
+void exerciseStream(TZAStream& s) {
+  EXPECT_EQ(s.Size(), 0);
+  EXPECT_EQ(s.Write("hello world", 11), 11);
+  EXPECT_EQ(s.Position(), 11);
+  EXPECT_EQ(s.Seek(-5, soEnd), 6);
+  char buf[16] = {};
+  EXPECT_EQ(s.Read(buf, 16), 5);
+  EXPECT_EQ(std::string(buf, 5), "world");
+  EXPECT_EQ(s.Read(buf, 1), 0);
+  EXPECT_THROW(s.ReadBuffer(buf, 1), EZAStreamError);
+  EXPECT_THROW(s.Seek(-1, soBeginning), EZAStreamError);
+  s.SetPosition(0);
+  EXPECT_EQ(s.Seek(2, soCurrent), 2);
+  s.ReadBuffer(buf, 3);
+  EXPECT_EQ(std::string(buf, 3), "llo");
+  // Writing past the end fills the gap with zeros.
+  s.SetPosition(13);
+  s.WriteBuffer("!", 1);
+  EXPECT_EQ(s.Size(), 14);
+  s.SetPosition(11);
+  s.ReadBuffer(buf, 3);
+  EXPECT_EQ(std::string(buf, 3), std::string("\0\0!", 3));
+  s.SetSize(5);
+  EXPECT_EQ(s.Size(), 5);
+  EXPECT_LE(s.Position(), 5);
+}
+
+}  // namespace
+
+TEST(ZAStreams, MemoryAndFileStreamsKeepTheSameContract) {
+  TZAMemoryStream memory;
+  exerciseStream(memory);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(memory.Memory()), 5), "hello");
+
+  auto path = (testenv::testRoot() / "s.bin").string();
+  TZAFileStream file(path, fmCreate);
+  exerciseStream(file);
+  EXPECT_EQ(testenv::readFile(path), "hello");
+}
+
+TEST(ZAStreams, FileModesAndOpenErrors) {
+  auto path = testenv::writeFile(testenv::testRoot() / "r.bin", "abc").string();
+  {
+    TZAFileStream reader(path, fmOpenRead | fmShareDenyNone);
+    EXPECT_EQ(reader.Write("x", 1), 0);
+    EXPECT_NE(reader.LastError(), 0);
+    EXPECT_THROW(reader.WriteBuffer("x", 1), EZAStreamError);
+    EXPECT_EQ(reader.Size(), 3);
+    // The descriptor is not inherited by programs the process starts.
+    EXPECT_TRUE(fcntl(reader.Handle(), F_GETFD) & FD_CLOEXEC);
+  }
+  {
+    TZAFileStream rw(path, fmOpenReadWrite);
+    rw.Seek(0, soEnd);
+    rw.WriteBuffer("d", 1);
+  }
+  EXPECT_EQ(testenv::readFile(path), "abcd");
+  try {
+    TZAFileStream missing((testenv::testRoot() / "r.bin" / "sub").string(), fmCreate);
+    FAIL() << "opened below a file";
+  } catch (const EZAStreamError& e) {
+    EXPECT_EQ(e.Errno, ENOTDIR);
+  }
+  EXPECT_THROW(TZAFileStream(testenv::testRoot().string(), fmOpenRead), EZAStreamError);
+}
+
+TEST(ZAStreams, FullDiskIsAShortWriteNotSuccess) {
+  if (access("/dev/full", W_OK) != 0) GTEST_SKIP() << "/dev/full is not available";
+  TZAFileStream full("/dev/full", fmOpenWrite);
+  EXPECT_EQ(full.Write("abc", 3), 0);
+  EXPECT_EQ(full.LastError(), ENOSPC);
+  try {
+    full.WriteBuffer("abc", 3);
+    FAIL() << "a write to a full disk succeeded";
+  } catch (const EZAStreamError& e) {
+    EXPECT_EQ(e.Errno, ENOSPC);
+  }
+}
+
+TEST(ZAStreams, SixtyFourBitPositionsAndCopy) {
+  auto path = (testenv::testRoot() / "big.bin").string();
+  TZAFileStream file(path, fmCreate);
+  const int64_t far = int64_t(5) << 30;  // beyond 32 bits; sparse
+  file.SetSize(far + 4);
+  EXPECT_EQ(file.Size(), far + 4);
+  EXPECT_EQ(file.Seek(far, soBeginning), far);
+  file.WriteBuffer("tail", 4);
+  file.SetPosition(far);
+  TZAMemoryStream copy;
+  EXPECT_EQ(copy.CopyFrom(file, 4), 4);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(copy.Memory()), 4), "tail");
+  TZAMemoryStream whole;
+  whole.CopyFrom(copy, 0);  // 0: all of the source from its start
+  EXPECT_EQ(whole.Size(), 4);
+  file.SetPosition(far + 2);
+  EXPECT_THROW(copy.CopyFrom(file, 10), EZAStreamError);
+}

@@ -1,0 +1,244 @@
+#pragma once
+// The archive component: published properties, events, options, open/close/search/extract.
+// Steps of the engine that live in other files are members of TZABaseArchiver too.
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "updater/ziparchive/zadirarray.h"
+#include "updater/ziparchive/zapaths.h"
+#include "updater/ziparchive/zaprompter.h"
+#include "updater/ziparchive/zaspanning.h"
+#include "updater/ziparchive/zastreams.h"
+
+namespace ziparchive {
+
+class TZABaseArchiver;
+class TZADirManager;
+
+enum TZACompressionLevel : uint8_t { clNone, clFastest, clNormal, clMax };
+enum TZAProgressPhase : uint8_t { ppStart, ppProcess, ppEnd };
+enum TZAAction : uint8_t { fxaRetry, fxaIgnore, fxaAbort };
+enum TZAFileShareMode : uint8_t { smShareCompat, smShareExclusive, smShareDenyWrite, smShareDenyRead, smShareDenyNone };
+enum TZAOverwriteMode : uint8_t { omPrompt, omAlways, omNever, omIfNewer, omIfOlder };
+enum TZip64Mode : uint8_t { zmDisabled, zmAuto, zmAlways };
+
+// Open mode that creates a new archive.
+inline constexpr uint16_t kCreateArchiveMode = 0xFFFF;
+// OpenArchive's modes for an existing file: read-write denying writers, else read-only.
+inline constexpr uint16_t kOpenReadWriteDenyWrite = fmOpenReadWrite | fmShareDenyWrite;  // 0x22
+inline constexpr uint16_t kOpenReadDenyNone = fmOpenRead | fmShareDenyNone;              // 0x40
+// The search attributes kept with the options.
+inline constexpr int32_t kDefaultSearchAttr = 0x28BF;
+
+class TZAOptions {
+ public:
+  bool Recurse = true;
+  TZAStorePathMode StorePath = spRelativePath;
+  TZAFileShareMode ShareMode = smShareDenyNone;
+  TZAOverwriteMode OverwriteMode = omAlways;
+  bool CreateDirs = true;
+  bool ReplaceReadOnly = true;
+  bool SetAttributes = true;
+  int32_t SearchAttr = kDefaultSearchAttr;
+  bool FlushBuffers = true;
+  bool OEMFileNames = true;
+
+  // Copies every option but ShareMode.
+  void Assign(const TZAOptions& source);
+};
+
+using TZANotifyEvent = std::function<void(TZABaseArchiver* Sender)>;
+using TZAFileProgressEvent = std::function<void(TZABaseArchiver* Sender, const std::string& FileName, double Progress,
+                                                TZAProcessOperation Operation, TZAProgressPhase ProgressPhase, bool& Cancel)>;
+using TZAProgressEvent = std::function<void(TZABaseArchiver* Sender, double Progress, TZAProcessOperation Operation,
+                                            TZAProgressPhase ProgressPhase, bool& Cancel)>;
+using TZACopyTempFileProgressEvent =
+    std::function<void(TZABaseArchiver* Sender, double Progress, TZAProgressPhase ProgressPhase, bool& Cancel)>;
+using TZAConfirmOverwriteEvent = std::function<void(TZABaseArchiver* Sender, const std::string& SourceFileName,
+                                                    std::string& DestFileName, bool& Confirm)>;
+using TZAConfirmProcessFileEvent = std::function<void(TZABaseArchiver* Sender, const std::string& FileName,
+                                                      TZAProcessOperation Operation, bool& Confirm)>;
+using TZAOnPasswordEvent = std::function<void(TZABaseArchiver* Sender, const std::string& FileName,
+                                              std::string& NewPassword, bool& SkipFile)>;
+using TZAProcessFileFailureEvent =
+    std::function<void(TZABaseArchiver* Sender, const std::string& FileName, TZAProcessOperation Operation,
+                       int32_t NativeError, int32_t ErrorCode, const std::string& ErrorMessage, TZAAction& Action)>;
+using TZAOnRequestBlankVolumeEvent =
+    std::function<void(TZABaseArchiver* Sender, int32_t VolumeNumber, std::string& VolumeFileName, bool& Cancel)>;
+using TZAOnRequestFirstVolumeEvent =
+    std::function<void(TZABaseArchiver* Sender, std::string& VolumeFileName, bool& Cancel)>;
+using TZAOnRequestLastVolumeEvent = TZAOnRequestFirstVolumeEvent;
+using TZAOnRequestMiddleVolumeEvent = TZAOnRequestBlankVolumeEvent;
+using TZAOnDiskFullEvent =
+    std::function<void(TZABaseArchiver* Sender, int32_t VolumeNumber, const std::string& VolumeFileName, bool& Cancel)>;
+using TZAOnStoreFileEvent = std::function<void(TZABaseArchiver* Sender, std::string& FileName, uint32_t& FileAttr,
+                                               std::string& Comment, const std::string& OriginalFileName)>;
+using TZAOnExtractFileEvent = std::function<void(TZABaseArchiver* Sender, std::string& FileName, uint32_t& FileAttr,
+                                                 const std::string& Comment)>;
+using TZAProcessVolumeFailureEvent =
+    std::function<void(TZABaseArchiver* Sender, const std::string& VolumeFileName, TZAAction& Action)>;
+
+class TZABaseArchiver {
+ public:
+  TZABaseArchiver();
+  virtual ~TZABaseArchiver();
+  TZABaseArchiver(const TZABaseArchiver&) = delete;
+  TZABaseArchiver& operator=(const TZABaseArchiver&) = delete;
+
+  // ---- published properties ----
+  std::string Name;  // component name, put in front of exception messages
+  bool ExtractCorruptedFiles = false;
+  TZACompressionLevel CompressionLevel() const { return compressionLevel_; }
+  void SetCompressionLevel(TZACompressionLevel level);
+  uint8_t CompressionMode() const { return compressionMode_; }
+  // Outside 0..9: code 5, nothing changes.
+  void SetCompressionMode(int mode);
+  std::string CurrentVersion() const;
+  void SetCurrentVersion(const std::string&) {}
+  std::string Password;
+  std::string FileName;
+  std::string BaseDir;
+  std::string TempDir;
+  TZASpanningMode SpanningMode() const { return spanningMode_; }
+  // Refused while an archive is open (std::runtime_error).
+  void SetSpanningMode(TZASpanningMode mode);
+  TZASpanningOptions SpanningOptions;
+  std::string SFXStub;
+  TZAOptions Options;
+  std::vector<std::string>& FileMasks() { return fileMasks_; }
+  void SetFileMasks(const std::vector<std::string>& masks) { fileMasks_ = masks; }
+  std::vector<std::string>& ExclusionMasks() { return exclusionMasks_; }
+  void SetExclusionMasks(const std::vector<std::string>& masks) { exclusionMasks_ = masks; }
+  std::vector<std::string>& NoCompressionMasks() { return noCompressionMasks_; }
+  void SetNoCompressionMasks(const std::vector<std::string>& masks) { noCompressionMasks_ = masks; }
+  bool InMemory() const { return inMemory_; }
+  void SetInMemory(bool value);
+  TZip64Mode Zip64Mode = zmAuto;
+
+  // ---- published events ----
+  TZAFileProgressEvent OnFileProgress;
+  TZAProgressEvent OnOverallProgress;
+  TZACopyTempFileProgressEvent OnCopyTempFileProgress;
+  TZAConfirmOverwriteEvent OnConfirmOverwrite;
+  TZAConfirmProcessFileEvent OnConfirmProcessFile;
+  TZANotifyEvent AfterOpen;
+  TZAOnPasswordEvent OnPassword;
+  TZAProcessFileFailureEvent OnProcessFileFailure;
+  TZAOnRequestBlankVolumeEvent OnRequestBlankVolume;
+  TZAOnRequestFirstVolumeEvent OnRequestFirstVolume;
+  TZAOnRequestLastVolumeEvent OnRequestLastVolume;
+  TZAOnRequestMiddleVolumeEvent OnRequestMiddleVolume;
+  TZAOnDiskFullEvent OnDiskFull;
+  TZAOnStoreFileEvent OnStoreFile;
+  TZAOnExtractFileEvent OnExtractFile;
+
+  // The default dialogs ask through this; not owned. nullptr restores the headless one.
+  void SetPrompter(Prompter* prompter);
+  Prompter& GetPrompter() const { return *prompter_; }
+
+  // ---- operations ----
+  bool Active() const { return FActive; }
+  void OpenArchive();
+  void OpenArchiveMode(uint16_t mode);
+  void CloseArchive();
+  bool FindFirstItem(const std::string& fileMask, TZAArchiveItem& item, int32_t searchAttr,
+                     const std::string& exclusionMask);
+  bool FindNextItem(TZAArchiveItem& item);
+  void ExtractFiles(const std::string& fileMask, int32_t searchAttr, const std::string& exclusionMask);
+
+  bool InUpdate() const { return FUpdateCount > 0; }
+  void ResetUpdateCount() {
+    if (FUpdateCount > 0) FUpdateCount = 0;
+  }
+  void CheckActive() const;       // code 13
+  void CheckNotInUpdate() const;  // code 26
+  static void LockArchiver();
+  static void UnlockArchiver();
+
+  // ---- event dispatchers (defaults without a handler: zaevents.cpp) ----
+  virtual void SetCompressionMethod();
+  virtual void DoOverallProgress(double Progress, TZAProcessOperation Operation, TZAProgressPhase ProgressPhase,
+                                 bool& Cancel);
+  virtual void DoFileProgress(const std::string& FileName, double Progress, TZAProcessOperation Operation,
+                              TZAProgressPhase ProgressPhase, bool& Cancel);
+  virtual void DoCopyTempFileProgress(double Progress, TZAProgressPhase ProgressPhase, bool& Cancel);
+  virtual void DoConfirmOverwrite(const std::string& SourceFileName, std::string& DestFileName, bool& Confirm);
+  virtual void DoConfirmProcessFile(const std::string& FileName, TZAProcessOperation Operation, bool& Confirm);
+  virtual void DoPassword(const std::string& FileName, std::string& NewPassword, bool& SkipFile);
+  virtual void DoProcessFileFailure(const std::string& FileName, TZAProcessOperation Operation, int32_t NativeError,
+                                    int32_t ErrorCode, const std::string& ErrorMessage, TZAAction& Action);
+  virtual void DoRequestBlankVolume(int32_t VolumeNumber, std::string& VolumeFileName, bool& Cancel);
+  virtual void DoRequestFirstVolume(std::string& VolumeFileName, bool& Cancel);
+  virtual void DoRequestLastVolume(std::string& VolumeFileName, bool& Cancel);
+  virtual void DoRequestMiddleVolume(int32_t VolumeNumber, std::string& VolumeFileName, bool& Cancel);
+  virtual void DoDiskFull(int32_t VolumeNumber, const std::string& VolumeFileName, bool& Cancel);
+  virtual void DoProcessVolumeFailure(const std::string& VolumeFileName, TZAAction& Action);
+  virtual void DoStoreFile(std::string& FileName, uint32_t& FileAttr, std::string& Comment,
+                           const std::string& OriginalFileName);
+  virtual void DoExtractFile(std::string& FileName, uint32_t& FileAttr, const std::string& Comment);
+  void DoAfterOpen();
+
+  // ---- steps of the engine in other files ----
+  void InternalOpen();                              // the open dispatch
+  bool ItemMatches(TZAArchiveItem& item);           // the search step
+  void CollectItems(const std::string& fileMask, int32_t searchAttr, const std::string& exclusionMask);
+  void ProcessFiles(TZAProcessOperation operation);  // the batch loop
+  void GetVolumeFileName(std::string& Name, int32_t N, bool CheckExists);
+  int64_t FreeSpaceOfDrive(const std::string& path);
+  void CommitUpdate();
+
+  // ---- engine state shared by the engine's steps ----
+  bool FActive = false;
+  TZAStream* FArchiveStream = nullptr;
+  bool FStreamHandedIn = false;  // a stream given by a caller is never freed here
+  std::shared_ptr<TZADirManager> FDirManager;
+  uint16_t FFileOpenMode = 0;
+  TZAVolumeNumberInfo FVolumeInfo;
+  std::string FCurrentVolumeFileName;
+  int32_t FUpdateCount = 0;
+  uint16_t FCompressionMethod = 0;
+  bool FZipFormat = false;
+  bool FOpenDamaged = true;
+  bool FSuppressPasswordEvent = false;
+  bool FCancel = false;
+  bool FSkip = false;
+  bool FProgressEnabled = false;
+  int32_t FSelectedCount = 0;
+  int32_t FItemsDone = 0;
+  double FCurrentItemSize = 0;
+  double FCurrentItemDone = 0;
+  TZAProcessVolumeFailureEvent FOnProcessVolumeFailure;
+
+  // Frees the archive stream unless handed in, and the directory manager.
+  void ReleaseArchive();
+
+ protected:
+  TZACompressionLevel compressionLevel_ = clFastest;
+  uint8_t compressionMode_ = 1;
+  TZASpanningMode spanningMode_ = smNone;
+  bool inMemory_ = false;
+  std::vector<std::string> fileMasks_;
+  std::vector<std::string> exclusionMasks_;
+  std::vector<std::string> noCompressionMasks_;
+  Prompter* prompter_;
+};
+
+class TZipArchiver : public TZABaseArchiver {
+ public:
+  TZipArchiver();
+  ~TZipArchiver() override = default;
+  // Deflate (8) for a mode above 0, else stored (0).
+  void SetCompressionMethod() override;
+};
+
+// Compression mode of a level and level of a mode.
+uint8_t ModeForLevel(TZACompressionLevel level);
+TZACompressionLevel LevelForMode(uint8_t mode);
+
+// True when path names an existing entry of the file system that is not a folder.
+bool FileExists(const std::string& path);
+
+}  // namespace ziparchive
