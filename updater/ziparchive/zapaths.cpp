@@ -17,8 +17,17 @@ bool hasDriveLetter(std::string_view p) {
   return p.size() >= 2 && std::isalpha(static_cast<unsigned char>(p[0])) && p[1] == ':';
 }
 
+bool isDotName(std::string_view s) { return s == "." || s == ".."; }
+
+// "//server/share..." with a real server and share name (never "." or "..").
 bool isShareName(std::string_view p) {
-  return p.size() >= 3 && IsPathSeparator(p[0]) && IsPathSeparator(p[1]) && !IsPathSeparator(p[2]);
+  if (p.size() < 3 || !IsPathSeparator(p[0]) || !IsPathSeparator(p[1]) || IsPathSeparator(p[2])) return false;
+  size_t server = p.find_first_of("/\\", 2);
+  if (isDotName(p.substr(2, server == std::string_view::npos ? std::string_view::npos : server - 2))) return false;
+  if (server == std::string_view::npos) return true;
+  size_t share = p.find_first_of("/\\", server + 1);
+  std::string_view name = p.substr(server + 1, share == std::string_view::npos ? std::string_view::npos : share - server - 1);
+  return !name.empty() && !isDotName(name);
 }
 
 std::string currentFolder() {
@@ -116,7 +125,8 @@ std::string FullPathOf(std::string_view name, std::string_view folder) {
   if (root.empty()) {
     std::string base = folder.empty() ? currentFolder() : ToSlashes(folder);
     if (DrivePart(base).empty() && (base.empty() || base[0] != '/')) base = FullPathOf(base, "");
-    splitRoot(base + "/" + p, root, rest);
+    if (base.empty() || base.back() != '/') base += '/';
+    splitRoot(base + p, root, rest);
   }
   std::vector<std::string> segments;
   size_t i = 0;
@@ -159,16 +169,22 @@ std::string StoredPathFor(std::string_view fileName, std::string_view baseDir, T
   if (!full.empty() && IsPathSeparator(full.back())) full.pop_back();
   if (full == "." || (full.size() >= 2 && full.back() == '.' && IsPathSeparator(full[full.size() - 2]))) full.pop_back();
 
+  // A tail of the full path keeps no drive or share: a ":" in it is part of a name.
+  bool tail = false;
   switch (mode) {
     case spNoPath: {
       size_t cut = full.find_last_of("/\\");
       if (cut == std::string::npos && hasDriveLetter(full)) cut = 1;
       if (cut != std::string::npos) full = full.substr(cut + 1);
+      tail = true;
       break;
     }
     case spRelativePath: {
       std::string from = AddSlash(FullPathOf(base, ""));
-      if (full.size() > from.size() && full.compare(0, from.size(), from) == 0) full = full.substr(from.size());
+      if (full.size() > from.size() && full.compare(0, from.size(), from) == 0) {
+        full = full.substr(from.size());
+        tail = true;
+      }
       break;
     }
     case spFullPath:
@@ -180,7 +196,7 @@ std::string StoredPathFor(std::string_view fileName, std::string_view baseDir, T
 
   size_t start = 0;
   size_t len = full.size();
-  if (mode != spFullPathWithDrive) {
+  if (mode != spFullPathWithDrive && !tail) {
     if (hasDriveLetter(full)) {
       start = 2;
       if (start >= len) return {};

@@ -200,7 +200,7 @@ TEST(TZipArchiver, OpenArchiveFallsBackToReadOnlyWhileAnotherProcessWrites) {
   z.CloseArchive();
 
   // A second process keeps the file open for writing.
-  std::string script = "exec 3>>'" + path + "'; echo ready; sleep 30";
+  std::string script = "exec 3>>'" + path + "'; echo ready; exec sleep 30";
   int out[2];
   ASSERT_EQ(pipe(out), 0);
   posix_spawn_file_actions_t actions;
