@@ -1,10 +1,32 @@
+// ProgramMain: one instance per user, then the four windows in their order, then the loop.
 #include <QApplication>
-#include <QMainWindow>
+
+#include "platform/singleinstance.h"
+#include "scheduler/ui/tabout.h"
+#include "scheduler/ui/tform1.h"
+#include "scheduler/ui/tform2.h"
+#include "scheduler/ui/tform4.h"
 
 int main(int argc, char** argv) {
+  platform::InstanceLock instance;
+  // Another instance runs: leave at once, no window, nothing written.
+  if (instance.Acquire("Quillomet") == platform::LockResult::Busy) return 0;
+
   QApplication app(argc, argv);
-  QMainWindow w;
-  w.setWindowTitle("Quillomet");
-  w.show();
-  return app.exec();
+  QApplication::setApplicationName(QStringLiteral("Quillomet"));
+  // The program ends only through the close question (or from outside), not with its last window.
+  QApplication::setQuitOnLastWindowClosed(false);
+
+  ui::Form1 = new ui::TForm1;
+  ui::AboutBox = new ui::TAboutBox;
+  ui::Form2 = new ui::TForm2;
+  ui::Form4 = new ui::TForm4;
+  ui::Form1->show();
+  app.exec();
+
+  delete ui::Form4;
+  delete ui::Form2;
+  delete ui::AboutBox;
+  delete ui::Form1;
+  return 0;
 }

@@ -1,0 +1,36 @@
+#pragma once
+// One running instance per user: an exclusive flock on a lock file, held until the process
+// ends. The descriptor is close-on-exec, so programs we start never hold the lock.
+#include <string>
+
+namespace platform {
+
+enum class LockResult {
+  Acquired,  // we hold it now
+  Busy,      // another process holds it
+  Failed,    // no lock file could be opened or locked; start-up goes on without the guard
+};
+
+class InstanceLock {
+ public:
+  InstanceLock() = default;
+  InstanceLock(const InstanceLock&) = delete;
+  InstanceLock& operator=(const InstanceLock&) = delete;
+  ~InstanceLock();
+
+  // $XDG_RUNTIME_DIR/<name>.lock, or /tmp/<name>-<uid>.lock when there is no runtime folder.
+  static std::string PathFor(const std::string& name);
+
+  // Tries the lock of the name: the runtime folder first, then the /tmp fallback when the first
+  // cannot be opened.
+  LockResult Acquire(const std::string& name);
+  // Tries one lock file.
+  LockResult AcquireFile(const std::string& path);
+  void Release();
+  bool Held() const { return fd_ >= 0; }
+
+ private:
+  int fd_ = -1;
+};
+
+}  // namespace platform

@@ -1,0 +1,195 @@
+#pragma once
+// The main window. Handlers keep their given names; their bodies live in one file per concern:
+//   tform1.cpp           start-up and the window frame (pages, navigation, tray, menu, close)
+//   tform1_timetable.cpp timetable file and schedule list
+//   tform1_run.cpp       backup run and copy engine
+//   tform1_queue.cpp     due-time timer and job queue
+//   tform1_history.cpp   history list, daily logs, purge, application-wide exception handler
+//   tform1_settings.cpp  settings store
+//   tform1_network.cpp   network computers
+//   tform1_alerts.cpp    alerts
+//   tform1_editor.cpp    timetable editor
+// Each file binds its own signals in its connect...() function, called by the constructor.
+#include <QMainWindow>
+#include <cstdint>
+#include <string>
+
+#include "scheduler/core/scrutedossier.h"
+#include "scheduler/ui/componentregistry.h"
+#include "scheduler/ui/slotguard.h"
+#include "ui_TForm1.h"
+
+class QMenu;
+class QAction;
+class QTimer;
+class QTreeWidgetItem;
+
+namespace ui {
+
+class TrayIcon;
+class BalloonHint;
+
+// Globals that start-up sets.
+extern std::string DataFolder;        // data folder, always ends with "/"
+extern std::uint64_t CopyThreshold;   // bytes; files larger than this take the stream copy
+extern std::int32_t ScheduleFileSize; // size of the timetable file as last seen
+
+// Close action chosen by FormClose.
+enum class CloseAction { caNone, caHide, caFree };
+
+class TForm1 : public QMainWindow, public Ui::TForm1 {
+  Q_OBJECT
+
+ public:
+  explicit TForm1(QWidget* parent = nullptr);
+  ~TForm1() override;
+
+  // Given components of the window, in form order.
+  const ComponentRegistry& Components() const { return registry_; }
+
+  // Components that the form description does not hold as widgets.
+  QTimer* Timer1;
+  QTimer* Timer2;
+  QTimer* Timer3;
+  QTimer* Timer4;
+  TrayIcon* RxTrayIcon1;
+  QMenu* PopupMenu1;
+  QAction* Affiche1;
+  QAction* Rduire1;
+  QAction* N2;
+  QAction* N1;
+  QMenu* PopupMenu2;
+  QAction* Supprimer1;
+  QAction* Copiedeligne1;
+  QAction* esterlasauvegarde1;
+  BalloonHint* JvBalloonHint1;
+  core::TScruteDossier ScruteDossier1;
+  core::TScruteDossier ScruteDossier2;
+
+  std::string LanguageName;  // section of the caption lookup; empty until set
+
+  // --- start-up (tform1.cpp) ---
+  void FormCreate();
+  void FormActivate();
+  void Timer2Timer();
+
+  // --- frame (tform1.cpp) ---
+  void Button5Click();
+  void Affiche1Click();
+  void RxTrayIcon1Click();
+  void Rduire1Click();
+  void Button9Click();
+  void FormClose(CloseAction& action);
+  void FormCloseQuery(bool& canClose);
+  void FormDestroy();
+  void ApplicationEvents1Minimize();
+  void Devant();
+  void JvTransparentButton1Click();
+  void JvTransparentButton2Click();
+  void JvTransparentButton3Click();
+  void JvTransparentButton4Click();
+  void JvTransparentButton5Click();
+  void JvTransparentButton6Click();
+  void JvTransparentButton7Click();
+  void Button31Click();
+  void Button37Click();
+  void Button32Click();
+  void Button36Click();
+  void Button15Click();
+  void Button16Click();
+  void Misejour1Click();
+  void SiteWeb1Click();
+  void propos1Click();
+  void CheckBox_17Click();
+  void ScrollBox3MouseWheelDown();
+  void ScrollBox3MouseWheelUp();
+  void TabSheet9Show();
+  void Button38Click();
+
+  // --- timetable (tform1_timetable.cpp) ---
+  void lirefiche(bool reload);
+  void Button3Click();
+  void TabSheet4Enter();
+  void Button4Click();
+  void DeleteAt(int index);
+  void Button8Click();
+  void ListView2Click();
+  void ListBox1Click();
+  void ListView2ColumnClick(int column);
+  int ListView2Compare(const QTreeWidgetItem* item1, const QTreeWidgetItem* item2);
+  void Button30Click();
+
+  // --- backup run (tform1_run.cpp) ---
+  void Button1Click();
+  void Button13Click();
+  void ScruteDossier1Execute();
+  void ScruteDossier1Dossier(const std::string& Nom);
+  void ScruteDossier1Fichier(const std::string& Nom);
+  void ScruteDossier1FinExecute();
+  void lisstajoutvz(const std::string& number, const std::string& code, const std::string& target,
+                    const std::string& source, const std::string& message, const std::string& errorNumber);
+  void Copierplus(const std::string& source, const std::string& target);
+  void Button2Click();
+  void Button11Click();
+  void SpeedButton13Click();
+  void SpeedButton14Click();
+  void SpeedButton15Click();
+
+  // --- due-time timer and queue (tform1_queue.cpp) ---
+  void Timer1Timer();
+  void Timer3Timer();
+  void Timer4Timer();
+  void Button29Click();
+
+  // --- history and logs (tform1_history.cpp) ---
+  void Button12Click();
+  void Button14Click();
+  void ScruteDossier2Fichier(const std::string& Nom);
+  void Voirfichiersjournaux1Click();
+  void ApplicationEvents1Exception(const std::exception& e);
+
+  // --- settings store (tform1_settings.cpp) ---
+  void RestoreSettings();  // before FormCreate
+  void SaveSettings();     // SaveAll
+
+  // --- network computers (tform1_network.cpp) ---
+  void Button24Click();
+  void Button25Click();
+
+  // --- alerts (tform1_alerts.cpp) ---
+  void SpeedButton17Click();
+  void Button34Click();
+
+  // --- timetable editor (tform1_editor.cpp) ---
+  void Button6Click();
+  void Button7Click();
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  void changeEvent(QEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  void connectFrame();
+  void connectTimetable();
+  void connectRun();
+  void connectQueue();
+  void connectHistory();
+  void connectSettings();
+  void connectNetwork();
+  void connectAlerts();
+  void connectEditor();
+  void createComponents();
+  void setNavigation(TransparentButton* coloured);
+  // Binds a signal to a handler that runs guarded (the signal's arguments are dropped).
+  template <class Sender, class Signal>
+  void bind(Sender* sender, Signal signal, void (TForm1::*handler)()) {
+    connect(sender, signal, this, [this, handler] { Guarded([this, handler] { (this->*handler)(); }); });
+  }
+
+  ComponentRegistry registry_;
+};
+
+extern TForm1* Form1;
+
+}  // namespace ui

@@ -1,2 +1,0 @@
-// Anchor of the scheduler's window library.
-namespace ui {}
