@@ -248,3 +248,33 @@ TEST(TZipArchiver, InMemoryArchiveIsWrittenToItsFileWhenLeft) {
   EXPECT_TRUE(z.Active());
   EXPECT_EQ(testenv::readFile(z.FileName), std::string("PK\x05\x06", 4) + std::string(18, '\0'));
 }
+
+TEST(TZipArchiver, FindFirstItemPreparesTheSearchRecord) {
+  struct Case {
+    const char* mask;
+    TZAStorePathMode storePath;
+    const char* fileMask;
+    bool wildcards;
+  } cases[] = {
+      {"C:\\Data\\*.txt", spRelativePath, "/Data/*.txt", true},
+      {"C:\\Data\\*.txt", spFullPathWithDrive, "C:/Data/*.txt", true},
+      {"\\\\srv\\share\\d\\a?.txt", spFullPath, "/d/a?.txt", true},
+      {"dir\\12:30.txt", spRelativePath, "dir/12:30.txt", false},
+      {"", spRelativePath, "", false},
+  };
+  TZipArchiver z;
+  for (const auto& c : cases) {
+    z.Options.StorePath = c.storePath;
+    TZAArchiveItem item;
+    item.InternalSearchRec.ItemIndex = 7;
+    item.InternalSearchRec.UseMaskProperties = true;
+    z.FindFirstItem(c.mask, item, 0x28BF, "ex*");
+    const TInternalSearchRec& rec = item.InternalSearchRec;
+    EXPECT_EQ(rec.FileMask, c.fileMask) << c.mask;
+    EXPECT_EQ(rec.HasWildcards, c.wildcards) << c.mask;
+    EXPECT_EQ(rec.ExclusionMask, "ex*");
+    EXPECT_FALSE(rec.UseMaskProperties);
+    EXPECT_EQ(rec.Attributes, 0x28BFu);
+    EXPECT_GE(rec.ItemIndex, 0);
+  }
+}
