@@ -255,6 +255,10 @@ TEST_F(Events, VolumeRequestsWhenSpanning) {
   EXPECT_EQ(full.rfind("Disk is full. Required free space: 4928307200 bytes, but available only: ", 0), 0u) << full;
   zip.DoDiskFull(0, zip.FileName, cancel);
   EXPECT_TRUE(cancel);
+  // Without a size limit a new volume needs more than 65536 free bytes, never "-1".
+  zip.SpanningOptions.VolumeSize = vsAutoDetect;
+  zip.DoDiskFull(0, zip.FileName, cancel);
+  EXPECT_EQ(prompter.texts.back().rfind("Disk is full. Required free space: 65537 bytes, but available only: ", 0), 0u);
 }
 
 TEST_F(Events, VolumeRequestsWithoutSpanningCheckFiles) {
