@@ -10,8 +10,8 @@ namespace ziparchive {
 
 namespace {
 
-constexpr size_t kInputChunk = 0x40000;   // compressed bytes read at a time
-constexpr size_t kOutputChunk = 0x40000;  // output buffer, drained whenever it fills
+constexpr size_t kInputChunk = 0x100000;   // compressed bytes read at a time
+constexpr size_t kOutputChunk = 0x20000;  // output buffer, drained whenever it fills
 
 bool StepProgress(const TZADataProgress* progress, int64_t done, int64_t total) {
   return progress == nullptr || !*progress || (*progress)(done, total);
@@ -117,19 +117,6 @@ TZADataStatus Inflate(TZADataSource& source, TZADataSink& sink, const TZAInflate
 }
 
 }  // namespace
-
-uint32_t UpdateCrc32Long(uint32_t crc, const void* buffer, size_t length) {
-  if (buffer == nullptr || length == 0) return crc;
-  const uLong r = crc32_z(static_cast<uLong>(crc ^ 0xFFFFFFFFu), static_cast<const Bytef*>(buffer), length);
-  return static_cast<uint32_t>(r) ^ 0xFFFFFFFFu;
-}
-
-uint32_t UpdateCrc32(uint32_t crc, const void* buffer, int32_t length) {
-  if (length <= 0) return crc;
-  return UpdateCrc32Long(crc, buffer, static_cast<size_t>(length));
-}
-
-void AddCrc32(const void* buffer, int32_t length, uint32_t& crc) { crc = UpdateCrc32(crc, buffer, length); }
 
 void EncodeLocalHeader(const TZALocalHeader& h, uint8_t* p) {
   PutU32(p, h.Signature);

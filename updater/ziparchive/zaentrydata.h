@@ -1,22 +1,15 @@
 #pragma once
-// Entry data: CRC-32, the local header as written, and the loops that turn a source into
+// Entry data: the local header as written, and the loops that turn a source into
 // stored or raw-deflate bytes and back. The loops run over small source and sink interfaces
 // with fixed buffers, so memory stays flat whatever sizes an archive claims.
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 
+#include "updater/ziparchive/zacrc32.h"
 #include "updater/ziparchive/zarecords.h"
 
 namespace ziparchive {
-
-// CRC-32 update (reflected, polynomial 0xEDB88320) without preset or final inversion:
-// callers start at 0xFFFFFFFF and store the inverted result. A null buffer or a length of 0
-// or less returns the value unchanged.
-uint32_t UpdateCrc32(uint32_t crc, const void* buffer, int32_t length);
-void AddCrc32(const void* buffer, int32_t length, uint32_t& crc);
-// The same for any length.
-uint32_t UpdateCrc32Long(uint32_t crc, const void* buffer, size_t length);
 
 void EncodeLocalHeader(const TZALocalHeader& h, uint8_t* p);
 

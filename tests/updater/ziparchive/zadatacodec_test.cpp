@@ -98,6 +98,24 @@ TEST(Crc32, MatchesTheStandardCheckValueAndIgnoresEmptyInput) {
   EXPECT_EQ(UpdateCrc32(0x1234u, check.data(), -5), 0x1234u);
 }
 
+TEST(Crc32, AgreesWithZlibForEveryLengthAndAlignment) {
+  std::mt19937 rng(3);
+  std::string data(70000, '\0');
+  for (char& c : data) c = static_cast<char>(rng());
+  const size_t lengths[] = {0, 1, 15, 16, 63, 64, 65, 255, 256, 257, 1000, 4096, 4099, 65536, 69990};
+  for (size_t offset = 0; offset < 8; ++offset) {
+    for (size_t n : lengths) {
+      const auto* p = reinterpret_cast<const Bytef*>(data.data() + offset);
+      const uint32_t want = static_cast<uint32_t>(crc32_z(0, p, n));
+      EXPECT_EQ(UpdateCrc32Long(0xFFFFFFFFu, p, n) ^ 0xFFFFFFFFu, want) << "offset " << offset << " length " << n;
+      // Split anywhere, the running value carries on.
+      const size_t cut = n / 3;
+      const uint32_t first = UpdateCrc32Long(0xFFFFFFFFu, p, cut);
+      EXPECT_EQ(UpdateCrc32Long(first, p + cut, n - cut) ^ 0xFFFFFFFFu, want);
+    }
+  }
+}
+
 TEST(DecodeEntryData, GoodAndBadDataTable) {
   const std::string text = MixedData(300000);
   const std::string packed = RawDeflate(text);
