@@ -17,6 +17,7 @@
 #include "platform/shell.h"
 #include "platform/specialfolders.h"
 #include "scheduler/core/startup.h"
+#include "scheduler/core/workingset.h"
 #include "scheduler/ui/balloonhint.h"
 #include "scheduler/ui/components.h"
 #include "scheduler/ui/slotguard.h"
@@ -203,6 +204,7 @@ void TForm1::Button5Click() {
     showMinimized();
   }
   SaveSettings();
+  core::ReleaseProcessMemory("Quillomet");
 }
 
 void TForm1::Affiche1Click() {

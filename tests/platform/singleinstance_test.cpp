@@ -1,0 +1,121 @@
+#include "platform/singleinstance.h"
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "tests/support/testenv.h"
+
+namespace {
+
+using platform::InstanceLock;
+using platform::LockResult;
+
+// Runs fn in a child process and returns its exit code.
+template <class F>
+int InChild(F fn) {
+  const pid_t pid = fork();
+  if (pid == 0) _exit(fn());
+  int st = 0;
+  waitpid(pid, &st, 0);
+  return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+}
+
+TEST(InstanceLock, SecondProcessFindsItBusyUntilTheFirstEnds) {
+  const std::string path = (testenv::testRoot() / "Quillomet.lock").string();
+  int ready[2], go[2];
+  ASSERT_EQ(pipe(ready), 0);
+  ASSERT_EQ(pipe(go), 0);
+  const pid_t first = fork();
+  if (first == 0) {
+    InstanceLock lock;
+    const char r = lock.AcquireFile(path) == LockResult::Acquired ? 'y' : 'n';
+    (void)!write(ready[1], &r, 1);
+    char c;
+    (void)!read(go[0], &c, 1);
+    _exit(0);
+  }
+  char r = 0;
+  ASSERT_EQ(read(ready[0], &r, 1), 1);
+  ASSERT_EQ(r, 'y');
+  EXPECT_EQ(InChild([&] {
+              InstanceLock lock;
+              return lock.AcquireFile(path) == LockResult::Busy ? 0 : 1;
+            }),
+            0);
+  (void)!write(go[1], "x", 1);
+  waitpid(first, nullptr, 0);
+  InstanceLock after;
+  EXPECT_EQ(after.AcquireFile(path), LockResult::Acquired);
+  for (int fd : {ready[0], ready[1], go[0], go[1]}) close(fd);
+}
+
+TEST(InstanceLock, ProgramsStartedByTheHolderNeverKeepIt) {
+  // The updater restarts the scheduler: a lock inherited by a child would outlive its holder.
+  const std::string path = (testenv::testRoot() / "Quillomet.lock").string();
+  int pids[2];
+  ASSERT_EQ(pipe(pids), 0);
+  const pid_t holder = fork();
+  if (holder == 0) {
+    InstanceLock lock;
+    if (lock.AcquireFile(path) != LockResult::Acquired) _exit(1);
+    const pid_t child = fork();
+    if (child == 0) {
+      execlp("sleep", "sleep", "30", static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    (void)!write(pids[1], &child, sizeof child);
+    _exit(0);
+  }
+  pid_t child = 0;
+  ASSERT_EQ(read(pids[0], &child, sizeof child), static_cast<ssize_t>(sizeof child));
+  int st = 0;
+  waitpid(holder, &st, 0);
+  ASSERT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0);
+  usleep(100 * 1000);  // let the child reach exec
+  InstanceLock lock;
+  EXPECT_EQ(lock.AcquireFile(path), LockResult::Acquired);
+  kill(child, SIGKILL);
+  close(pids[0]);
+  close(pids[1]);
+}
+
+TEST(InstanceLock, RuntimeFolderFirstThenTmpFallback) {
+  const std::string name = "QuillometLockTest-" + std::to_string(getpid());
+  const std::string runtime = testenv::makeDir("runtime").string();
+  setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+  EXPECT_EQ(InstanceLock::PathFor(name), runtime + "/" + name + ".lock");
+  {
+    InstanceLock lock;
+    EXPECT_EQ(lock.Acquire(name), LockResult::Acquired);
+    EXPECT_TRUE(std::filesystem::exists(runtime + "/" + name + ".lock"));
+  }
+  // A runtime folder that is no folder (ENOTDIR): the lock goes to /tmp.
+  const std::string notDir = testenv::writeFile(testenv::testRoot() / "file", "").string();
+  setenv("XDG_RUNTIME_DIR", notDir.c_str(), 1);
+  const std::string tmpLock = "/tmp/" + name + "-" + std::to_string(getuid()) + ".lock";
+  {
+    InstanceLock lock;
+    EXPECT_EQ(lock.Acquire(name), LockResult::Acquired);
+    EXPECT_TRUE(std::filesystem::exists(tmpLock));
+    InstanceLock second;
+    EXPECT_EQ(second.Acquire(name), LockResult::Busy);
+  }
+  unsetenv("XDG_RUNTIME_DIR");
+  EXPECT_EQ(InstanceLock::PathFor(name), tmpLock);
+  std::filesystem::remove(tmpLock);
+}
+
+TEST(InstanceLock, UnopenableFileIsAFailureNotABusyLock) {
+  const std::string notDir = testenv::writeFile(testenv::testRoot() / "file", "").string();
+  InstanceLock lock;
+  EXPECT_EQ(lock.AcquireFile(notDir + "/Quillomet.lock"), LockResult::Failed);
+  EXPECT_FALSE(lock.Held());
+}
+
+}  // namespace
