@@ -12,6 +12,7 @@
 #include "updater/ziparchive/zaprompter.h"
 #include "updater/ziparchive/zaspanning.h"
 #include "updater/ziparchive/zastreams.h"
+#include "updater/ziparchive/zavolumes.h"
 
 namespace ziparchive {
 
@@ -188,6 +189,21 @@ class TZABaseArchiver {
   void ProcessFiles(TZAProcessOperation operation);  // the batch loop
   void GetVolumeFileName(std::string& Name, int32_t N, bool CheckExists);
   int64_t FreeSpaceOfDrive(const std::string& path);
+  // Volumes (zavolumes.cpp).
+  void OpenVolumeFile(const std::string& name);
+  void OpenVolume(const TZAVolumeNumberInfo& info);  // code 45 when a request is cancelled
+  int64_t WriteAcrossVolumes(const void* buffer, int64_t count, TZAStream*& target, TZAVolumeNumberInfo& info,
+                             int64_t reserve, TZAStream* cache);
+  void WriteAcrossVolumesChecked(const void* buffer, int64_t count, TZAStream*& target, TZAVolumeNumberInfo& info,
+                                 int64_t reserve, TZAStream* cache);  // code 46 on a shortfall
+  int64_t CopyStreamAcrossVolumes(TZAStream& source, TZAStream*& target, TZAVolumeNumberInfo& info, bool& cancel,
+                                  int64_t count, int64_t reserve, TZAStream* cache, bool showProgress);
+  void FinishLastVolume();
+  void CreateNewArchive();
+  void OpenArchiveFile();
+  void OpenSplitArchive();
+  void ProbeLastVolume(bool missingMeansSpanned);
+  void DetectSpanningMode(bool found);
   void CommitUpdate();
 
   // ---- engine state shared by the engine's steps ----
@@ -211,6 +227,7 @@ class TZABaseArchiver {
   double FCurrentItemSize = 0;
   double FCurrentItemDone = 0;
   TZAProcessVolumeFailureEvent FOnProcessVolumeFailure;
+  std::vector<TZAFileIdentity> FWrittenVolumes;  // volumes created in this run
 
   // Frees the archive stream unless handed in, and the directory manager.
   void ReleaseArchive();

@@ -193,7 +193,9 @@ TEST(TZipArchiver, CloseIsHarmlessAndSpanningModeWaitsForIt) {
 }
 
 TEST(TZipArchiver, OpenArchiveFallsBackToReadOnlyWhileAnotherProcessWrites) {
-  auto path = testenv::writeFile(testenv::testRoot() / "held.zip", "x").string();
+  // An empty archive: its end record alone.
+  const std::string empty = std::string("PK\x05\x06", 4) + std::string(18, '\0');
+  auto path = testenv::writeFile(testenv::testRoot() / "held.zip", empty).string();
   ProbeArchiver z;
   z.FileName = path;
   z.OpenArchive();

@@ -1,0 +1,35 @@
+#pragma once
+// Volume names of multi-volume archives, and the file-system facts the volume code asks for.
+// The volume steps themselves (OpenVolume, WriteAcrossVolumes, the open dispatch) are members
+// of TZABaseArchiver, in zavolumes.cpp.
+#include <cstdint>
+#include <string>
+
+#include "updater/ziparchive/zaspanning.h"
+
+namespace ziparchive {
+
+// Name of volume n (-1: the last volume) of the archive called name. Suffixes the scheme adds
+// (".z01", ".exe", ".zip") follow the case of the archive's own extension, so "arc.ZIP" gives
+// "arc.Z01" and "arc.zip" gives "arc.z01".
+std::string VolumeFileNameFor(const std::string& name, int32_t n, TZASpanningMode mode,
+                              bool advancedNaming, bool sfx);
+// The same name with the added suffix in the other case ("arc.z01" <-> "arc.Z01"); the name
+// itself when the scheme added no letters.
+std::string OtherCaseVolumeFileName(const std::string& name, int32_t n, TZASpanningMode mode,
+                                    bool advancedNaming, bool sfx);
+
+// The extension of name, in lower case, holds ".exe".
+bool IsSfxName(const std::string& name);
+
+// Identity of an existing file (device and inode); false when it does not exist.
+struct TZAFileIdentity {
+  uint64_t Device = 0, Inode = 0;
+  bool operator==(const TZAFileIdentity&) const = default;
+};
+bool FileIdentityOf(const std::string& path, TZAFileIdentity& identity);
+
+// Labels the file system that holds path; false when it cannot (the callers ignore it).
+bool SetVolumeLabelOf(const std::string& path, const std::string& label);
+
+}  // namespace ziparchive
