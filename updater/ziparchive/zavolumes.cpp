@@ -417,6 +417,9 @@ void TZABaseArchiver::OpenSplitArchive() {
 }
 
 void TZABaseArchiver::InternalOpen() {
+  // A failed open leaves the volume settings as the caller set them.
+  const TZASpanningMode mode = spanningMode_;
+  const bool advancedNaming = SpanningOptions.AdvancedNaming;
   try {
     if (FFileOpenMode == kCreateArchiveMode || inMemory_) {
       CreateNewArchive();
@@ -433,6 +436,8 @@ void TZABaseArchiver::InternalOpen() {
     }
   } catch (...) {
     ReleaseArchive();
+    spanningMode_ = mode;
+    SpanningOptions.AdvancedNaming = advancedNaming;
     throw;
   }
   FActive = true;
