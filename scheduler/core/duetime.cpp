@@ -74,4 +74,13 @@ std::vector<std::time_t> MinuteTracker::MinutesFor(std::time_t now) {
   return minutes;
 }
 
+bool CoversMidnight(MinuteTracker& tracker, std::time_t now) {
+  bool midnight = false;
+  for (std::time_t minute : tracker.MinutesFor(now)) {
+    const std::tm local = LocalTime(minute);
+    midnight = midnight || (local.tm_hour == 0 && local.tm_min == 0);
+  }
+  return midnight;
+}
+
 }  // namespace core

@@ -44,4 +44,8 @@ class MinuteTracker {
   std::optional<std::int64_t> last_;  // minutes since the epoch
 };
 
+// Whether a tick at `now` covers the clock minute 00:00, counting the minutes the tracker
+// catches up.
+bool CoversMidnight(MinuteTracker& tracker, std::time_t now);
+
 }  // namespace core

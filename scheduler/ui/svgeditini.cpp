@@ -13,9 +13,9 @@
 #include <QTextEdit>
 
 #include <algorithm>
-#include <cstdlib>
 
 #include "platform/inifile.h"
+#include "platform/specialfolders.h"
 
 namespace ui {
 
@@ -29,16 +29,11 @@ std::vector<TSvgEditIni*>& Instances() {
 std::string Utf8(const QString& s) { return s.toStdString(); }
 QString FromUtf8(const std::string& s) { return QString::fromStdString(s); }
 
+// SpecialFolderPath(26) + "/Quillomet/serie.ini"; empty when there is no data home.
 std::filesystem::path DefaultFileName() {
-  const char* data = std::getenv("XDG_DATA_HOME");
-  std::filesystem::path base;
-  if (data && *data == '/') {
-    base = data;
-  } else {
-    const char* home = std::getenv("HOME");
-    base = std::filesystem::path(home ? home : "") / ".local/share";
-  }
-  return base / "Quillomet" / "serie.ini";
+  const std::string data = platform::SpecialFolderPath(platform::kCsidlAppData);
+  if (data.empty()) return {};
+  return std::filesystem::path(data) / "Quillomet" / "serie.ini";
 }
 
 // Blank-only and empty cells are not kept.
@@ -64,12 +59,14 @@ std::vector<QWidget*> StoredForms() {
 
 }  // namespace
 
-TSvgEditIni::TSvgEditIni(QWidget* owner, ComponentList components, QObject* parent)
-    : QObject(parent ? parent : owner), FileName(DefaultFileName()), HookedForm(owner),
-      Components(std::move(components)) {
+TSvgEditIni::TSvgEditIni(QWidget* owner, ComponentList components, bool takeOverClose)
+    : QObject(owner), FileName(DefaultFileName()), Components(std::move(components)) {
   setObjectName(QStringLiteral("SvgEditIni1"));
   Instances().push_back(this);
-  if (owner) owner->installEventFilter(this);
+  if (owner && takeOverClose) {
+    HookedForm = owner;
+    owner->installEventFilter(this);
+  }
 }
 
 TSvgEditIni::~TSvgEditIni() {
@@ -116,6 +113,7 @@ void TSvgEditIni::ForEachComponent(const std::function<void(TSvgEditIni&, const 
 }
 
 bool TSvgEditIni::SaveAll() {
+  if (FileName.empty()) return false;
   platform::IniFile ini(FileName, 0600);
   ForEachComponent([&](TSvgEditIni& store, const std::string& section, QObject* c) {
     if (c->objectName().contains(QLatin1Char('_'))) store.SaveComponent(ini, section, c);
@@ -124,6 +122,7 @@ bool TSvgEditIni::SaveAll() {
 }
 
 void TSvgEditIni::LoadAll() {
+  if (FileName.empty()) return;
   platform::IniFile ini(FileName, 0600);
   ForEachComponent([&](TSvgEditIni& store, const std::string& section, QObject* c) {
     store.LoadComponent(ini, section, c);

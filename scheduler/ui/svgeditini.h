@@ -26,9 +26,10 @@ class TSvgEditIni : public QObject {
   // children); their objectName is the key.
   using ComponentList = std::function<std::vector<QObject*>()>;
 
-  // Takes over the owner's close event: the owner's own close handling runs first, then
-  // SaveAll, whatever it decided (also when the close was refused and the window only hid).
-  TSvgEditIni(QWidget* owner, ComponentList components, QObject* parent = nullptr);
+  // With `takeOverClose`, takes over the owner's close event: the owner's own close handling
+  // runs first, then SaveAll, whatever it decided (also when the close was refused and the
+  // window only hid). An owner that saves again after its close handling itself passes false.
+  TSvgEditIni(QWidget* owner, ComponentList components, bool takeOverClose = true);
   ~TSvgEditIni() override;
 
   bool SauveEdit = true;

@@ -12,8 +12,11 @@
 // Each file binds its own signals in its connect...() function, called by the constructor.
 #include <QMainWindow>
 #include <cstdint>
+#include <ctime>
+#include <functional>
 #include <string>
 
+#include "scheduler/core/duetime.h"
 #include "scheduler/core/scrutedossier.h"
 #include "scheduler/ui/componentregistry.h"
 #include "scheduler/ui/slotguard.h"
@@ -136,6 +139,8 @@ class TForm1 : public QMainWindow, public Ui::TForm1 {
   void SpeedButton15Click();
 
   // --- due-time timer and queue (tform1_queue.cpp) ---
+  // Clock of the due-time and midnight timers; tests set their own.
+  std::function<std::time_t()> Clock = [] { return std::time(nullptr); };
   void Timer1Timer();
   void Timer3Timer();
   void Timer4Timer();
@@ -188,6 +193,8 @@ class TForm1 : public QMainWindow, public Ui::TForm1 {
   }
 
   ComponentRegistry registry_;
+  core::MinuteTracker dueMinutes_;       // clock minutes Timer1Timer has evaluated
+  core::MinuteTracker midnightMinutes_;  // clock minutes Timer4Timer has evaluated
 };
 
 extern TForm1* Form1;

@@ -212,3 +212,22 @@ TEST(MinuteTracker, DayOfDelayedTicksQueuesEveryDueJobOnce) {
     EXPECT_EQ(weekly2359, 1) << "drifting " << drifting;
   }
 }
+
+TEST(MinuteTracker, MidnightClearingOncePerNight) {
+  const struct {
+    const char* name;
+    std::vector<std::time_t> ticks;
+    std::vector<bool> midnight;
+  } cases[] = {
+      {"tick in 00:00", {TimeAt(3, 23, 59, 30), TimeAt(4, 0, 0, 30), TimeAt(4, 0, 1, 30)}, {false, true, false}},
+      {"two ticks in 00:00", {TimeAt(3, 23, 59, 1), TimeAt(4, 0, 0, 1), TimeAt(4, 0, 0, 59)}, {false, true, false}},
+      {"late tick skips 00:00", {TimeAt(3, 23, 59, 58), TimeAt(4, 0, 1, 3)}, {false, true}},
+      {"first tick after 00:00", {TimeAt(4, 0, 1, 0)}, {false}},
+  };
+  for (const auto& c : cases) {
+    MinuteTracker tracker;
+    for (size_t i = 0; i < c.ticks.size(); ++i) {
+      EXPECT_EQ(core::CoversMidnight(tracker, c.ticks[i]), c.midnight[i]) << c.name << ", tick " << i;
+    }
+  }
+}
