@@ -44,6 +44,13 @@ bool hasSignatureAt(TZAStream& s, int64_t position, uint32_t signature) {
 
 void signatureBytes(uint32_t signature, uint8_t out[4]) { PutU32(out, signature); }
 
+// Bytes of the Zip64 field the writer builds for item (header included), 0 when none.
+size_t zip64ExtraSize(const TDirItem& item) {
+  size_t n = (item.UncompressedSize == kSaturated32 ? 8 : 0) + (item.CompressedSize == kSaturated32 ? 8 : 0) +
+             (item.LocalHeaderOffset == kSaturated32 ? 8 : 0) + (item.DiskNumberStart == kSaturated16 ? 4 : 0);
+  return n ? n + 4 : 0;
+}
+
 }  // namespace
 
 TZADirManager::TZADirManager(TZAStream* stream, TZABaseArchiver* archiver, bool creating)
@@ -530,7 +537,11 @@ void TZADirManager::writeBytes(TZAStream*& target, TZAVolumeNumberInfo& volume, 
 }
 
 void TZADirManager::WriteCentralDir(TZAStream* stream) {
-  if (stream) ArchiveStream = stream;
+  if (stream) {
+    ArchiveStream = stream;
+  } else if (Archiver && !IsCustomStream) {
+    ArchiveStream = Archiver->FArchiveStream;  // volumes may have changed since the open
+  }
   const bool volumes = Archiver && !IsCustomStream && spanningMode() != smNone;
   TZAVolumeNumberInfo ownVolume;
   ownVolume.SetFirstVolume(true);
@@ -541,8 +552,17 @@ void TZADirManager::WriteCentralDir(TZAStream* stream) {
   int64_t startVolume = std::max<int32_t>(volume.VolumeNumber, 0);
   const int count = CurrentDir.DirItemCount();
 
-  // Everything is checked before the first byte goes out.
+  // Names, comments and extra areas are never cut: a length that does not fit its field
+  // fails the write before the first byte goes out.
   if (ArchiveComment.size() > kSaturated16) throw EZAException::CreateForCode(46, Archiver);
+  for (int i = 0; i < count; ++i) {
+    const TDirItem& item = CurrentDir.DirItemAt(i);
+    size_t extra = zip64ExtraSize(item);
+    for (const TZAExtraField& f : item.ExtraFields)
+      if (f.HeaderId != kZip64ExtraId) extra += 4 + f.Data.size();
+    if (item.Name.size() > kSaturated16 || item.Comment.size() > kSaturated16 || extra > kSaturated16)
+      throw EZAException::CreateForCode(46, Archiver);
+  }
   TZAMemoryStream cacheStream;
   TZAStream* cache = volumes ? &cacheStream : nullptr;
   int64_t dirSize = 0;
@@ -557,10 +577,6 @@ void TZADirManager::WriteCentralDir(TZAStream* stream) {
     size_t extraLength = zip64.empty() ? 0 : zip64.size() + 4;
     for (const TZAExtraField& f : item.ExtraFields)
       if (f.HeaderId != kZip64ExtraId) extraLength += 4 + f.Data.size();
-    // Names and comments are never cut: a length that does not fit its field fails the write.
-    if (item.Name.size() > kSaturated16 || item.Comment.size() > kSaturated16 ||
-        extraLength > kSaturated16)
-      throw EZAException::CreateForCode(46, Archiver);
 
     TDirItem header = item;
     header.Signature = kCentralHeaderSignature;

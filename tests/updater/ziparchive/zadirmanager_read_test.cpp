@@ -38,12 +38,7 @@ Opened open(const std::string& bytes) {
   return o;
 }
 
-Entry file(const std::string& name, const std::string& data) {
-  Entry e;
-  e.name = name;
-  e.data = data;
-  return e;
-}
+Entry file(const std::string& name, const std::string& data) { return fileEntry(name, data); }
 Entry folder(const std::string& name) {
   Entry e;
   e.name = name;

@@ -47,6 +47,13 @@ struct Entry {
   uint32_t offset = 0;
 };
 
+inline Entry fileEntry(const std::string& name, const std::string& data) {
+  Entry e;
+  e.name = name;
+  e.data = data;
+  return e;
+}
+
 struct EndOptions {
   std::string comment;
   bool zip64 = false;
@@ -61,26 +68,31 @@ class Builder {
   std::vector<Entry> entries;
   std::vector<size_t> centralAt;  // where each central header starts, after finish()
 
+  // Local header and name of an entry (zeros for CRC and sizes with a descriptor).
+  static std::string localHeader(const Entry& e) {
+    std::string s;
+    uint32_t crc = crcOf(e.data);
+    put32(s, kLocalHeaderSignature);
+    put16(s, 20);
+    put16(s, uint16_t(e.flags | (e.descriptor ? 0x0008 : 0)));
+    put16(s, 0);
+    put16(s, 0x6000);  // 12:00:00
+    put16(s, 0x58A6);  // 2024-05-06
+    put32(s, e.descriptor ? 0 : crc);
+    put32(s, e.descriptor ? 0 : uint32_t(e.data.size()));
+    put32(s, e.descriptor ? 0 : uint32_t(e.data.size()));
+    put16(s, uint16_t(e.name.size()));
+    put16(s, 0);
+    return s + e.name;
+  }
+
   // Local header, name, data and (bit 3) descriptor.
   Builder& add(Entry e) {
     e.offset = uint32_t(bytes.size());
-    uint16_t flags = uint16_t(e.flags | (e.descriptor ? 0x0008 : 0));
-    uint32_t crc = crcOf(e.data);
-    put32(bytes, kLocalHeaderSignature);
-    put16(bytes, 20);
-    put16(bytes, flags);
-    put16(bytes, 0);
-    put16(bytes, 0x6000);  // 12:00:00
-    put16(bytes, 0x58A6);  // 2024-05-06
-    put32(bytes, e.descriptor ? 0 : crc);
-    put32(bytes, e.descriptor ? 0 : uint32_t(e.data.size()));
-    put32(bytes, e.descriptor ? 0 : uint32_t(e.data.size()));
-    put16(bytes, uint16_t(e.name.size()));
-    put16(bytes, 0);
-    bytes += e.name + e.data;
+    bytes += localHeader(e) + e.data;
     if (e.descriptor) {
       put32(bytes, kDataDescriptorSignature);
-      put32(bytes, crc);
+      put32(bytes, crcOf(e.data));
       put32(bytes, uint32_t(e.data.size()));
       put32(bytes, uint32_t(e.data.size()));
     }

@@ -1,0 +1,275 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <random>
+
+#include "tests/support/testenv.h"
+#include "tests/updater/ziparchive/peertools.h"
+#include "tests/updater/ziparchive/zipbuilder.h"
+#include "updater/ziparchive/zaarchiver.h"
+#include "updater/ziparchive/zadirmanager.h"
+#include "updater/ziparchive/zaexcept.h"
+#include "updater/ziparchive/zavolumes.h"
+
+using namespace ziparchive;
+namespace fs = std::filesystem;
+
+TEST(ZipVolumes, VolumeNames) {
+  const struct {
+    const char* name;
+    int32_t n;
+    TZASpanningMode mode;
+    bool advanced, sfx;
+    const char* expected;
+  } cases[] = {
+      {"/b/arc.zip", 0, smSplitting, true, false, "/b/arc_001.zip"},
+      {"/b/arc.zip", 0, smSplitting, false, false, "/b/arc.z01"},
+      {"/b/arc.zip", 9, smSplitting, false, false, "/b/arc.z10"},
+      {"/b/arc.zip", 999, smSplitting, true, false, "/b/arc_1000.zip"},
+      {"/b/ARC.ZIP", 0, smSplitting, false, false, "/b/ARC.Z01"},
+      {"/b/arc.zip", -1, smSplitting, false, false, "/b/arc.zip"},
+      {"/b/arc.exe", 0, smSplitting, true, true, "/b/arc.exe"},
+      {"/b/arc.exe", 3, smSplitting, false, true, "/b/arc.z04"},
+      {"/b/arc.exe", -1, smSplitting, true, true, "/b/arc.zip"},
+      {"/b/ARC.EXE", -1, smSplitting, true, true, "/b/ARC.ZIP"},
+      {"/b/arc.zip", 0, smSpanning, true, false, "/b/arc_001.zip"},
+      {"/b/arc.zip", 2, smSpanning, false, false, "/b/arc.zip"},
+      {"/b/arc.zip", 1, smSpanning, true, true, "/b/arc_002.exe"},
+      {"/b/arc.zip", -1, smSpanning, true, false, "/b/arc.zip"},
+      {"/b/arc.zip", 4, smNone, true, false, "/b/arc.zip"},
+      {"noext", 0, smSplitting, false, false, "noext.z01"},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(VolumeFileNameFor(c.name, c.n, c.mode, c.advanced, c.sfx), c.expected)
+        << c.name << " volume " << c.n << " mode " << int(c.mode);
+  EXPECT_EQ(OtherCaseVolumeFileName("/b/arc.zip", 0, smSplitting, false, false), "/b/arc.Z01");
+  EXPECT_TRUE(IsSfxName("/b/Setup.EXE"));
+  EXPECT_FALSE(IsSfxName("/b/exe.zip"));
+}
+
+namespace {
+
+std::string randomBytes(size_t n, unsigned seed) {
+  std::mt19937 r(seed);
+  std::string s(n, '\0');
+  for (char& c : s) c = char(r());
+  return s;
+}
+
+// Writes a split archive as the update writer would: local headers kept whole on a volume,
+// data across volumes, then the directory.
+class SplitWriter {
+ public:
+  explicit SplitWriter(const fs::path& file, int64_t volumeSize = 65536) {
+    zip.FileName = file.string();
+    zip.SetSpanningMode(smSplitting);
+    zip.SpanningOptions.AdvancedNaming = false;
+    zip.SpanningOptions.VolumeSize = vsCustom;
+    zip.SpanningOptions.SetCustomVolumeSize(volumeSize);
+    zip.OpenArchiveMode(kCreateArchiveMode);
+  }
+
+  void add(const std::string& name, const std::string& data) {
+    zipbuilder::Entry e;
+    e.name = name;
+    e.data = data;
+    const std::string header = zipbuilder::Builder::localHeader(e);
+    zip.WriteAcrossVolumesChecked(header.data(), int64_t(header.size()), zip.FArchiveStream, zip.FVolumeInfo, 0,
+                                  nullptr);
+    TZADirArray& dir = zip.FDirManager->CurrentDir;
+    dir.SetDirItemCount(dir.DirItemCount() + 1);
+    TDirItem& item = dir.DirItemAt(dir.DirItemCount() - 1);
+    std::string central = zipbuilder::Builder::centralHeader(e);
+    DecodeCentralHeader(reinterpret_cast<const uint8_t*>(central.data()), item);
+    item.Name = name;
+    item.DiskNumberStart = uint16_t(zip.FVolumeInfo.VolumeNumber);
+    item.LocalHeaderOffset = uint32_t(zip.FArchiveStream->Size() - int64_t(header.size()));
+    zip.WriteAcrossVolumesChecked(data.data(), int64_t(data.size()), zip.FArchiveStream, zip.FVolumeInfo, -1,
+                                  nullptr);
+  }
+
+  void finish() {
+    zip.FDirManager->WriteCentralDir();
+    zip.CloseArchive();
+  }
+
+  TZipArchiver zip;
+};
+
+std::vector<std::string> filesIn(const fs::path& dir) {
+  std::vector<std::string> v;
+  for (const auto& e : fs::directory_iterator(dir)) v.push_back(e.path().filename().string());
+  std::sort(v.begin(), v.end());
+  return v;
+}
+
+void expectPeer(const std::string& command, const std::string& mustShow) {
+  std::string out;
+  EXPECT_EQ(peertools::Run(command, out), 0) << command << "\n" << out;
+  EXPECT_NE(out.find(mustShow), std::string::npos) << command << "\n" << out;
+}
+
+}  // namespace
+
+TEST(ZipVolumes, SplitSetWrittenHereIsReadHereAndByPeers) {
+  const fs::path dir = testenv::makeDir("split");
+  {
+    SplitWriter w(dir / "set.zip");
+    w.add("one.bin", randomBytes(50000, 1));
+    w.add("two.bin", randomBytes(50000, 2));
+    w.add("three.txt", "small\n");
+    w.add("four.bin", randomBytes(50000, 4));
+    w.finish();
+  }
+  EXPECT_EQ(filesIn(dir), (std::vector<std::string>{"set.z01", "set.z02", "set.zip"}));
+  EXPECT_EQ(fs::file_size(dir / "set.z01"), 65536u);
+  EXPECT_EQ(fs::file_size(dir / "set.z02"), 65536u);
+
+  TZipArchiver zip;
+  zip.FileName = (dir / "set.zip").string();
+  zip.OpenArchiveMode(kOpenReadDenyNone);
+  EXPECT_EQ(zip.SpanningMode(), smSplitting);
+  EXPECT_FALSE(zip.SpanningOptions.AdvancedNaming);
+  const TZADirArray& entries = zip.FDirManager->CurrentDir;
+  ASSERT_EQ(entries.DirItemCount(), 4);
+  EXPECT_EQ(entries.DirItemAt(0).DiskNumberStart, 0);
+  EXPECT_EQ(entries.DirItemAt(3).Name, "four.bin");
+  EXPECT_EQ(entries.DirItemAt(3).DiskNumberStart, 1);  // 50000 + 50000 + 6 bytes before it
+  TZAEndRecord end = zip.FDirManager->EndRecordFields();
+  EXPECT_EQ(end.ThisVolume, 2);
+  zip.CloseArchive();
+
+  const std::string set = peertools::Quote((dir / "set.zip").string());
+  if (!peertools::Have("7zz") || !peertools::Have("zip") || !peertools::Have("unzip"))
+    GTEST_SKIP() << "7zz, zip or unzip missing: run scripts/install-deps.sh";
+  expectPeer("7zz t " + set, "Everything is Ok");
+  const std::string joined = peertools::Quote((dir / "joined.zip").string());
+  expectPeer("zip -s 0 " + set + " --out " + joined + " && unzip -t " + joined, "No errors detected");
+}
+
+TEST(ZipVolumes, DirectorySpreadOverSeveralVolumes) {
+  const fs::path dir = testenv::makeDir("spread");
+  {
+    SplitWriter w(dir / "many.zip");
+    for (int i = 0; i < 2000; ++i) w.add("folder/a-rather-long-entry-name-" + std::to_string(i) + ".txt", "");
+    w.finish();
+  }
+  EXPECT_GE(filesIn(dir).size(), 5u);
+  TZipArchiver zip;
+  zip.FileName = (dir / "many.zip").string();
+  zip.OpenArchiveMode(kOpenReadDenyNone);
+  ASSERT_EQ(zip.FDirManager->CurrentDir.DirItemCount(), 2000);
+  EXPECT_EQ(zip.FDirManager->CurrentDir.DirItemAt(1999).Name, "folder/a-rather-long-entry-name-1999.txt");
+  TZAEndRecord end = zip.FDirManager->EndRecordFields();
+  EXPECT_LT(end.DirStartVolume, end.ThisVolume);
+  zip.CloseArchive();
+  if (peertools::Have("7zz")) expectPeer("7zz t " + peertools::Quote((dir / "many.zip").string()), "Files: 2000");
+}
+
+TEST(ZipVolumes, BlockLargerThanAnEmptyVolumeFailsInsteadOfMakingVolumes) {
+  const fs::path dir = testenv::makeDir("toolarge");
+  SplitWriter w(dir / "big.zip");
+  const std::string header(70000, 'h');
+  try {
+    w.zip.WriteAcrossVolumesChecked(header.data(), int64_t(header.size()), w.zip.FArchiveStream, w.zip.FVolumeInfo,
+                                    0, nullptr);
+    ADD_FAILURE() << "no exception";
+  } catch (const EZAException& e) {
+    EXPECT_EQ(e.NativeError, 46);
+  }
+  // Bytes that may be split fill the volumes in turn.
+  w.zip.WriteAcrossVolumesChecked(header.data(), int64_t(header.size()), w.zip.FArchiveStream, w.zip.FVolumeInfo,
+                                  -1, nullptr);
+  EXPECT_EQ(w.zip.FVolumeInfo.VolumeNumber, 1);
+  w.zip.CloseArchive();
+  EXPECT_EQ(filesIn(dir), (std::vector<std::string>{"big.z01", "big.z02"}));
+}
+
+TEST(ZipVolumes, VolumeWrittenInThisRunIsNotTakenAsABlankOne) {
+  const fs::path dir = testenv::makeDir("reuse");
+  SplitWriter w(dir / "arc.zip");
+  const std::string first = (dir / "arc.z01").string();
+  // A handler that keeps offering the first volume again.
+  int asked = 0;
+  w.zip.OnRequestBlankVolume = [&](TZABaseArchiver*, int32_t, std::string& name, bool&) {
+    ++asked;
+    name = first;
+  };
+  const std::string data = randomBytes(70000, 9);
+  try {
+    w.zip.WriteAcrossVolumesChecked(data.data(), int64_t(data.size()), w.zip.FArchiveStream, w.zip.FVolumeInfo, -1,
+                                    nullptr);
+    ADD_FAILURE() << "no exception";
+  } catch (const EZAException& e) {
+    EXPECT_EQ(e.NativeError, 45);  // refused, then the default disk-full answer cancels
+  }
+  EXPECT_EQ(asked, 1);
+  w.zip.CloseArchive();
+  EXPECT_EQ(testenv::readFile(first), data.substr(0, 65536)) << "the first volume is kept whole";
+}
+
+TEST(ZipVolumes, SpanningModeDetectedFromTheEndRecord) {
+  const fs::path dir = testenv::makeDir("detect");
+  zipbuilder::Builder b;
+  zipbuilder::Entry e;
+  e.name = "last.txt";
+  b.add(e);
+  zipbuilder::EndOptions on2;
+  on2.thisVolume = 2;
+  on2.dirStartVolume = 2;
+  const std::string disk2 = b.finish(on2);
+  zipbuilder::Builder single;
+  single.add(e);
+  const std::string disk0 = single.finish();
+
+  struct Case {
+    const char* what;
+    std::string archive;
+    std::vector<std::string> others;
+    TZASpanningMode before, mode;
+    bool advanced;
+  } cases[] = {
+      {"disk 2 with arc.Z02 beside it", disk2, {"arc.Z02"}, smNone, smSplitting, false},
+      {"disk 2 with arc_002.zip beside it", disk2, {"arc_002.zip"}, smNone, smSplitting, true},
+      {"disk 0 whatever was set before", disk0, {}, smSplitting, smNone, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    testenv::writeFile(dir / "arc.zip", c.archive);
+    for (const std::string& other : c.others) testenv::writeFile(dir / other, "");
+    TZipArchiver zip;
+    zip.FileName = (dir / "arc.zip").string();
+    zip.SetSpanningMode(c.before);
+    zip.OpenArchiveMode(kOpenReadDenyNone);
+    EXPECT_EQ(zip.SpanningMode(), c.mode);
+    EXPECT_EQ(zip.SpanningOptions.AdvancedNaming, c.advanced);
+    EXPECT_EQ(zip.FDirManager->CurrentDir.DirItemCount(), 1);
+    zip.CloseArchive();
+  }
+}
+
+TEST(ZipVolumes, ArchiveWithoutEndRecordIsDamagedWhenDamagedArchivesAreRefused) {
+  zipbuilder::Builder b;
+  zipbuilder::Entry e;
+  e.name = "only.txt";
+  e.data = "local header only";
+  b.add(e);
+  const auto path = testenv::writeFile(testenv::testRoot() / "cut.zip", b.bytes);
+  TZipArchiver zip;
+  zip.FileName = path.string();
+  zip.FOpenDamaged = false;
+  try {
+    zip.OpenArchiveMode(kOpenReadDenyNone);
+    ADD_FAILURE() << "no exception";
+  } catch (const EZAException& ex) {
+    EXPECT_EQ(ex.NativeError, 48);
+  }
+  EXPECT_FALSE(zip.Active());
+  // With damaged archives allowed (the default) the directory is rebuilt.
+  zip.FOpenDamaged = true;
+  zip.OpenArchiveMode(kOpenReadDenyNone);
+  ASSERT_EQ(zip.FDirManager->CurrentDir.DirItemCount(), 1);
+  EXPECT_EQ(zip.FDirManager->CurrentDir.DirItemAt(0).Name, "only.txt");
+}
