@@ -117,6 +117,20 @@ TZAExtractTarget ResolveExtractTarget(const fs::path& baseDir, std::string_view 
   return t;
 }
 
+TZAExistingTarget InspectTarget(const fs::path& target) {
+  TZAExistingTarget t;
+  struct stat st{};
+  if (lstat(target.c_str(), &st) != 0) return t;
+  t.Exists = true;
+  t.IsFolder = S_ISDIR(st.st_mode);
+  t.DosTime = UnixToDosDateTime(st.st_mtime);
+  if (S_ISREG(st.st_mode)) {
+    t.ReadOnly = (st.st_mode & S_IWUSR) == 0;
+    t.Mode = st.st_mode & 0777;
+  }
+  return t;
+}
+
 // ---- DOS times -------------------------------------------------------------------------
 
 time_t DosDateTimeToUnix(uint32_t dosDateTime) {

@@ -33,6 +33,16 @@ bool IsHostileEntryName(std::string_view name);
 TZAExtractTarget ResolveExtractTarget(const std::filesystem::path& baseDir, std::string_view name,
                                       bool isFolder, bool createDirs, bool handlerPath);
 
+// What is at a target path now; a link counts as itself, never as what it points to.
+struct TZAExistingTarget {
+  bool Exists = false;
+  bool IsFolder = false;
+  bool ReadOnly = false;              // a regular file without the owner-write bit
+  uint32_t DosTime = 0;               // its modification time in DOS form
+  std::optional<mode_t> Mode;         // permission bits of a regular file it replaces
+};
+TZAExistingTarget InspectTarget(const std::filesystem::path& target);
+
 // ---- DOS times -------------------------------------------------------------------------
 
 // Date in the high 16 bits, time in the low 16 bits.

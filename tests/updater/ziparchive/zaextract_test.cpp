@@ -211,3 +211,20 @@ TEST(SafeFileWriter, OpenFailsUnderAFile) {
   EXPECT_EQ(errno, ENOTDIR);
   EXPECT_FALSE(w.IsOpen());
 }
+
+TEST(ExistingTarget, LinksCountAsThemselves) {
+  const fs::path dir = testenv::makeDir("out");
+  const fs::path ro = testenv::writeFile(dir / "ro", "x");
+  ASSERT_EQ(chmod(ro.c_str(), 0555), 0);
+  fs::create_symlink(ro, dir / "link");
+  const auto file = InspectTarget(ro);
+  EXPECT_TRUE(file.Exists);
+  EXPECT_TRUE(file.ReadOnly);
+  EXPECT_EQ(file.Mode, std::optional<mode_t>(0555));
+  const auto link = InspectTarget(dir / "link");
+  EXPECT_TRUE(link.Exists);
+  EXPECT_FALSE(link.ReadOnly);
+  EXPECT_FALSE(link.Mode.has_value());
+  EXPECT_TRUE(InspectTarget(dir).IsFolder);
+  EXPECT_FALSE(InspectTarget(dir / "none").Exists);
+}
