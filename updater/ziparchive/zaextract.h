@@ -11,6 +11,8 @@
 #include <string>
 #include <string_view>
 
+#include "updater/ziparchive/zanames.h"
+
 namespace ziparchive {
 
 // ---- target paths ----------------------------------------------------------------------
@@ -59,8 +61,6 @@ enum class TZAOverwriteRule { Always, Never, IfNewer, IfOlder };
 bool KeepExistingByTime(TZAOverwriteRule rule, uint32_t diskTime, uint32_t entryTime);
 
 // ---- modes -----------------------------------------------------------------------------
-
-constexpr uint8_t kHostUnix = 3;
 
 // Mode of an extracted file. A Unix-made entry with a stored mode gets its permission bits
 // (no set-id or sticky bits; links and other types count as plain files of the default
