@@ -1,5 +1,7 @@
 #include "updater/ziparchive/zaextract.h"
 
+#include "platform/filetimes.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -150,12 +152,10 @@ time_t DosDateTimeToUnix(uint32_t dosDateTime) {
 }
 
 uint32_t UnixToDosDateTime(time_t t) {
+  if (const auto dos = platform::DosDateTime(t)) return *dos;
   std::tm tm{};
   if (!localtime_r(&t, &tm) || tm.tm_year < 80) return DosDateTime((0 << 9) | (1 << 5) | 1, 0);
-  if (tm.tm_year > 207) return DosDateTime((127 << 9) | (12 << 5) | 31, (23 << 11) | (59 << 5) | 29);
-  const uint16_t date = static_cast<uint16_t>(((tm.tm_year - 80) << 9) | ((tm.tm_mon + 1) << 5) | tm.tm_mday);
-  const uint16_t time = static_cast<uint16_t>((tm.tm_hour << 11) | (tm.tm_min << 5) | (tm.tm_sec / 2));
-  return DosDateTime(date, time);
+  return DosDateTime((127 << 9) | (12 << 5) | 31, (23 << 11) | (59 << 5) | 29);
 }
 
 bool KeepExistingByTime(TZAOverwriteRule rule, uint32_t diskTime, uint32_t entryTime) {
