@@ -240,11 +240,12 @@ bool TZABaseArchiver::FindNextItem(TZAArchiveItem& item) {
   return ItemMatches(item);
 }
 
-void TZABaseArchiver::ExtractFiles(const std::string& fileMask, int32_t searchAttr, const std::string& exclusionMask) {
+TZABatchResult TZABaseArchiver::ExtractFiles(const std::string& fileMask, int32_t searchAttr,
+                                             const std::string& exclusionMask) {
   CheckActive();
   CheckNotInUpdate();
   CollectItems(fileMask, searchAttr, exclusionMask);
-  ProcessFiles(poExtract);
+  return ProcessFiles(poExtract);
 }
 
 TZipArchiver::TZipArchiver() {

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "updater/ziparchive/zabatch.h"
 #include "updater/ziparchive/zadirarray.h"
 #include "updater/ziparchive/zapaths.h"
 #include "updater/ziparchive/zaprompter.h"
@@ -148,7 +149,8 @@ class TZABaseArchiver {
   bool FindFirstItem(const std::string& fileMask, TZAArchiveItem& item, int32_t searchAttr,
                      const std::string& exclusionMask);
   bool FindNextItem(TZAArchiveItem& item);
-  void ExtractFiles(const std::string& fileMask, int32_t searchAttr, const std::string& exclusionMask);
+  // Returns what became of the selected entries.
+  TZABatchResult ExtractFiles(const std::string& fileMask, int32_t searchAttr, const std::string& exclusionMask);
 
   bool InUpdate() const { return FUpdateCount > 0; }
   void ResetUpdateCount() {
@@ -186,7 +188,17 @@ class TZABaseArchiver {
   void InternalOpen();                              // the open dispatch
   bool ItemMatches(TZAArchiveItem& item);           // the search step
   void CollectItems(const std::string& fileMask, int32_t searchAttr, const std::string& exclusionMask);
-  void ProcessFiles(TZAProcessOperation operation);  // the batch loop
+  // The batch loop (zabatch.cpp) and its per-entry steps; names in "\\" form.
+  TZABatchResult ProcessFiles(TZAProcessOperation operation);
+  TZAItemOutcome ExtractItemToFile(int index, const std::string& name, const std::string& baseDir);
+  void ExtractItemToStream(int index, TZAStream& stream);  // code 16, code 8
+  TZAItemOutcome ProcessTestItem(int index, const std::string& name);
+  TZAItemOutcome ProcessUpdateItem(int index, const std::string& name, const std::string& baseDir);
+  void ProcessDeleteItem(int index);
+  TDirItem& PrepareItemUpdate(int index, const std::string& diskFile);  // codes 24, 25
+  void DeleteDirEntry(int index);                                      // codes 21, 22
+  // Entry data to destination from the archive stream; True when size and CRC-32 match.
+  bool DecompressItem(TDirItem& item, TZAStream& destination);
   void GetVolumeFileName(std::string& Name, int32_t N, bool CheckExists);
   int64_t FreeSpaceOfDrive(const std::string& path);
   // Volumes (zavolumes.cpp).
@@ -226,6 +238,7 @@ class TZABaseArchiver {
   int32_t FItemsDone = 0;
   double FCurrentItemSize = 0;
   double FCurrentItemDone = 0;
+  unsigned FUmask = 022;  // read at the start of each batch
   TZAProcessVolumeFailureEvent FOnProcessVolumeFailure;
   std::vector<TZAFileIdentity> FWrittenVolumes;  // volumes created in this run
 

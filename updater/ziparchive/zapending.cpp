@@ -8,8 +8,6 @@ namespace ziparchive {
 
 bool TZABaseArchiver::ItemMatches(TZAArchiveItem&) { return false; }
 
-void TZABaseArchiver::CollectItems(const std::string&, int32_t, const std::string&) {}
-
-void TZABaseArchiver::ProcessFiles(TZAProcessOperation) { TZALockGuard lock; }
+bool TZABaseArchiver::DecompressItem(TDirItem&, TZAStream&) { return false; }
 
 }  // namespace ziparchive

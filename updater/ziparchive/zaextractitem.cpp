@@ -1,0 +1,83 @@
+// One entry to a disk file or to a stream.
+#include <string>
+
+#include "updater/ziparchive/zaarchiver.h"
+#include "updater/ziparchive/zadirmanager.h"
+#include "updater/ziparchive/zaexcept.h"
+#include "updater/ziparchive/zaextract.h"
+
+namespace ziparchive {
+
+namespace {
+
+bool IsFolderEntry(const TDirItem& item) {
+  return (item.ExternalAttributes & 0x10) || (!item.Name.empty() && item.Name.back() == '/');
+}
+
+}  // namespace
+
+TZAItemOutcome TZABaseArchiver::ExtractItemToFile(int index, const std::string& name, const std::string& baseDir) {
+  const TDirItem& item = FDirManager->CurrentDir.DirItemAt(index);
+  uint32_t attributes = item.ExternalAttributes;
+  std::string fileName = name;
+  DoExtractFile(fileName, attributes, item.Comment);
+  const bool isFolder = IsFolderEntry(item);
+
+  TZAExtractTarget target = ResolveExtractTarget(baseDir, fileName, isFolder, Options.CreateDirs, fileName != name);
+  if (target.Refused) throw EZAException::CreateForCodeFmt(19, this, {fileName});
+  if (Options.CreateDirs && !target.Folder.empty() && !MakeDirs(target.Folder.string()))
+    throw EZAException::CreateForCodeFmt(20, this, {target.Folder.string()});
+  if (isFolder) return TZAItemOutcome::Done;
+
+  TZAExistingTarget existing = InspectTarget(target.File);
+  if (existing.Exists) {
+    if (!Options.ReplaceReadOnly && existing.ReadOnly) return TZAItemOutcome::Skipped;
+    const uint32_t entryTime = DosDateTime(item.LastModDate, item.LastModTime);
+    switch (Options.OverwriteMode) {
+      case omPrompt: {
+        std::string dest = target.File.string();
+        bool confirm = true;
+        DoConfirmOverwrite(fileName, dest, confirm);
+        if (!confirm) return TZAItemOutcome::Skipped;
+        if (dest != target.File.string()) {
+          target.File = dest;
+          existing = InspectTarget(target.File);
+        }
+        break;
+      }
+      case omAlways: break;
+      case omNever: return TZAItemOutcome::Skipped;
+      case omIfNewer:
+        if (KeepExistingByTime(TZAOverwriteRule::IfNewer, existing.DosTime, entryTime)) return TZAItemOutcome::Skipped;
+        break;
+      case omIfOlder:
+        if (KeepExistingByTime(TZAOverwriteRule::IfOlder, existing.DosTime, entryTime)) return TZAItemOutcome::Skipped;
+        break;
+    }
+  }
+  if (existing.IsFolder) throw EZAException::CreateForCodeFmt(19, this, {target.File.string()});
+
+  TZASafeFileWriter writer;
+  if (!writer.Open(target.File)) throw EZAException::CreateForCodeFmt(19, this, {target.File.string()});
+  {
+    TZAFileStream out(writer.Fd(), false, writer.TempPath().string());
+    ExtractItemToStream(index, out);  // on a raise the writer removes its temp file
+  }
+  if (FCancel || FSkip) return FCancel ? TZAItemOutcome::Cancelled : TZAItemOutcome::Skipped;
+  const TDirItem& done = FDirManager->CurrentDir.DirItemAt(index);
+  const mode_t mode = ExtractedFileMode(done.VersionMadeBy, attributes, Options.SetAttributes, existing.Mode, FUmask);
+  const time_t mtime = DosDateTimeToUnix(DosDateTime(done.LastModDate, done.LastModTime));
+  if (!writer.Commit(mode, mtime, Options.FlushBuffers))
+    throw EZAException::CreateForCodeFmt(19, this, {target.File.string()});
+  return TZAItemOutcome::Done;
+}
+
+void TZABaseArchiver::ExtractItemToStream(int index, TZAStream& stream) {
+  if (!FDirManager || index < 0 || index >= FDirManager->CurrentDir.DirItemCount())
+    throw EZAException::CreateForCode(16, this);
+  TDirItem& item = FDirManager->CurrentDir.DirItemAt(index);
+  if (!DecompressItem(item, stream) && !FCancel && !ExtractCorruptedFiles && !FSkip)
+    throw EZAException::CreateForCode(8, this);
+}
+
+}  // namespace ziparchive
