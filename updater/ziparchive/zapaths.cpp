@@ -7,11 +7,12 @@
 #include <filesystem>
 #include <vector>
 
-#include "updater/ziparchive/zadrive.h"
 
 namespace ziparchive {
 
 namespace {
+
+platform::SystemRoots driveRoots;
 
 bool hasDriveLetter(std::string_view p) {
   return p.size() >= 2 && std::isalpha(static_cast<unsigned char>(p[0])) && p[1] == ':';
@@ -115,8 +116,10 @@ bool IsFloppyDrive(std::string_view path) {
 bool IsRemovableDrive(std::string_view path) {
   if (IsFloppyDrive(path)) return true;
   if (!DrivePart(path).empty()) return false;
-  return DriveKindOf(FullPathOf(path, "")) == TZADriveKind::Removable;
+  return platform::DriveKindOf(FullPathOf(path, ""), driveRoots) == platform::DriveKind::Removable;
 }
+
+void SetDriveQueryRoots(const platform::SystemRoots& roots) { driveRoots = roots; }
 
 std::string FullPathOf(std::string_view name, std::string_view folder) {
   std::string p = ToSlashes(name);

@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/drives.h"
+
 namespace ziparchive {
 
 enum TZAStorePathMode : uint8_t { spNoPath, spRelativePath, spFullPath, spFullPathWithDrive };
@@ -29,6 +31,8 @@ bool MakeDirs(const std::string& path);
 bool IsFloppyDrive(std::string_view path);
 // A floppy drive name, or a path on a mount whose device is removable.
 bool IsRemovableDrive(std::string_view path);
+// Where the drive queries read (tests); the default roots are the system's.
+void SetDriveQueryRoots(const platform::SystemRoots& roots);
 
 // Lexical full path: name against folder (folder itself made full against the current
 // folder); "." and ".." folded (".." never climbs above the root or drive), "\" read as "/".

@@ -10,7 +10,6 @@
 #include <thread>
 
 #include "tests/support/testenv.h"
-#include "updater/ziparchive/zadrive.h"
 #include "updater/ziparchive/zaexcept.h"
 
 extern char** environ;
@@ -283,18 +282,12 @@ TEST(TZipArchiver, FindFirstItemPreparesTheSearchRecord) {
 }
 
 TEST(TZipArchiver, MissingArchiveOnARemovableDriveIsNotReportedMissing) {
-  auto root = testenv::testRoot();
-  auto sys = root / "sys";
-  std::filesystem::create_directories(sys / "block/sdb/sdb1");
-  testenv::writeFile(sys / "block/sdb/removable", "1\n");
-  std::filesystem::create_directories(sys / "dev/block");
-  std::filesystem::create_symlink("../../block/sdb/sdb1", sys / "dev/block/8:17");
-  auto mountinfo = testenv::writeFile(root / "mountinfo",
-                                      "22 1 8:1 / / rw - ext4 /dev/sda1 rw\n"
-                                      "30 22 8:17 / " + root.string() + "/usb rw - vfat /dev/sdb1 rw\n");
-  SetDriveQueryRoots(mountinfo.string(), sys.string());
+  platform::SystemRoots roots;
+  roots.proc = (testenv::fixtures() / "drives-desktop/proc").string();
+  roots.sys = (testenv::fixtures() / "drives-desktop/sys").string();
+  SetDriveQueryRoots(roots);
   TZipArchiver z;
-  z.FileName = (root / "usb/missing.zip").string();
+  z.FileName = "/media/u/KEY/missing.zip";
   int code = codeOf([&] {
     try {
       z.OpenArchiveMode(0x20);
@@ -302,9 +295,9 @@ TEST(TZipArchiver, MissingArchiveOnARemovableDriveIsNotReportedMissing) {
       // the open dispatch ran and found nothing to open
     }
   });
-  z.FileName = (root / "fixed-missing.zip").string();
+  z.FileName = (testenv::testRoot() / "fixed-missing.zip").string();
   int fixedCode = codeOf([&] { z.OpenArchiveMode(0x20); });
-  SetDriveQueryRoots("", "");
+  SetDriveQueryRoots({});
   EXPECT_NE(code, 12);
   EXPECT_EQ(fixedCode, 12);
   EXPECT_FALSE(z.Active());
