@@ -9,6 +9,7 @@
 #include <stdexcept>
 
 #include "platform/atomicfile.h"
+#include "updater/ziparchive/zadirmanager.h"
 #include "updater/ziparchive/zaexcept.h"
 #include "updater/ziparchive/zalock.h"
 #include "updater/ziparchive/zarecords.h"
@@ -206,11 +207,7 @@ void TZABaseArchiver::CloseArchive() {
   if (FActive) {
     try {
       CommitUpdate();
-      if (FArchiveStream != nullptr && FArchiveStream->Size() == 0) {
-        uint8_t record[kEndRecordSize];
-        EncodeEndRecord(TZAEndRecord{}, record);
-        FArchiveStream->WriteBuffer(record, sizeof record);
-      }
+      if (FArchiveStream != nullptr && FArchiveStream->Size() == 0 && FDirManager) FDirManager->WriteCentralDir();
     } catch (...) {
       // Closing goes on whatever the commit or the empty directory did.
     }

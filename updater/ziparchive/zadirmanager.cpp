@@ -165,21 +165,39 @@ int64_t TZADirManager::FindNextLocalHeader(int64_t start) {
   int64_t size = s.Size();
   uint8_t sig[4];
   signatureBytes(kLocalHeaderSignature, sig);
-  std::vector<uint8_t> buf;
+  if (!keepScanBlock_) scanBlockStart_ = -1;
   start = std::max<int64_t>(start, 0);
   while (size - start >= 4) {
-    int64_t n = std::min(kLocalScanBlock, size - start);
-    buf.resize(size_t(n));
-    readAt(s, start, buf.data(), n);
-    for (int64_t i = 0; i + 4 <= n; ++i) {
-      if (std::memcmp(&buf[size_t(i)], sig, 4) != 0) continue;
-      int64_t hit = start + i;
+    // The block read last is used again while start lies in it (the rebuild asks for every
+    // header in turn).
+    int64_t blockEnd = scanBlockStart_ + int64_t(scanBlock_.size());
+    if (scanBlockStart_ < 0 || start < scanBlockStart_ || blockEnd - start < 4) {
+      int64_t n = std::min(kLocalScanBlock, size - start);
+      scanBlock_.resize(size_t(n));
+      readAt(s, start, scanBlock_.data(), n);
+      scanBlockStart_ = start;
+      blockEnd = start + n;
+    }
+    const uint8_t* b = scanBlock_.data();
+    for (int64_t i = start - scanBlockStart_; i + 4 <= int64_t(scanBlock_.size()); ++i) {
+      if (std::memcmp(b + i, sig, 4) != 0) continue;
+      int64_t hit = scanBlockStart_ + i;
       return size - hit >= int64_t(kLocalHeaderSize) ? hit : -1;
     }
-    if (start + n >= size) break;
-    start += n - 3;
+    if (blockEnd >= size) break;
+    start = blockEnd - 3;
   }
   return -1;
+}
+
+// Bytes at position, from the block the header search holds when they lie in it.
+void TZADirManager::readScanned(int64_t position, void* buffer, int64_t count) {
+  if (scanBlockStart_ >= 0 && position >= scanBlockStart_ &&
+      position - scanBlockStart_ + count <= int64_t(scanBlock_.size())) {
+    std::memcpy(buffer, scanBlock_.data() + (position - scanBlockStart_), size_t(count));
+    return;
+  }
+  readAt(*ArchiveStream, position, buffer, count);
 }
 
 void TZADirManager::SwitchToVolume(const TZAVolumeNumberInfo& info) {
@@ -453,6 +471,14 @@ void TZADirManager::rebuildFromLocalHeaders() {
   if (spanningMode() != smNone) throw EZAException::CreateForCode(44, Archiver);
   TZAStream& s = *ArchiveStream;
   const int64_t size = s.Size();
+  keepScanBlock_ = true;
+  struct Forget {
+    TZADirManager& m;
+    ~Forget() {
+      m.keepScanBlock_ = false;
+      m.scanBlockStart_ = -1;
+    }
+  } forget{*this};
   int64_t p = FindNextLocalHeader(0);
   if (p < 0) invalidArchive();
   const bool oem = oemFileNames();
@@ -460,7 +486,7 @@ void TZADirManager::rebuildFromLocalHeaders() {
   while (p >= 0) {
     int64_t next = p + 4;
     uint8_t raw[kLocalHeaderSize];
-    readAt(s, p, raw, kLocalHeaderSize);
+    readScanned(p, raw, kLocalHeaderSize);
     TZALocalHeader h;
     DecodeLocalHeader(raw, h);
     if (int64_t(h.CompressedSize) < size && h.ExtraLength <= kMaxRebuildExtra) {
@@ -484,7 +510,7 @@ void TZADirManager::rebuildFromLocalHeaders() {
       int64_t nameStart = p + int64_t(kLocalHeaderSize);
       if (size - nameStart >= h.NameLength && h.NameLength > 0) {
         std::string stored(h.NameLength, '\0');
-        readAt(s, nameStart, stored.data(), h.NameLength);
+        readScanned(nameStart, stored.data(), h.NameLength);
         item.Name = DecodeEntryName(stored, item.Flags, item.VersionMadeBy, oem);
       }
       item.NameLength = uint16_t(std::min<size_t>(item.Name.size(), kSaturated16));

@@ -73,10 +73,15 @@ class TZADirManager {
   bool localHeaderMatches(int64_t position, const TDirItem& item);
   void shiftOffsets(int64_t delta);
   void rebuildFromLocalHeaders();
+  void readScanned(int64_t position, void* buffer, int64_t count);
   int64_t findDataDescriptor(int64_t dataStart, TDirItem& item);
   void writeBytes(TZAStream*& target, TZAVolumeNumberInfo& volume, const void* data, int64_t count,
                   int64_t reserve, TZAStream* cache);
   int64_t storedDirOffset_ = 0;
+  // Last block read by FindNextLocalHeader, kept during a rebuild only.
+  bool keepScanBlock_ = false;
+  int64_t scanBlockStart_ = -1;
+  std::vector<uint8_t> scanBlock_;
 };
 
 }  // namespace ziparchive

@@ -273,3 +273,31 @@ TEST(ZipVolumes, ArchiveWithoutEndRecordIsDamagedWhenDamagedArchivesAreRefused) 
   ASSERT_EQ(zip.FDirManager->CurrentDir.DirItemCount(), 1);
   EXPECT_EQ(zip.FDirManager->CurrentDir.DirItemAt(0).Name, "only.txt");
 }
+
+TEST(ZipVolumes, Zip64RecordsOfASplitArchiveNameTheRealVolumes) {
+  const fs::path dir = testenv::makeDir("split64");
+  {
+    SplitWriter w(dir / "wide.zip", 1 << 20);
+    for (int i = 0; i < 65535; ++i) w.add("e" + std::to_string(i), "");
+    w.finish();
+  }
+  TZipArchiver zip;
+  zip.FileName = (dir / "wide.zip").string();
+  zip.OpenArchiveMode(kOpenReadDenyNone);
+  const TZADirManager& m = *zip.FDirManager;
+  ASSERT_TRUE(m.IsZip64);
+  EXPECT_EQ(m.CurrentDir.DirItemCount(), 65535);
+  const TZAEndRecord end = m.EndRecordFields();
+  const TZAZip64EndRecord z = m.Zip64EndRecordFields();
+  const TZAZip64Locator loc = m.Zip64LocatorFields();
+  const uint32_t last = uint32_t(filesIn(dir).size() - 1);
+  EXPECT_GE(last, 4u);
+  EXPECT_EQ(end.ThisVolume, last);
+  EXPECT_EQ(z.ThisVolume, last);
+  EXPECT_EQ(loc.Zip64EndVolume, last);
+  EXPECT_EQ(loc.TotalVolumes, last + 1);
+  EXPECT_EQ(z.DirStartVolume, end.DirStartVolume);
+  EXPECT_LT(z.DirStartVolume, last);
+  zip.CloseArchive();
+  if (peertools::Have("7zz")) expectPeer("7zz t " + peertools::Quote((dir / "wide.zip").string()), "Files: 65535");
+}
