@@ -332,6 +332,7 @@ void TZADirManager::readEntries(const std::vector<uint8_t>& dir, int64_t count) 
     pos += stored.size();
 
     item.ExtraFields.clear();
+    TZAZip64Values found;
     if (item.ExtraLength > 0) {
       item.HasZip64 = false;
       for (TZARawExtraField& raw : SplitExtraFields(&dir[pos], item.ExtraLength)) {
@@ -351,6 +352,10 @@ void TZADirManager::readEntries(const std::vector<uint8_t>& dir, int64_t count) 
           if (v.HasCompressedSize) item.Zip64CompressedSize = int64_t(v.CompressedSize);
           if (v.HasLocalHeaderOffset) item.Zip64LocalHeaderOffset = int64_t(v.LocalHeaderOffset);
           if (v.HasDiskNumberStart) item.Zip64DiskNumberStart = v.DiskNumberStart;
+          found.HasUncompressedSize |= v.HasUncompressedSize;
+          found.HasCompressedSize |= v.HasCompressedSize;
+          found.HasLocalHeaderOffset |= v.HasLocalHeaderOffset;
+          found.HasDiskNumberStart |= v.HasDiskNumberStart;
           item.HasZip64 = true;
         }
         item.ExtraFields.push_back(std::move(field));
@@ -358,14 +363,11 @@ void TZADirManager::readEntries(const std::vector<uint8_t>& dir, int64_t count) 
       pos += item.ExtraLength;
     }
     // A saturated field without its Zip64 value means what it says.
-    if (item.UncompressedSize == kSaturated32 && item.Zip64UncompressedSize == 0)
-      item.Zip64UncompressedSize = kSaturated32;
-    if (item.CompressedSize == kSaturated32 && item.Zip64CompressedSize == 0)
-      item.Zip64CompressedSize = kSaturated32;
-    if (item.LocalHeaderOffset == kSaturated32 && item.Zip64LocalHeaderOffset == 0)
+    if (item.UncompressedSize == kSaturated32 && !found.HasUncompressedSize) item.Zip64UncompressedSize = kSaturated32;
+    if (item.CompressedSize == kSaturated32 && !found.HasCompressedSize) item.Zip64CompressedSize = kSaturated32;
+    if (item.LocalHeaderOffset == kSaturated32 && !found.HasLocalHeaderOffset)
       item.Zip64LocalHeaderOffset = kSaturated32;
-    if (item.DiskNumberStart == kSaturated16 && item.Zip64DiskNumberStart == 0)
-      item.Zip64DiskNumberStart = kSaturated16;
+    if (item.DiskNumberStart == kSaturated16 && !found.HasDiskNumberStart) item.Zip64DiskNumberStart = kSaturated16;
 
     item.Comment.assign(reinterpret_cast<const char*>(&dir[pos]), item.CommentLength);
     pos += item.CommentLength;

@@ -73,3 +73,26 @@ TEST(ZipFixtures, SplitSetFoundWhateverTheCaseOfItsSuffix) {
     EXPECT_EQ(zip.FDirManager->CurrentDir.DirItemCount(), 2);
   }
 }
+
+TEST(ZipFixtures, StubInFrontOfEveryToolsArchiveIsFoundAndRepaired) {
+  // A self-extractor made by putting a program in front of an archive, offsets unchanged.
+  const std::string stub = "MZ" + std::string(4094, '\x90');
+  for (const char* file : {"infozip-plain.zip", "infozip-zip64.zip", "infozip-stdin.zip", "7zz.zip", "bsdtar.zip",
+                           "python-utf8.zip", "python-zip64.zip", "python-pipe.zip"}) {
+    SCOPED_TRACE(file);
+    const std::string original = testenv::readFile(testenv::fixtures() / "zip" / file);
+    const auto path = testenv::writeFile(testenv::testRoot() / file, stub + original);
+    TZipArchiver plain, stubbed;
+    plain.FileName = (testenv::fixtures() / "zip" / file).string();
+    stubbed.FileName = path.string();
+    ASSERT_NO_THROW(plain.OpenArchiveMode(kOpenReadDenyNone));
+    ASSERT_NO_THROW(stubbed.OpenArchiveMode(kOpenReadDenyNone));
+    EXPECT_EQ(stubbed.FDirManager->StubSize, int64_t(stub.size()));
+    const TZADirArray& a = plain.FDirManager->CurrentDir;
+    const TZADirArray& b = stubbed.FDirManager->CurrentDir;
+    ASSERT_EQ(a.DirItemCount(), b.DirItemCount());
+    for (int i = 0; i < a.DirItemCount(); ++i)
+      EXPECT_EQ(EffectiveLocalHeaderOffset(b.DirItemAt(i)), EffectiveLocalHeaderOffset(a.DirItemAt(i)) + int64_t(stub.size()))
+          << a.DirItemAt(i).Name;
+  }
+}

@@ -247,6 +247,21 @@ TEST(ZipDirectoryRead, RecordTable) {
        },
        Outcome::Read, 0,
        [](const TZADirManager& m) { EXPECT_EQ(EffectiveUncompressedSize(m.CurrentDir.DirItemAt(0)), 0xFFFFFFFFll); }},
+      {"Zip64 value 0 for a saturated offset",
+       [] {
+         Builder b;
+         Entry e = file("x", "data");
+         e.centralExtra = extraField(1, std::string(8, '\0'));
+         b.add(e);
+         std::string z = b.finish();
+         patch(z, b.centralAt[0] + 42, 0xFFFFFFFF, 4);
+         return z;
+       },
+       Outcome::Read, 0,
+       [](const TZADirManager& m) {
+         EXPECT_EQ(EffectiveLocalHeaderOffset(m.CurrentDir.DirItemAt(0)), 0);
+         EXPECT_EQ(m.StubSize, 0);
+       }},
       {"Zip64 offset outside the file",
        [] {
          Builder b;
