@@ -197,8 +197,6 @@ class TZABaseArchiver {
   void ProcessDeleteItem(int index);
   TDirItem& PrepareItemUpdate(int index, const std::string& diskFile);  // codes 24, 25
   void DeleteDirEntry(int index);                                      // codes 21, 22
-  // Entry data to destination from the archive stream; True when size and CRC-32 match.
-  bool DecompressItem(TDirItem& item, TZAStream& destination);
   void GetVolumeFileName(std::string& Name, int32_t N, bool CheckExists);
   int64_t FreeSpaceOfDrive(const std::string& path);
   // Volumes (zavolumes.cpp).
@@ -217,6 +215,11 @@ class TZABaseArchiver {
   void ProbeLastVolume(bool missingMeansSpanned);
   void DetectSpanningMode(bool found);
   void CommitUpdate();
+
+  // ---- entry data (zaentrydata.cpp) ----
+  // The archive stands at the entry's local header. True only when the content written to
+  // dest matches the entry's size and CRC-32; FLastDataStatus tells why not.
+  bool DecompressItem(TZAStream& archive, TZAStream& dest, TDirItem& item);
 
   // ---- engine state shared by the engine's steps ----
   bool FActive = false;

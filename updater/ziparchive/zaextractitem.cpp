@@ -76,7 +76,19 @@ void TZABaseArchiver::ExtractItemToStream(int index, TZAStream& stream) {
   if (!FDirManager || index < 0 || index >= FDirManager->CurrentDir.DirItemCount())
     throw EZAException::CreateForCode(16, this);
   TDirItem& item = FDirManager->CurrentDir.DirItemAt(index);
-  if (!DecompressItem(item, stream) && !FCancel && !ExtractCorruptedFiles && !FSkip)
+  // The volume that holds the local header becomes the archive stream, placed at the header.
+  TZAVolumeNumberInfo volume;
+  if (FDirManager->IsZip64) {
+    volume.LastVolumeNumber = static_cast<int32_t>(FDirManager->Zip64LocatorFields().TotalVolumes) - 1;
+  } else {
+    const TZAEndRecord end = FDirManager->EndRecordFields();
+    volume.LastVolumeNumber = end.ThisVolume == kSaturated16 ? 0 : end.ThisVolume;
+  }
+  volume.SetVolumeNumber(item.DiskNumberStart == kSaturated16 ? static_cast<int32_t>(item.Zip64DiskNumberStart)
+                                                              : item.DiskNumberStart);
+  OpenVolume(volume);
+  FArchiveStream->SetPosition(EffectiveLocalHeaderOffset(item));
+  if (!DecompressItem(*FArchiveStream, stream, item) && !FCancel && !ExtractCorruptedFiles && !FSkip)
     throw EZAException::CreateForCode(8, this);
 }
 

@@ -8,6 +8,6 @@ namespace ziparchive {
 
 bool TZABaseArchiver::ItemMatches(TZAArchiveItem&) { return false; }
 
-bool TZABaseArchiver::DecompressItem(TDirItem&, TZAStream&) { return false; }
+bool TZABaseArchiver::DecompressItem(TZAStream&, TZAStream&, TDirItem&) { return false; }
 
 }  // namespace ziparchive
