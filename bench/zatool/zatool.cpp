@@ -1,6 +1,8 @@
 // zatool: lists or tests an archive through the engine.
 //   zatool list ARCHIVE   one line per entry: sizes, method, CRC-32, time, name
 //   zatool test ARCHIVE   checks every entry's data
+//   zatool extract [-F] ARCHIVE DIR [MASK]   writes the entries matching MASK (default *.*)
+//                         under DIR; -F: no fsync per file. Failures are reported and passed over.
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -15,7 +17,9 @@ using namespace ziparchive;
 namespace {
 
 int usage() {
-  std::fprintf(stderr, "usage: zatool list ARCHIVE\n       zatool test ARCHIVE\n");
+  std::fprintf(stderr,
+               "usage: zatool list ARCHIVE\n       zatool test ARCHIVE\n"
+               "       zatool extract [-F] ARCHIVE DIR [MASK]\n");
   return 2;
 }
 
@@ -46,9 +50,37 @@ int list(TZipArchiver& zip) {
   return 0;
 }
 
+int extract(int argc, char** argv) {
+  int a = 2;
+  const bool flush = !(a < argc && std::strcmp(argv[a], "-F") == 0);
+  if (!flush) ++a;
+  if (argc - a != 2 && argc - a != 3) return usage();
+  TZipArchiver zip;
+  zip.FileName = argv[a];
+  zip.OpenArchiveMode(kOpenReadDenyNone);
+  zip.BaseDir = argv[a + 1];
+  zip.Options.FlushBuffers = flush;
+  zip.OnProcessFileFailure = [](TZABaseArchiver*, const std::string& name, TZAProcessOperation, int32_t,
+                                int32_t, const std::string& message, TZAAction& action) {
+    std::fprintf(stderr, "zatool: %s: %s\n", name.c_str(), message.c_str());
+    action = fxaIgnore;
+  };
+  const TZABatchResult r = zip.ExtractFiles(argc - a == 3 ? argv[a + 2] : "*.*", kDefaultSearchAttr, "");
+  std::printf("%d extracted, %d skipped, %d failed\n", r.Done, r.Skipped, r.Failed);
+  return r.Succeeded() ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc >= 2 && std::strcmp(argv[1], "extract") == 0) {
+    try {
+      return extract(argc, argv);
+    } catch (const std::exception& e) {
+      std::fprintf(stderr, "zatool: %s\n", e.what());
+      return 1;
+    }
+  }
   if (argc != 3) return usage();
   const std::string command = argv[1];
   if (command != "list" && command != "test") return usage();
