@@ -313,6 +313,12 @@ void TZABaseArchiver::FinishLastVolume() {
   std::string final = FileName;
   GetVolumeFileName(final, -1, false);
   if (final == FCurrentVolumeFileName) return;
+  // The name may already hold a volume of this archive (the requests chose the names): that
+  // volume is never deleted, and the last one keeps its own name.
+  TZAFileIdentity existing;
+  if (FileIdentityOf(ToSlashes(final), existing) &&
+      std::find(FWrittenVolumes.begin(), FWrittenVolumes.end(), existing) != FWrittenVolumes.end())
+    return;
   std::string current = FCurrentVolumeFileName;
   if (FArchiveStream && !FStreamHandedIn) delete FArchiveStream;
   FArchiveStream = nullptr;
