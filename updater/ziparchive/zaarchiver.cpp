@@ -43,6 +43,18 @@ bool openableDenyingWrite(const std::string& path) {
   return !otherWriter;
 }
 
+// The directory of an archive that holds nothing yet: through the directory manager when
+// there is one (volumes, comment), else a bare end record.
+void writeEmptyDirectory(TZABaseArchiver& archiver) {
+  if (archiver.FDirManager) {
+    archiver.FDirManager->WriteCentralDir();
+    return;
+  }
+  uint8_t record[kEndRecordSize];
+  EncodeEndRecord(TZAEndRecord{}, record);
+  archiver.FArchiveStream->WriteBuffer(record, sizeof record);
+}
+
 }  // namespace
 
 void TZAOptions::Assign(const TZAOptions& source) {
@@ -128,12 +140,8 @@ void TZABaseArchiver::SetInMemory(bool value) {
   if (inMemory_) {
     if (fileNamePart(FileName).empty()) throw EZAException::CreateForCode(29, this);
     auto* memory = dynamic_cast<TZAMemoryStream*>(FArchiveStream);
-    if (memory != nullptr && memory->Size() == 0) {
-      // An archive without entries still gets its end record, so that the file opens again.
-      uint8_t record[kEndRecordSize];
-      EncodeEndRecord(TZAEndRecord{}, record);
-      memory->WriteBuffer(record, sizeof record);
-    }
+    // An archive without entries still gets its end record, so that the file opens again.
+    if (memory != nullptr && memory->Size() == 0) writeEmptyDirectory(*this);
     std::string bytes;
     if (memory != nullptr) {
       bytes.assign(reinterpret_cast<const char*>(memory->Memory()), static_cast<size_t>(memory->Size()));
@@ -207,7 +215,7 @@ void TZABaseArchiver::CloseArchive() {
   if (FActive) {
     try {
       CommitUpdate();
-      if (FArchiveStream != nullptr && FArchiveStream->Size() == 0 && FDirManager) FDirManager->WriteCentralDir();
+      if (FArchiveStream != nullptr && FArchiveStream->Size() == 0) writeEmptyDirectory(*this);
     } catch (...) {
       // Closing goes on whatever the commit or the empty directory did.
     }
