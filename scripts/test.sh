@@ -27,7 +27,7 @@ if [ "$seconds" -gt 0 ]; then
   echo "Fuzzing the directory reader for ${seconds} s"
   log="$asan/fuzz.log"
   status=0
-  "$asan/bin/zadir_fuzz" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+  "$asan/bin/zadir_fuzz" -max_total_time="$seconds" -max_len=16384 -timeout=10 -rss_limit_mb=2048 \
     -malloc_limit_mb=256 -print_final_stats=1 -artifact_prefix="$asan/fuzz-artifacts/" \
     "$corpus" >"$log" 2>&1 || status=$?
   grep -E '^(stat::number_of_executed_units|stat::new_units_added|#[0-9]+ +DONE)' "$log" || true
