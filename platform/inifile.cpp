@@ -108,6 +108,8 @@ IniFile::IniFile(std::filesystem::path path, mode_t mode) : path_(std::move(path
     return;
   }
   std::string_view rest = *bytes;
+  // A byte-order mark left by an editor is not part of the first line.
+  if (rest.substr(0, 3) == "\xEF\xBB\xBF") rest.remove_prefix(3);
   while (!rest.empty()) {
     size_t nl = rest.find('\n');
     std::string_view line = rest.substr(0, nl);

@@ -41,6 +41,7 @@ TEST(IniFile, ReadRules) {
       {"first duplicate key wins", "[s]\nk=1\nk=2\n", "s", "k", "1"},
       {"first duplicate section wins", "[s]\nk=1\n[t]\n[S]\nk=2\nj=3\n", "s", "k", "1"},
       {"key only in a later duplicate section", "[s]\nk=1\n[S]\nj=3\n", "s", "j", nullptr},
+      {"byte-order mark before the first section", "\xEF\xBB\xBF[s]\nk=v\n", "s", "k", "v"},
       {"CRLF lines", "[s]\r\nk=v\r\nj=w\r\n", "s", "j", "w"},
       {"last line without line break", "[s]\nk=v", "s", "k", "v"},
       {"missing section", "[s]\nk=v\n", "t", "k", nullptr},
