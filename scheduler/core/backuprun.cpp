@@ -78,17 +78,19 @@ std::size_t PathCharacters(const std::string& path) {
   return n;
 }
 
-BackupRun::BackupRun(TScruteDossier& walker, RunView& view, const DailyLog& log)
+BackupRun::BackupRun(TScruteDossier& walker, RunView& view, const DailyLog& log, bool bindWalker)
     : walker_(walker), view_(view), log_(log) {
+  if (!bindWalker) return;
   walker_.OnExecute = [this](TScruteDossier*) { WalkStarted(); };
   walker_.OnDossier = [this](TScruteDossier*, const std::string& nom) { FolderFound(nom); };
   walker_.OnFichier = [this](TScruteDossier* s, const std::string& nom) { FileFound(s, nom); };
   walker_.OnFinExecute = [this](TScruteDossier*) { WalkEnded(); };
 }
 
-StartResult BackupRun::Start(const RunJob& job) {
+StartResult BackupRun::Start(const RunJob& job, bool idleMarker) {
   if (TargetWithinSource(job.target, job.source)) return StartResult::SameFolder;
   if (IsSystemRoot(job.target)) return StartResult::SystemRoot;
+  if (!idleMarker) return StartResult::Busy;
   return Preflight(job);
 }
 
@@ -167,8 +169,7 @@ void BackupRun::WalkStarted() {
   walker_.Filtre = job_.filter;
   walker_.SousDossier = job_.subfolders;
   walker_.MaxPenetration = -1;
-  walker_.Pump = Pump;
-  walker_.PumpInterval = PumpInterval;
+  if (Pump) walker_.Pump = Pump, walker_.PumpInterval = PumpInterval;
 }
 
 void BackupRun::FolderFound(const std::string& nom) {

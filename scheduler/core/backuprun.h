@@ -74,7 +74,9 @@ enum class StartResult {
 
 class BackupRun {
  public:
-  BackupRun(TScruteDossier& walker, RunView& view, const DailyLog& log);
+  // With bindWalker the walker's four events call the walk handlers below directly; a window
+  // that binds them to handlers of its own passes false and calls them from there.
+  BackupRun(TScruteDossier& walker, RunView& view, const DailyLog& log, bool bindWalker = true);
   BackupRun(const BackupRun&) = delete;
   BackupRun& operator=(const BackupRun&) = delete;
 
@@ -85,8 +87,9 @@ class BackupRun {
   std::chrono::milliseconds PumpInterval{30};
   std::uint64_t CopyThreshold = 6000ull * 1048576;  // above it a failed copy also logs the lock line
 
-  // Button1Click: guards (same folder, "/"), then the pre-flight and the walk.
-  StartResult Start(const RunJob& job);
+  // Button1Click: guards (same folder, "/"), then, when idle (the idle marker is "true" and
+  // no run is under way), the pre-flight and the walk.
+  StartResult Start(const RunJob& job, bool idleMarker = true);
   // The editor's "run now": the "/" guard before the same-folder guard.
   StartResult StartFromEditor(const RunJob& job);
   // Button13Click: network reconnection, folder tests, then the walk.
@@ -101,16 +104,20 @@ class BackupRun {
   bool TargetRemovable() const { return removable_; }
   std::int64_t FreeSpaceLeft() const { return freeSpaceLeft_; }
 
- private:
+  // The walk's handlers (OnExecute, OnDossier, OnFichier, OnFinExecute).
   void WalkStarted();
   void FolderFound(const std::string& nom);
   void FileFound(TScruteDossier* sender, const std::string& nom);
   void WalkEnded();
+  // Per-file report: code 7 copied, 6 error (history row and log line too).
   void Report(const std::string& number, int code, const std::string& target, const std::string& source,
               const std::string& message, const std::string& error);
+  // Copies one file with progress and reports it under the current FilesCopied number.
+  void CopyOne(const std::string& nom, const std::string& target, std::uint64_t size);
+
+ private:
   void PreflightError(const std::string& message, const std::string& path, const HistoryRow& row,
                       const std::string& line);
-  void CopyOne(const std::string& nom, const std::string& target, std::uint64_t size);
   bool Logging() const { return LoggingOn && LoggingOn(); }
   void Log(const std::string& line) const;
   void PumpMaybe();

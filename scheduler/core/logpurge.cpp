@@ -16,13 +16,17 @@ bool LogIsExpired(std::int64_t mtime, std::time_t now, int days) {
   return *written < limit;
 }
 
+bool PurgeLogFile(const std::string& path, std::int64_t mtime, std::time_t now, int days) {
+  return LogIsExpired(mtime, now, days) && ::unlink(path.c_str()) == 0;
+}
+
 int PurgeLogs(TScruteDossier& walker, const std::string& folder, int days, std::time_t now) {
   int deleted = 0;
   walker.Dossier = folder;
   walker.Filtre = "*.log";
   walker.SousDossier = false;
   walker.OnFichier = [&](TScruteDossier* sender, const std::string& nom) {
-    if (LogIsExpired(sender->CurrentMTime, now, days) && ::unlink(nom.c_str()) == 0) ++deleted;
+    if (PurgeLogFile(nom, sender->CurrentMTime, now, days)) ++deleted;
   };
   walker.Execute();
   return deleted;

@@ -13,6 +13,9 @@ class TScruteDossier;
 // (before 1980) keeps the file.
 bool LogIsExpired(std::int64_t mtime, std::time_t now, int days);
 
+// The purge decision for one log file: deletes it when expired; true when it was deleted.
+bool PurgeLogFile(const std::string& path, std::int64_t mtime, std::time_t now, int days);
+
 // Walks folder (no sub-folders) with walker, deleting the expired "*.log" files; returns how
 // many were deleted. A file that cannot be deleted is left and the purge goes on.
 int PurgeLogs(TScruteDossier& walker, const std::string& folder, int days, std::time_t now);

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <ctime>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "scheduler/core/duetime.h"
@@ -26,6 +27,11 @@ class QMenu;
 class QAction;
 class QTimer;
 class QTreeWidgetItem;
+
+namespace core {
+class BackupRun;
+struct HistoryRow;
+}
 
 namespace ui {
 
@@ -137,6 +143,9 @@ class TForm1 : public QMainWindow, public Ui::TForm1 {
   void SpeedButton13Click();
   void SpeedButton14Click();
   void SpeedButton15Click();
+  // True from a run's pre-flight until its walk has unwound: nothing may start a run then.
+  bool RunBusy() const;
+  core::BackupRun& BackupRun();
 
   // --- due-time timer and queue (tform1_queue.cpp) ---
   // Clock of the due-time and midnight timers; tests set their own.
@@ -152,6 +161,10 @@ class TForm1 : public QMainWindow, public Ui::TForm1 {
   void ScruteDossier2Fichier(const std::string& Nom);
   void Voirfichiersjournaux1Click();
   void ApplicationEvents1Exception(const std::exception& e);
+  // Appends one line to today's log (callers test CheckBox_12 first); throws on failure.
+  void AppendDailyLog(const std::string& line);
+  // Adds a row at the end of the history list and scrolls it 100 pixels down.
+  void AddHistoryRow(const core::HistoryRow& row);
 
   // --- settings store (tform1_settings.cpp) ---
   void RestoreSettings();  // before FormCreate
@@ -195,6 +208,8 @@ class TForm1 : public QMainWindow, public Ui::TForm1 {
   ComponentRegistry registry_;
   core::MinuteTracker dueMinutes_;       // clock minutes Timer1Timer has evaluated
   core::MinuteTracker midnightMinutes_;  // clock minutes Timer4Timer has evaluated
+  struct RunParts;  // the backup run behind tform1_run.cpp, made on first use
+  std::unique_ptr<RunParts, void (*)(RunParts*)> run_{nullptr, nullptr};
 };
 
 extern TForm1* Form1;

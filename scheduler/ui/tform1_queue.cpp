@@ -22,7 +22,7 @@ constexpr char kProgramName[] = "Quillomet";
 
 // A walk or a pre-flight is under way: the idle marker alone may already say "true" while a
 // stopped walk unwinds.
-bool RunUnderWay(const TForm1& form) { return form.ScruteDossier1.Running; }
+bool RunUnderWay(const TForm1& form) { return form.RunBusy(); }
 
 // The folder of a USB entry on its volume, created (one level) when missing.
 std::string MakeUsbJobFolder(const std::string& source, const std::string& target) {

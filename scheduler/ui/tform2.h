@@ -2,6 +2,9 @@
 // Log viewer: one daily log file shown as a list.
 #include <QMainWindow>
 
+#include <functional>
+#include <string>
+
 #include "ui_TForm2.h"
 
 namespace ui {
@@ -19,11 +22,18 @@ class TForm2 : public QMainWindow, public Ui::TForm2 {
   void FormActivate();
   void Button2Click();
 
+  // Fills the list from a daily log and shows the viewer; throws when the file cannot be read
+  // (the caption and the emptied list stay, the viewer is not shown).
+  void ShowLog(const std::string& path);
+
  protected:
   void changeEvent(QEvent* event) override;
 };
 
 extern TForm2* Form2;
 extern int HistorySortColumn;
+
+// Asks for a log file in folder; "" when cancelled. A modal file dialog unless replaced.
+extern std::function<QString(QWidget* parent, const QString& folder)> PickLogFile;
 
 }  // namespace ui

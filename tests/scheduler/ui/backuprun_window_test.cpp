@@ -1,0 +1,271 @@
+// The run, history and log viewer handlers of the main window, driven through their controls.
+#include <sys/stat.h>
+#include <fcntl.h>
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QTimer>
+#include <QTreeWidget>
+#include <gtest/gtest.h>
+
+#include <ctime>
+#include <filesystem>
+#include <stdexcept>
+
+#include "scheduler/core/backuprun.h"
+#include "scheduler/core/dailylog.h"
+#include "scheduler/core/fields.h"
+#include "scheduler/ui/listimages.h"
+#include "scheduler/ui/panelstatusbar.h"
+#include "scheduler/ui/slotguard.h"
+#include "scheduler/ui/tform1.h"
+#include "scheduler/ui/tform2.h"
+#include "scheduler/ui/xpbar.h"
+#include "tests/support/testenv.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using testenv::readFile;
+using testenv::writeFile;
+
+std::string S(const QString& s) { return s.toStdString(); }
+
+std::vector<std::string> Texts(const QTreeWidgetItem* item) {
+  std::vector<std::string> out;
+  for (int c = 1; c < item->columnCount(); ++c) out.push_back(S(item->text(c)));
+  while (!out.empty() && out.back().empty()) out.pop_back();
+  return out;
+}
+
+class RunWindowTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    testenv::writeFile(testenv::testRoot() / "data" / "Quillomet" / "serie.ini", "[Form1]\n");
+    form = std::make_unique<ui::TForm1>();
+    form->Timer1->stop();
+    form->Timer2->stop();
+    form->Timer3->stop();
+    form->Timer4->stop();
+    src = testenv::makeDir("src");
+    dst = testenv::makeDir("dst");
+  }
+  void Job(const fs::path& s, const fs::path& d, bool subfolders = true) {
+    form->Edit3->setText(QString::fromStdString(s.string()));
+    form->Edit4->setText(QString::fromStdString(d.string()));
+    form->Edit2->setText("*.*");
+    form->CheckBox1->setChecked(subfolders);
+  }
+  std::string TodayLog() {
+    return readFile(ui::DataFolder + core::DateStamp(core::LocalTime(std::time(nullptr))) + ".log");
+  }
+  // Runs body while a message box it opens is closed at once; returns the box's text.
+  template <class F>
+  QString WithBox(F body) {
+    QString text;
+    QTimer::singleShot(0, [&text] {
+      if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+        text = box->text();
+        box->accept();
+      }
+    });
+    body();
+    return text;
+  }
+
+  std::unique_ptr<ui::TForm1> form;
+  fs::path src, dst;
+};
+
+TEST_F(RunWindowTest, ARunFillsTheListsStatusBarAndLogThenClearsTheRunFields) {
+  writeFile(src / "a.txt", "alpha");
+  writeFile(src / "sub" / "b.txt", "beta");
+  form->CheckBox_12->setChecked(true);
+  Job(src, dst);
+  form->Button1->click();
+
+  EXPECT_EQ(readFile(dst / "a.txt"), "alpha");
+  EXPECT_EQ(readFile(dst / "sub" / "b.txt"), "beta");
+  ASSERT_EQ(form->ListView3->topLevelItemCount(), 2);
+  for (int i = 0; i < 2; ++i) EXPECT_EQ(ui::ListImageOf(form->ListView3->topLevelItem(i)), 7);
+  auto row = Texts(form->ListView3->topLevelItem(0));
+  ASSERT_GE(row.size(), 3u);
+  EXPECT_EQ(row[0], "1");
+
+  ASSERT_EQ(form->ListView1->topLevelItemCount(), 1);
+  auto* ended = form->ListView1->topLevelItem(0);
+  EXPECT_EQ(ui::ListImageOf(ended), 0);
+  auto texts = Texts(ended);
+  ASSERT_EQ(texts.size(), 5u);
+  EXPECT_EQ(texts[1], src.string());
+  EXPECT_EQ(texts[2], dst.string());
+  EXPECT_EQ(texts[3], "*.*");
+  EXPECT_EQ(texts[4], "oui");
+
+  EXPECT_EQ(S(form->StatusBar1->panelText(0)), "Fichiers traités : 2");
+  EXPECT_EQ(S(form->StatusBar1->panelText(1)), "Fichiers copiés : 2");
+  EXPECT_EQ(S(form->StatusBar1->panelText(2)), "Répertoires scannés : 1");
+  EXPECT_EQ(form->Edit12->text(), "true");
+  EXPECT_TRUE(form->Edit3->text().isEmpty());
+  EXPECT_TRUE(form->Edit4->text().isEmpty());
+  EXPECT_TRUE(form->Edit2->text().isEmpty());
+  EXPECT_FALSE(form->CheckBox1->isChecked());
+  EXPECT_TRUE(form->Label5->text().isEmpty());
+  EXPECT_FALSE(form->SpeedButton9->isEnabled());
+  EXPECT_FALSE(form->Button29->isEnabled());
+  EXPECT_FALSE(form->RunBusy());
+  EXPECT_EQ(TodayLog(), core::RunLogLine(texts[0], src.string(), dst.string(), "*.*", true) + "\n");
+}
+
+TEST_F(RunWindowTest, GuardsShowTheirMessagesAndStartNothing) {
+  writeFile(src / "a", "x");
+  Job(src, src / "inner");
+  EXPECT_EQ(WithBox([&] { form->Button1->click(); }), form->Label44->text());
+  Job(src, "/");
+  EXPECT_EQ(WithBox([&] { form->Button1->click(); }), form->Label45->text());
+  EXPECT_EQ(form->ListView1->topLevelItemCount(), 0);
+  EXPECT_FALSE(fs::exists(src / "inner"));
+
+  // While a run is marked under way, the dispatch button does nothing, the editor's says so.
+  form->Edit12->setText("false");
+  Job(src, dst);
+  form->Button1->click();
+  EXPECT_FALSE(fs::exists(dst / "a"));
+  form->Edit13->setText(QString::fromStdString(src.string()));
+  form->Edit14->setText(QString::fromStdString(dst.string()));
+  EXPECT_EQ(S(WithBox([&] { form->Button11Click(); })), "une copie est en cours");
+  EXPECT_FALSE(fs::exists(dst / "a"));
+
+  // The editor's run takes the editor's job.
+  form->Edit12->setText("true");
+  form->Edit15->setText("*.*");
+  form->Button11Click();
+  EXPECT_EQ(readFile(dst / "a"), "x");
+}
+
+TEST_F(RunWindowTest, MissingTargetGivesAnAlertRowAndLeavesTheRunFields) {
+  form->CheckBox_12->setChecked(true);
+  form->CheckBox_16->setChecked(true);
+  Job(src, dst / "gone");
+  form->Button1->click();
+  ASSERT_EQ(form->ListView1->topLevelItemCount(), 1);
+  auto* row = form->ListView1->topLevelItem(0);
+  EXPECT_EQ(ui::ListImageOf(row), 2);
+  EXPECT_EQ(Texts(row)[2], "Cible non présente " + (dst / "gone").string());
+  EXPECT_EQ(S(form->Edit20->text()), "Cible non présente " + (dst / "gone").string());
+  EXPECT_EQ(form->Edit12->text(), "true");
+  EXPECT_EQ(S(form->Edit3->text()), src.string());
+  EXPECT_NE(TodayLog().find(" Erreur;" + src.string() + ";Cible non présente  "), std::string::npos);
+}
+
+TEST_F(RunWindowTest, ExceptionHandlerLogsAddsARowAndNeverRecurses) {
+  form->CheckBox_12->setChecked(true);
+  form->Edit12->setText("false");
+  form->Label5->setText("/src/current");
+  ui::HandleException(std::runtime_error("boom"));
+  ASSERT_EQ(form->ListView1->topLevelItemCount(), 1);
+  auto texts = Texts(form->ListView1->topLevelItem(0));
+  EXPECT_EQ(ui::ListImageOf(form->ListView1->topLevelItem(0)), 2);
+  EXPECT_EQ(texts[1], "boom");
+  EXPECT_EQ(texts[2], "/src/current");
+  EXPECT_EQ(form->Edit12->text(), "true");  // no walk runs
+  EXPECT_EQ(TodayLog(), texts[0] + " Erreur F ;boom;/src/current;;;\n");
+
+  // Its own log write failing (the data folder is gone, a file in its place) still adds the row.
+  fs::remove_all(ui::DataFolder);
+  writeFile(fs::path(ui::DataFolder).parent_path(), "not a folder");
+  const std::string saved = ui::DataFolder;
+  ui::HandleException(std::runtime_error("second"));
+  EXPECT_EQ(form->ListView1->topLevelItemCount(), 2);
+  fs::remove(fs::path(saved).parent_path());
+}
+
+TEST_F(RunWindowTest, ExceptionDuringAWalkKeepsTheIdleMarkerFalse) {
+  writeFile(src / "a", "x");
+  writeFile(src / "b", "y");
+  Job(src, dst);
+  // A handler reached while the walk runs throws: the marker stays "false" during the walk.
+  QString during;
+  form->ScruteDossier1.Pump = [&] {
+    if (!during.isEmpty()) return;
+    ui::HandleException(std::runtime_error("inside"));
+    during = form->Edit12->text();
+  };
+  form->ScruteDossier1.PumpInterval = std::chrono::milliseconds(0);
+  form->BackupRun().Pump = form->ScruteDossier1.Pump;
+  form->BackupRun().PumpInterval = std::chrono::milliseconds(0);
+  form->Button1->click();
+  EXPECT_EQ(during, "false");
+  EXPECT_EQ(form->Edit12->text(), "true");
+}
+
+TEST_F(RunWindowTest, ViewerShowsALogSortedByTime) {
+  ui::TForm2 viewer;
+  ui::Form2 = &viewer;
+  const std::string log = (testenv::makeDir("logs") / "20090305.log").string();
+  writeFile(log, "10:00:01;/s;/d;*.*;oui;\n10:00:00 Erreur F ;/s/f;msg : /d/f;;;\r\n10:00:00;/s;/d;*.*;non;\n");
+  ui::PickLogFile = [&](QWidget*, const QString&) { return QString::fromStdString(log); };
+  form->Voirfichiersjournaux1Click();
+  EXPECT_TRUE(viewer.isVisible());
+  EXPECT_EQ(viewer.windowTitle(), "Historique du 05/03/2009");
+  ASSERT_EQ(viewer.Listview1->topLevelItemCount(), 3);
+  EXPECT_EQ(ui::ListImageOf(viewer.Listview1->topLevelItem(0)), 1);
+  EXPECT_EQ(ui::ListImageOf(viewer.Listview1->topLevelItem(1)), 2);
+  EXPECT_EQ(Texts(viewer.Listview1->topLevelItem(1)), (std::vector<std::string>{"10:00:00 Erreur F ", "/s/f", "msg : /d/f"}));
+
+  viewer.Listview1ColumnClick(1);
+  EXPECT_EQ(ui::HistorySortColumn, 1);
+  EXPECT_EQ(S(viewer.Listview1->topLevelItem(0)->text(1)), "10:00:00");
+  EXPECT_EQ(S(viewer.Listview1->topLevelItem(1)->text(1)), "10:00:00 Erreur F ");
+  EXPECT_EQ(S(viewer.Listview1->topLevelItem(2)->text(1)), "10:00:01");
+
+  // A file that cannot be read: the error reaches the handler, the list is emptied.
+  viewer.hide();
+  ui::PickLogFile = [](QWidget*, const QString&) { return QString("/nonexistent/20090306.log"); };
+  form->Voirfichiersjournaux1->trigger();
+  EXPECT_FALSE(viewer.isVisible());
+  EXPECT_EQ(viewer.Listview1->topLevelItemCount(), 0);
+  EXPECT_EQ(form->ListView1->topLevelItemCount(), 1);  // the exception row
+  ui::PickLogFile = [](QWidget*, const QString&) { return QString(); };
+  ui::Form2 = nullptr;
+}
+
+TEST_F(RunWindowTest, PurgeAndClearButtons) {
+  auto old = writeFile(ui::DataFolder + "20000101.log", "x");
+  auto young = writeFile(ui::DataFolder + "20991231.log", "y");
+  std::time_t t = std::time(nullptr) - 20 * 86400;
+  struct timespec times[2] = {{t, 0}, {t, 0}};
+  ::utimensat(AT_FDCWD, old.c_str(), times, 0);
+  form->SpinEdit_1->setValue(15);
+  form->CheckBox_15->setChecked(false);
+  form->Button14->click();
+  EXPECT_TRUE(fs::exists(old));
+  form->CheckBox_15->setChecked(true);
+  form->Button14->click();
+  EXPECT_FALSE(fs::exists(old));
+  EXPECT_TRUE(fs::exists(young));
+
+  form->AddHistoryRow(core::RunEndedRow("10:00:00", "/s", "/d", "*.*", true));
+  form->Button12->click();
+  EXPECT_EQ(form->ListView1->topLevelItemCount(), 0);
+}
+
+TEST_F(RunWindowTest, ReadOnlyButtonsTouchOnlyAccessDeniedRows) {
+  auto denied = writeFile(dst / "denied", "x");
+  auto other = writeFile(dst / "other", "y");
+  ::chmod(denied.c_str(), 0444);
+  ::chmod(other.c_str(), 0444);
+  for (auto [path, error] : {std::pair{denied, "13"}, std::pair{other, "28"}}) {
+    auto* item = new QTreeWidgetItem(form->ListView3);
+    item->setText(3, QString::fromStdString(path.string()));
+    item->setText(5, error);
+  }
+  form->SpeedButton15->click();
+  EXPECT_TRUE((fs::status(denied).permissions() & fs::perms::owner_write) != fs::perms::none);
+  EXPECT_TRUE((fs::status(other).permissions() & fs::perms::owner_write) == fs::perms::none);
+  EXPECT_EQ(form->ProgressBar1->value(), 0);
+  form->SpeedButton13->click();
+  EXPECT_EQ(form->ListView3->topLevelItemCount(), 0);
+}
+
+}  // namespace
