@@ -44,6 +44,27 @@ bool hasSignatureAt(TZAStream& s, int64_t position, uint32_t signature) {
 
 void signatureBytes(uint32_t signature, uint8_t out[4]) { PutU32(out, signature); }
 
+// Calls hit(position) at every place in [from, limit) where the signature stands, reading
+// each block once, until hit returns true; true when it did.
+template <class Hit>
+bool scanSignatures(TZAStream& s, int64_t from, int64_t limit, uint32_t signature, Hit hit) {
+  constexpr int64_t kBlock = 65536;
+  uint8_t sig[4];
+  signatureBytes(signature, sig);
+  limit = std::min(limit, s.Size());
+  std::vector<uint8_t> buf;
+  for (int64_t start = std::max<int64_t>(from, 0); limit - start >= 4;) {
+    int64_t n = std::min(kBlock, limit - start);
+    buf.resize(size_t(n));
+    readAt(s, start, buf.data(), n);
+    for (int64_t i = 0; i + 4 <= n; ++i)
+      if (std::memcmp(&buf[size_t(i)], sig, 4) == 0 && hit(start + i)) return true;
+    if (start + n >= limit) break;
+    start += n - 3;
+  }
+  return false;
+}
+
 // Bytes of the Zip64 field the writer builds for item (header included), 0 when none.
 size_t zip64ExtraSize(const TDirItem& item) {
   size_t n = (item.UncompressedSize == kSaturated32 ? 8 : 0) + (item.CompressedSize == kSaturated32 ? 8 : 0) +
@@ -429,44 +450,45 @@ void TZADirManager::DetectStubSize(int64_t defaultSize) {
   if (delta > 0 && localHeaderMatches(recorded + delta, first)) {
     found = recorded + delta;
   } else {
-    uint8_t sig[4];
-    signatureBytes(kLocalHeaderSignature, sig);
     int64_t limit = std::min(CentralDirOffset, recorded + kStubScanLimit);
-    int64_t position = std::max<int64_t>(recorded, 0);
-    while (position < limit && FindSignatureInStream(*ArchiveStream, position, 4, sig) &&
-           position < limit) {
-      if (localHeaderMatches(position, first)) {
-        found = position;
-        break;
-      }
-      ++position;
-    }
+    scanSignatures(*ArchiveStream, recorded, limit, kLocalHeaderSignature, [&](int64_t position) {
+      if (!localHeaderMatches(position, first)) return false;
+      found = position;
+      return true;
+    });
   }
   if (found < 0) return;
   StubSize = found;
   if (found > recorded) shiftOffsets(found - recorded);
 }
 
+// A data descriptor closes the data that starts its compressed size in front of it. All of
+// them are found in one pass, so each streamed entry finds its own at once.
 int64_t TZADirManager::findDataDescriptor(int64_t dataStart, TDirItem& item) {
   TZAStream& s = *ArchiveStream;
-  int64_t size = s.Size();
-  uint8_t sig[4];
-  signatureBytes(kDataDescriptorSignature, sig);
-  int64_t position = dataStart;
-  while (FindSignatureInStream(s, position, 4, sig)) {
-    if (size - position < int64_t(kDataDescriptorSize)) return -1;
-    uint8_t raw[kDataDescriptorSize];
-    readAt(s, position, raw, kDataDescriptorSize);
-    // Only a descriptor whose compressed size reaches back to the data start closes it.
-    if (int64_t(GetU32(raw + 8)) == position - dataStart) {
-      item.Crc32 = GetU32(raw + 4);
-      item.CompressedSize = GetU32(raw + 8);
-      item.UncompressedSize = GetU32(raw + 12);
-      return position;
-    }
-    ++position;
+  if (!descriptorsIndexed_) {
+    descriptorsIndexed_ = true;
+    const int64_t size = s.Size();
+    scanSignatures(s, 0, size, kDataDescriptorSignature, [&](int64_t position) {
+      if (size - position >= int64_t(kDataDescriptorSize)) {
+        uint8_t raw[4];
+        readScanned(position + 8, raw, 4);
+        descriptors_.emplace_back(position - int64_t(GetU32(raw)), position);
+      }
+      return false;
+    });
+    std::stable_sort(descriptors_.begin(), descriptors_.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
   }
-  return -1;
+  auto it = std::lower_bound(descriptors_.begin(), descriptors_.end(), dataStart,
+                             [](const auto& d, int64_t start) { return d.first < start; });
+  if (it == descriptors_.end() || it->first != dataStart) return -1;
+  uint8_t raw[kDataDescriptorSize];
+  readAt(s, it->second, raw, kDataDescriptorSize);
+  item.Crc32 = GetU32(raw + 4);
+  item.CompressedSize = GetU32(raw + 8);
+  item.UncompressedSize = GetU32(raw + 12);
+  return it->second;
 }
 
 void TZADirManager::rebuildFromLocalHeaders() {
@@ -479,6 +501,8 @@ void TZADirManager::rebuildFromLocalHeaders() {
     ~Forget() {
       m.keepScanBlock_ = false;
       m.scanBlockStart_ = -1;
+      m.descriptorsIndexed_ = false;
+      m.descriptors_.clear();
     }
   } forget{*this};
   int64_t p = FindNextLocalHeader(0);

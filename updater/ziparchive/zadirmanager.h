@@ -5,6 +5,8 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "updater/ziparchive/zadirarray.h"
 #include "updater/ziparchive/zarecords.h"
@@ -82,6 +84,9 @@ class TZADirManager {
   bool keepScanBlock_ = false;
   int64_t scanBlockStart_ = -1;
   std::vector<uint8_t> scanBlock_;
+  // Data descriptors of the stream during a rebuild: (start of the data they close, position).
+  bool descriptorsIndexed_ = false;
+  std::vector<std::pair<int64_t, int64_t>> descriptors_;
 };
 
 }  // namespace ziparchive

@@ -382,3 +382,21 @@ TEST(ZipDirectoryRead, NothingToRebuildIsInvalid) {
     }
   }
 }
+
+TEST(ZipDirectoryRead, RebuildOfManyStreamedHeadersWithoutDescriptorsEnds) {
+  // Every header announces a data descriptor and none follows: each search for one used to
+  // run to the end of the file.
+  Builder b;
+  for (int i = 0; i < 20000; ++i) {
+    Entry e = file("s", "");
+    e.flags = 0x0008;
+    b.add(e);
+  }
+  // Descriptor signatures that close nothing, all over the file.
+  std::string bytes = b.bytes;
+  for (int i = 0; i < 2000; ++i) put32(bytes, kDataDescriptorSignature);
+  Opened o = open(bytes);
+  o.dir->ReadCentralDir();
+  EXPECT_EQ(o.dir->CurrentDir.DirItemCount(), 20000);
+  EXPECT_EQ(o.dir->CurrentDir.DirItemAt(19999).LocalHeaderOffset, 19999u * 31);
+}

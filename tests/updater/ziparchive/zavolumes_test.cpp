@@ -336,3 +336,39 @@ TEST(ZipVolumes, SpannedArchiveFollowsTheNamesTheRequestsGive) {
   EXPECT_EQ(zip.FDirManager->CurrentDir.DirItemAt(1).Name, "after.txt");
   EXPECT_EQ(zip.FDirManager->CurrentDir.DirItemAt(1).DiskNumberStart, 2);
 }
+
+TEST(ZipVolumes, NewArchiveStartsWithItsStub) {
+  const fs::path dir = testenv::makeDir("sfx");
+  const std::string stub = "MZ" + std::string(70000, 's');
+  testenv::writeFile(dir / "stub.bin", stub);
+  {
+    TZipArchiver zip;
+    zip.FileName = (dir / "single.exe").string();
+    zip.SFXStub = (dir / "stub.bin").string();
+    zip.OpenArchiveMode(kCreateArchiveMode);
+    EXPECT_EQ(zip.FDirManager->StubSize, int64_t(stub.size()));
+    EXPECT_EQ(zip.FArchiveStream->Size(), int64_t(stub.size()));
+    zip.FDirManager->WriteCentralDir();
+    zip.CloseArchive();
+  }
+  EXPECT_TRUE(testenv::readFile(dir / "single.exe").substr(0, stub.size()) == stub);
+  TZipArchiver back;
+  back.FileName = (dir / "single.exe").string();
+  back.OpenArchiveMode(kOpenReadDenyNone);
+  EXPECT_EQ(back.FDirManager->StubSize, int64_t(stub.size())) << "an empty archive's stub is all before its end record";
+
+  // A first volume too small for the stub.
+  TZipArchiver split;
+  split.FileName = (dir / "split.exe").string();
+  split.SFXStub = (dir / "stub.bin").string();
+  split.SetSpanningMode(smSplitting);
+  split.SpanningOptions.VolumeSize = vsCustom;
+  split.SpanningOptions.SetCustomVolumeSize(65536);
+  try {
+    split.OpenArchiveMode(kCreateArchiveMode);
+    ADD_FAILURE() << "no exception";
+  } catch (const EZAException& e) {
+    EXPECT_EQ(e.NativeError, 47);
+  }
+  EXPECT_FALSE(split.Active());
+}
