@@ -372,3 +372,33 @@ TEST(ZipVolumes, NewArchiveStartsWithItsStub) {
   }
   EXPECT_FALSE(split.Active());
 }
+
+TEST(ZipVolumes, CopyAcrossVolumesReportsProgressAndStopsWhenTheSourceEnds) {
+  const fs::path dir = testenv::makeDir("copy");
+  SplitWriter w(dir / "copy.zip", 1000000);
+  std::vector<std::pair<int, double>> progress;
+  w.zip.OnCopyTempFileProgress = [&](TZABaseArchiver*, double value, TZAProgressPhase phase, bool&) {
+    progress.emplace_back(int(phase), value);
+  };
+  const std::string data = randomBytes(2500000, 5);
+  TZAMemoryStream source;
+  source.WriteBuffer(data.data(), int64_t(data.size()));
+  source.SetPosition(0);
+  bool cancel = false;
+  int64_t copied = w.zip.CopyStreamAcrossVolumes(source, w.zip.FArchiveStream, w.zip.FVolumeInfo, cancel, -1, -1,
+                                                 nullptr, true);
+  EXPECT_EQ(copied, int64_t(data.size()));
+  EXPECT_EQ(w.zip.FVolumeInfo.VolumeNumber, 2);
+  ASSERT_GE(progress.size(), 3u);
+  EXPECT_EQ(progress.front(), std::make_pair(int(ppStart), 0.0));
+  EXPECT_EQ(progress.back(), std::make_pair(int(ppEnd), 100.0));
+  EXPECT_EQ(progress[progress.size() - 2], std::make_pair(int(ppProcess), 100.0));
+
+  // Asked for more than the source holds: the copy ends with what there was.
+  source.SetPosition(int64_t(data.size()) - 10);
+  copied = w.zip.CopyStreamAcrossVolumes(source, w.zip.FArchiveStream, w.zip.FVolumeInfo, cancel, 5000, -1, nullptr,
+                                         false);
+  EXPECT_EQ(copied, 10);
+  w.zip.CloseArchive();
+  EXPECT_TRUE(testenv::readFile(dir / "copy.z01") == data.substr(0, 1000000));
+}
