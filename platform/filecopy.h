@@ -28,5 +28,7 @@ bool IsCopyTempName(const std::string& name);
 
 // Removes the temp files an interrupted copy left in folder (not below it); returns how many.
 int RemoveCopyTemps(const std::string& folder);
+// The same for an open folder descriptor (read to its end; the descriptor stays open).
+int RemoveCopyTempsAt(int dirfd);
 
 }  // namespace platform

@@ -3,7 +3,6 @@
 // same daily log lines into the data folder. Exit 0: done without error rows; 1: error rows;
 // 2: not started.
 #include <sys/stat.h>
-#include <sys/statvfs.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -67,13 +66,6 @@ int main(int argc, char** argv) {
   ConsoleView view;
   core::BackupRun run(walker, view, log);
   run.LoggingOn = [] { return true; };
-  run.ProbeDrive = [](const std::string& path) {
-    core::TargetDrive d;
-    struct statvfs vfs;
-    if (::statvfs(path.c_str(), &vfs) == 0)
-      d.freeBytes = static_cast<std::int64_t>(vfs.f_bavail) * static_cast<std::int64_t>(vfs.f_frsize);
-    return d;
-  };
 
   core::StartResult result;
   try {

@@ -3,10 +3,12 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include "platform/drives.h"
 #include "platform/filecopy.h"
-#include "platform/filetimes.h"
 #include "scheduler/core/copydecision.h"
 #include "scheduler/core/dailylog.h"
 #include "scheduler/core/fields.h"
@@ -48,11 +50,16 @@ bool IsFolder(const std::string& path) {
   return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-FileFacts FactsOf(std::int64_t size, std::int64_t mtime) {
-  return FileFacts{true, static_cast<std::uint64_t>(size), platform::DosDateTime(static_cast<std::time_t>(mtime))};
-}
+FileFacts FactsOf(std::int64_t size, std::int64_t mtime) { return FileFacts{true, static_cast<std::uint64_t>(size), mtime}; }
 
 }  // namespace
+
+TargetDrive ProbeTargetDrive(const std::string& path) {
+  TargetDrive d;
+  d.removable = platform::RemovableDriveFlag(path) == "1";
+  if (d.removable) d.freeBytes = static_cast<std::int64_t>(platform::FreeSpace(path).value_or(0));
+  return d;
+}
 
 bool IsNetworkPath(const std::string& path) { return path.size() >= 2 && path[0] == '/' && path[1] == '/'; }
 
@@ -85,6 +92,22 @@ BackupRun::BackupRun(TScruteDossier& walker, RunView& view, const DailyLog& log,
   walker_.OnDossier = [this](TScruteDossier*, const std::string& nom) { FolderFound(nom); };
   walker_.OnFichier = [this](TScruteDossier* s, const std::string& nom) { FileFound(s, nom); };
   walker_.OnFinExecute = [this](TScruteDossier*) { WalkEnded(); };
+}
+
+BackupRun::~BackupRun() { CloseTargetFolder(); }
+
+int BackupRun::TargetFolder(const std::string& folder) {
+  if (folderFd_ >= 0 && folder == folderPath_) return folderFd_;
+  CloseTargetFolder();
+  folderFd_ = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (folderFd_ >= 0) folderPath_ = folder;
+  return folderFd_;
+}
+
+void BackupRun::CloseTargetFolder() {
+  if (folderFd_ >= 0) ::close(folderFd_);
+  folderFd_ = -1;
+  folderPath_.clear();
 }
 
 StartResult BackupRun::Start(const RunJob& job, bool idleMarker) {
@@ -157,7 +180,8 @@ void BackupRun::WalkStarted() {
     if (removable_) freeSpaceLeft_ = drive.freeBytes;
   }
   // Temp files of a copy that was cut short (a killed run) never count as backups.
-  platform::RemoveCopyTemps(target);
+  CloseTargetFolder();
+  if (int fd = TargetFolder(WithSlash(target)); fd >= 0) platform::RemoveCopyTempsAt(fd);
 
   view_.RunStarted(job_);
   counters_ = RunCounters{};
@@ -177,12 +201,16 @@ void BackupRun::FolderFound(const std::string& nom) {
   view_.Panel(2, counters_.foldersScanned);
   if (nom.compare(0, sourceRoot_.size(), sourceRoot_) != 0) return;
   const std::string folder = targetRoot_ + nom.substr(sourceRoot_.size()) + "/";
-  if (IsFolder(folder)) {
-    platform::RemoveCopyTemps(folder);
+  // The walker reports a folder's files right after it: its descriptor serves them.
+  if (int fd = TargetFolder(folder); fd >= 0) {
+    platform::RemoveCopyTempsAt(fd);
     return;
   }
-  if (::mkdir(folder.c_str(), 0777) != 0 && !IsFolder(folder))
+  if (::mkdir(folder.c_str(), 0777) != 0 && !IsFolder(folder)) {
     Report("0", 6, folder, nom, "Impossible de créer répertoire ", "S");
+    return;
+  }
+  TargetFolder(folder);
 }
 
 void BackupRun::FileFound(TScruteDossier* sender, const std::string& nom) {
@@ -206,7 +234,9 @@ void BackupRun::FileFound(TScruteDossier* sender, const std::string& nom) {
   } else if (::stat(nom.c_str(), &st) == 0) {
     q.source = FactsOf(st.st_size, st.st_mtim.tv_sec);
   }
-  if (::stat(target.c_str(), &st) == 0) {
+  const std::size_t slash = target.find_last_of('/');
+  const int fd = TargetFolder(target.substr(0, slash + 1));
+  if ((fd >= 0 ? ::fstatat(fd, target.c_str() + slash + 1, &st, 0) : ::stat(target.c_str(), &st)) == 0) {
     q.target = FactsOf(S_ISREG(st.st_mode) ? st.st_size : 0, st.st_mtim.tv_sec);
   }
   q.overwrite = job_.overwrite;
@@ -264,6 +294,7 @@ void BackupRun::Report(const std::string& number, int code, const std::string& t
 }
 
 void BackupRun::WalkEnded() {
+  CloseTargetFolder();
   view_.RunEnded(job_);
   const std::string t = log_.TimeNow();
   view_.History(RunEndedRow(t, job_.source, job_.target, job_.filter, job_.subfolders));

@@ -39,6 +39,9 @@ struct TargetDrive {
   std::int64_t freeBytes = 0;
 };
 
+// The drive of a local target: removable, CD-ROM or RAM disk, with its free space then.
+TargetDrive ProbeTargetDrive(const std::string& path);
+
 // Reconnection of network computers (filled by the network list).
 class RunNetwork {
  public:
@@ -77,11 +80,12 @@ class BackupRun {
   // With bindWalker the walker's four events call the walk handlers below directly; a window
   // that binds them to handlers of its own passes false and calls them from there.
   BackupRun(TScruteDossier& walker, RunView& view, const DailyLog& log, bool bindWalker = true);
+  ~BackupRun();
   BackupRun(const BackupRun&) = delete;
   BackupRun& operator=(const BackupRun&) = delete;
 
   std::function<bool()> LoggingOn;  // CheckBox_12; unset = off
-  std::function<TargetDrive(const std::string& path)> ProbeDrive;  // unset = fixed drive
+  std::function<TargetDrive(const std::string& path)> ProbeDrive = ProbeTargetDrive;  // unset = fixed drive
   RunNetwork* Network = nullptr;   // unset: network paths are never present
   std::function<void()> Pump;      // throttled to PumpInterval
   std::chrono::milliseconds PumpInterval{30};
@@ -122,6 +126,10 @@ class BackupRun {
   void Log(const std::string& line) const;
   void PumpMaybe();
   std::string LocalOf(const std::string& path) const;
+  // Descriptor of a target folder (kept for the files that follow in it); -1 when it cannot
+  // be opened.
+  int TargetFolder(const std::string& folder);
+  void CloseTargetFolder();
 
   TScruteDossier& walker_;
   RunView& view_;
@@ -133,6 +141,8 @@ class BackupRun {
   std::int64_t freeSpaceLeft_ = 0;
   bool busy_ = false;
   std::chrono::steady_clock::time_point lastPump_{};
+  int folderFd_ = -1;
+  std::string folderPath_;
 };
 
 // "//computer/share/..." paths; every POSIX path starts with one "/".

@@ -1,10 +1,16 @@
 #include "scheduler/core/copydecision.h"
 
+#include "platform/filetimes.h"
+
 namespace core {
 
 bool SourceIsNewer(const FileFacts& source, const FileFacts& target) {
-  if (!source.dos || !target.dos) return false;
-  return *source.dos > *target.dos;
+  // Not later in seconds is not later in DOS steps either: no conversion needed (a rerun
+  // meets this for nearly every file).
+  if (source.mtime <= target.mtime) return false;
+  auto s = platform::DosDateTime(static_cast<std::time_t>(source.mtime));
+  auto t = platform::DosDateTime(static_cast<std::time_t>(target.mtime));
+  return s && t && *s > *t;
 }
 
 CopyAnswer DecideCopy(const CopyQuestion& q) {

@@ -2,14 +2,13 @@
 // Whether one source file is copied over its target, and the free-space bookkeeping of a
 // removable target. Pure: the caller reads the files and does the copy.
 #include <cstdint>
-#include <optional>
 
 namespace core {
 
 struct FileFacts {
   bool exists = false;
   std::uint64_t size = 0;
-  std::optional<std::uint32_t> dos;  // last-write time, packed DOS form; empty when undated
+  std::int64_t mtime = 0;  // last-write time, seconds since 1970
 };
 
 struct CopyQuestion {
@@ -29,7 +28,8 @@ struct CopyAnswer {
   bool operator==(const CopyAnswer&) const = default;
 };
 
-// Source strictly later than target; an undated side makes them count as equal.
+// Source strictly later than target, both taken in the packed DOS form (local time, two-second
+// steps); a time the DOS form cannot hold makes them count as equal.
 bool SourceIsNewer(const FileFacts& source, const FileFacts& target);
 
 // The decision. An existing target is never removed first: in overwrite mode it is booked as

@@ -9,7 +9,6 @@
 #include <filesystem>
 #include <stdexcept>
 
-#include "platform/drives.h"
 #include "scheduler/core/backuprun.h"
 #include "scheduler/core/dailylog.h"
 #include "scheduler/core/fields.h"
@@ -127,12 +126,6 @@ struct TForm1::RunParts {
     run.LoggingOn = [&f] { return f.CheckBox_12->isChecked(); };
     run.Pump = f.ScruteDossier1.Pump;
     run.CopyThreshold = CopyThreshold;
-    run.ProbeDrive = [](const std::string& path) {
-      core::TargetDrive d;
-      d.removable = platform::RemovableDriveFlag(path) == "1";
-      if (d.removable) d.freeBytes = static_cast<std::int64_t>(platform::FreeSpace(path).value_or(0));
-      return d;
-    };
   }
   FormRunView view;
   core::DailyLog log;

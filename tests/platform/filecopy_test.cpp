@@ -153,3 +153,18 @@ TEST(RemoveCopyTemps, RemovesOnlyLeftTempFiles) {
   EXPECT_TRUE(fs::exists(dir / "sub" / ".quillomet-zzzzzz.part"));
   EXPECT_EQ(platform::RemoveCopyTemps(dir / "missing"), 0);
 }
+
+// Replacing swaps names: a link in the target's place is replaced, what it points to is not.
+TEST(CopyFileReplacing, ReplacesALinkNotWhatItPointsTo) {
+  auto dir = testenv::makeDir("link");
+  auto src = writeFile(dir / "src", "new");
+  auto pointee = writeFile(dir / "elsewhere", "keep me");
+  fs::create_directories(dir / "out");
+  fs::create_symlink(pointee, dir / "out" / "dst");
+  auto r = platform::CopyFileReplacing(src, dir / "out" / "dst");
+  ASSERT_TRUE(r.ok) << r.message;
+  EXPECT_FALSE(fs::is_symlink(dir / "out" / "dst"));
+  EXPECT_EQ(readFile(dir / "out" / "dst"), "new");
+  EXPECT_EQ(readFile(pointee), "keep me");
+  EXPECT_EQ(Names(dir / "out"), std::vector<std::string>{"dst"});
+}
