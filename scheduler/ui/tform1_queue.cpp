@@ -20,10 +20,6 @@ namespace {
 
 constexpr char kProgramName[] = "Quillomet";
 
-// A walk or a pre-flight is under way: the idle marker alone may already say "true" while a
-// stopped walk unwinds.
-bool RunUnderWay(const TForm1& form) { return form.RunBusy(); }
-
 // The folder of a USB entry on its volume, created (one level) when missing.
 std::string MakeUsbJobFolder(const std::string& source, const std::string& target) {
   const std::string folder = core::UsbJobFolder(source, target);
@@ -57,7 +53,9 @@ void TForm1::Timer1Timer() {
 }
 
 void TForm1::Timer3Timer() {
-  if (!core::DispatchAllowed(Edit12->text().toStdString(), RunUnderWay(*this))) return;
+  // The idle marker alone may already say "true" while a stopped walk unwinds or while a
+  // pre-flight pumps events: the run's own busy flag decides too.
+  if (!core::DispatchAllowed(Edit12->text().toStdString(), RunBusy())) return;
   if (ListBox3->count() == 0) {
     Edit21->setText(QStringLiteral("rien"));
     return;

@@ -7,6 +7,7 @@
 #include <memory>
 #include <stdexcept>
 
+#include "scheduler/core/backuprun.h"
 #include "scheduler/core/fields.h"
 #include "scheduler/ui/listitems.h"
 #include "scheduler/ui/tform1.h"
@@ -151,6 +152,48 @@ TEST_F(QueueWindow, DispatchWaitsWhileARunIsUnderWay) {
     EXPECT_EQ(form->Edit3->text(), "/") << c.name;
   }
   form->ScruteDossier1.Running = false;
+}
+
+// A pre-flight pumps events (here: while it asks whether a computer answers) with the idle
+// marker still "true": a dispatch tick then must leave the next job in the queue.
+TEST_F(QueueWindow, DispatchWaitsDuringAPreflight) {
+  struct TickingNetwork : core::RunNetwork {
+    ui::TForm1* form = nullptr;
+    std::vector<std::string> queueSeen;
+    bool ComputerReachable(const std::string&) override {
+      form->Timer3Timer();
+      queueSeen = Queue(*form);
+      return true;
+    }
+    void Reconnect(const std::string&) override {}
+    std::string LocalPath(const std::string&) override { return ""; }
+  } network;
+  network.form = form.get();
+  form->BackupRun().Network = &network;
+  const std::string absent = (testenv::testRoot() / "absent").string();
+  ui::AddItemText(*form->ListBox3, "//pc/share/docs|" + absent + "|*.*|1|0");
+  ui::AddItemText(*form->ListBox3, "/home/u/next|" + absent + "|*.*|1|0");
+  form->Edit21->setText("x");
+  form->Timer3Timer();
+  EXPECT_EQ(network.queueSeen, (std::vector<std::string>{"/home/u/next|" + absent + "|*.*|1|0"}));
+  EXPECT_EQ(form->Edit3->text().toStdString(), "//pc/share/docs");  // the inner tick took no job
+  EXPECT_EQ(Queue(*form).size(), 1u);
+  form->BackupRun().Network = nullptr;
+}
+
+TEST_F(QueueWindow, HistoryClearedByTheTickThatCoversMidnight) {
+  auto addRow = [this] { new QTreeWidgetItem(form->ListView1, QStringList{"", "23:59:01", "/a", "ok"}); };
+  addRow();
+  now = LocalAt(9, 23, 59, 58);
+  form->Timer4Timer();
+  EXPECT_EQ(form->ListView1->topLevelItemCount(), 1);
+  now = LocalAt(10, 0, 1, 3);  // late tick: 00:00 had no tick of its own
+  form->Timer4Timer();
+  EXPECT_EQ(form->ListView1->topLevelItemCount(), 0);
+  addRow();
+  now = LocalAt(10, 0, 2, 0);
+  form->Timer4Timer();
+  EXPECT_EQ(form->ListView1->topLevelItemCount(), 1);
 }
 
 TEST_F(QueueWindow, TestQueueingLowestSelectedRowFirstAndUsbFolders) {
