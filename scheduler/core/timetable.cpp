@@ -97,6 +97,17 @@ std::optional<ScheduleRow> ScheduleRowOf(std::size_t index, std::string_view lin
   return r;
 }
 
+int CompareText(std::string_view a, std::string_view b) {
+  size_t n = std::min(a.size(), b.size());
+  for (size_t i = 0; i < n; ++i) {
+    auto ca = static_cast<unsigned char>(a[i]), cb = static_cast<unsigned char>(b[i]);
+    if (ca >= 'a' && ca <= 'z') ca -= 0x20;
+    if (cb >= 'a' && cb <= 'z') cb -= 0x20;
+    if (ca != cb) return ca < cb ? -1 : 1;
+  }
+  return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
+}
+
 ScheduleLoad LoadScheduleFile(const fs::path& path) {
   ScheduleLoad out;
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);

@@ -48,6 +48,10 @@ std::string ScheduleCaption(std::size_t index);
 // The row of line `index`; none for an empty line.
 std::optional<ScheduleRow> ScheduleRowOf(std::size_t index, std::string_view line);
 
+// Order of the schedule list's sort: texts compared without regard to ASCII letter case
+// (so "N°" 1000 sorts before 101, and "Heures" is chronological).
+int CompareText(std::string_view a, std::string_view b);
+
 struct ScheduleLoad {
   std::vector<std::string> lines;  // every line, line 0 included
   bool created = false;            // the file was missing and has been created

@@ -106,6 +106,16 @@ TEST(ScheduleRow, ShowsTheFieldsOfALine) {
   EXPECT_FALSE(core::ScheduleRowOf(2, "").has_value());  // an empty line gets no row
 }
 
+TEST(ScheduleRow, SortOrderIsTextualWithoutLetterCase) {
+  EXPECT_LT(core::CompareText("1000", "101"), 0);  // textual, as the list sorts captions
+  EXPECT_LT(core::CompareText("099", "100"), 0);
+  EXPECT_LT(core::CompareText("07:05", "12:30"), 0);
+  EXPECT_EQ(core::CompareText("/Home/A", "/home/a"), 0);
+  EXPECT_LT(core::CompareText("abc", "ABD"), 0);
+  EXPECT_GT(core::CompareText("ab", "A"), 0);
+  EXPECT_LT(core::CompareText("non", "oui"), 0);
+}
+
 TEST(ScheduleLine, TextAndParseAgree) {
   core::ScheduleLine e = core::ScheduleLine::Parse(kMonday);
   EXPECT_EQ(e.minutes, "30");
