@@ -27,6 +27,7 @@ std::string reason(int err) {
     case EROFS: return "support en lecture seule";
     case EISDIR: return "c'est un dossier";
     case EIO: return "erreur d'entrée/sortie";
+    case EFBIG: return "fichier trop grand";
     default: return "erreur système " + std::to_string(err);
   }
 }

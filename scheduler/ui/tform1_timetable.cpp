@@ -1,10 +1,57 @@
 // Timetable file and schedule list of the main window.
+#include <QByteArray>
 #include <QHeaderView>
+#include <QStringDecoder>
+#include <QStyle>
 
+#include <algorithm>
+#include <stdexcept>
+#include <vector>
+
+#include "platform/files.h"
+#include "scheduler/core/timetable.h"
 #include "scheduler/ui/slotguard.h"
 #include "scheduler/ui/tform1.h"
 
 namespace ui {
+namespace {
+
+// ListBox1 keeps each line's bytes as read (a hand-edited file may hold bytes that are not
+// UTF-8); its shown text is only for display.
+constexpr int kLineBytes = Qt::UserRole;
+
+std::string ScheduleFilePath() { return DataFolder + core::kScheduleFileName; }
+
+// Shown text of file bytes: UTF-8, or Latin-1 where they are not UTF-8.
+QString Shown(const std::string& bytes) {
+  QByteArray raw = QByteArray::fromStdString(bytes);
+  QStringDecoder utf8(QStringDecoder::Utf8);
+  QString text = utf8.decode(raw);
+  return utf8.hasError() ? QString::fromLatin1(raw) : text;
+}
+
+std::vector<std::string> LinesOf(const QListWidget* list) {
+  std::vector<std::string> lines;
+  lines.reserve(static_cast<size_t>(list->count()));
+  for (int i = 0; i < list->count(); ++i) lines.push_back(list->item(i)->data(kLineBytes).toByteArray().toStdString());
+  return lines;
+}
+
+void AddLine(QListWidget* list, const std::string& line) {
+  auto* item = new QListWidgetItem(Shown(line));
+  item->setData(kLineBytes, QByteArray::fromStdString(line));
+  list->addItem(item);
+}
+
+// First selected row in the order the list shows, or none.
+QTreeWidgetItem* FirstSelectedRow(const QTreeWidget* view) {
+  for (int i = 0; i < view->topLevelItemCount(); ++i) {
+    if (view->topLevelItem(i)->isSelected()) return view->topLevelItem(i);
+  }
+  return nullptr;
+}
+
+}  // namespace
 
 void TForm1::connectTimetable() {
   for (QAbstractButton* b : std::initializer_list<QAbstractButton*>{Button3, Button35})
@@ -16,25 +63,168 @@ void TForm1::connectTimetable() {
   for (QAbstractButton* b : std::initializer_list<QAbstractButton*>{Button30, SpeedButton5})
     bind(b, &QAbstractButton::clicked, &TForm1::Button30Click);
   bind(Copiedeligne1, &QAction::triggered, &TForm1::Button30Click);
-  bind(ListView2, &QTreeWidget::itemClicked, &TForm1::ListView2Click);
+  // A selection made with the keyboard loads the entry too, so the fields always show the
+  // selected row.
+  bind(ListView2, &QTreeWidget::itemSelectionChanged, &TForm1::ListView2Click);
   bind(ListBox1, &QListWidget::itemClicked, &TForm1::ListBox1Click);
   connect(ListView2->header(), &QHeaderView::sectionClicked, this,
           Guard([this](int column) { ListView2ColumnClick(column); }));
   connect(PageControl1, &QTabWidget::currentChanged, this, Guard([this](int index) {
             if (index == 3) TabSheet4Enter();
           }));
+
+  ListView2->setSortingEnabled(false);
+  ListView2->setRootIsDecorated(false);
+  ListView2->header()->setSectionsClickable(true);
+  ListView2->header()->setStretchLastSection(false);
+  ListView2->header()->setSectionResizeMode(2, QHeaderView::Stretch);
+  ListView2->header()->setSectionResizeMode(3, QHeaderView::Stretch);
+  ListView2->setColumnWidth(1, 55);
+  ListView2->setColumnWidth(4, 40);
+  ListView2->setColumnWidth(5, 40);
+  ListView2->setColumnWidth(6, 45);
 }
 
-void TForm1::lirefiche(bool) {}
-void TForm1::Button3Click() {}
-void TForm1::TabSheet4Enter() {}
-void TForm1::Button4Click() {}
-void TForm1::DeleteAt(int) {}
-void TForm1::Button8Click() {}
-void TForm1::ListView2Click() {}
-void TForm1::ListBox1Click() {}
-void TForm1::ListView2ColumnClick(int) {}
-int TForm1::ListView2Compare(const QTreeWidgetItem*, const QTreeWidgetItem*) { return 0; }
-void TForm1::Button30Click() {}
+std::string TForm1::ScheduleLineAt(int index) const {
+  if (index < 0 || index >= ListBox1->count()) return {};
+  return ListBox1->item(index)->data(kLineBytes).toByteArray().toStdString();
+}
+
+void TForm1::lirefiche(bool reload) {
+  ListBox1->clear();
+  ListView2->clear();
+  if (!reload) return;
+  core::ScheduleLoad load = core::LoadScheduleFile(ScheduleFilePath());
+  if (load.created) {
+    // First run: land in the editor.
+    setVisible(true);
+    PageControl1->setCurrentIndex(1);
+  }
+  if (!load.ok) throw std::runtime_error(load.errorText);
+  const QIcon rowImage = style()->standardIcon(QStyle::SP_FileDialogDetailedView);
+  for (size_t i = 0; i < load.lines.size(); ++i) {
+    const std::string& line = load.lines[i];
+    if (auto row = core::ScheduleRowOf(i, line)) {
+      auto* item = new QTreeWidgetItem(ListView2);
+      item->setIcon(0, rowImage);
+      const std::string* texts[] = {&row->caption, &row->heures, &row->source, &row->cible,
+                                    &row->filtre,  &row->sousRepertoires, &row->bdd};
+      for (int c = 0; c < 7; ++c) item->setText(c, Shown(*texts[c]));
+    }
+    AddLine(ListBox1, line);
+  }
+}
+
+void TForm1::Button3Click() {
+  const std::int32_t size = platform::FileSizeOf(ScheduleFilePath());
+  if (size == ScheduleFileSize) return;
+  ScheduleFileSize = size;
+  lirefiche(true);
+}
+
+void TForm1::TabSheet4Enter() { Button3Click(); }
+
+void TForm1::Button4Click() {
+  std::string error;
+  if (!core::SaveScheduleFile(ScheduleFilePath(), LinesOf(ListBox1), &error)) {
+    // The file kept its old lines: show them again, then report the failed save.
+    ScheduleFileSize = platform::FileSizeOf(ScheduleFilePath());
+    try {
+      lirefiche(true);
+    } catch (const std::exception&) {
+    }
+    throw std::runtime_error(error);
+  }
+  Button3Click();
+}
+
+void TForm1::DeleteAt(int index) {
+  std::vector<std::string> lines = LinesOf(ListBox1);
+  if (index < 0 || !core::DeleteScheduleLine(lines, static_cast<size_t>(index))) return;
+  ListBox1->clear();
+  for (const std::string& line : lines) AddLine(ListBox1, line);
+  const QString caption = QString::fromStdString(core::ScheduleCaption(static_cast<size_t>(index)));
+  for (int i = ListView2->topLevelItemCount() - 1; i >= 0; --i) {
+    if (ListView2->topLevelItem(i)->text(0) == caption) delete ListView2->takeTopLevelItem(i);
+  }
+}
+
+void TForm1::Button8Click() {
+  // The entry shown by the selected row goes, whatever was clicked before.
+  QTreeWidgetItem* row = FirstSelectedRow(ListView2);
+  if (!row) return;
+  bool ok = false;
+  const int index = row->text(0).toInt(&ok);
+  if (!ok || index < 0 || index >= ListBox1->count()) return;
+  DeleteAt(index);
+  Button4Click();
+}
+
+void TForm1::ListView2Click() {
+  if (FirstSelectedRow(ListView2)) {
+    ListBox1Click();
+    return;
+  }
+  for (QWidget* w : std::initializer_list<QWidget*>{Button29, Button8, Button30, SpeedButton4, SpeedButton5, SpeedButton6})
+    w->setEnabled(false);
+}
+
+void TForm1::ListBox1Click() {
+  QTreeWidgetItem* row = FirstSelectedRow(ListView2);
+  if (!row) return;
+  bool ok = false;
+  const int index = row->text(0).toInt(&ok);
+  if (!ok || index < 0 || index >= ListBox1->count()) {
+    ListBox1->setCurrentRow(-1);
+    Button29->setEnabled(false);
+    return;
+  }
+  ListBox1->setCurrentRow(index);
+  const core::ScheduleLine e = core::ScheduleLine::Parse(ScheduleLineAt(index));
+  Edit10->setText(QString::number(index));
+  Edit5->setText(Shown(e.minutes));
+  Edit6->setText(Shown(e.hours));
+  QCheckBox* days[] = {CheckBox2, CheckBox3, CheckBox4, CheckBox5, CheckBox6, CheckBox7, CheckBox8};
+  for (int d = 0; d < 7; ++d) days[d]->setChecked(e.days[d] == "1");
+  Edit7->setText(Shown(e.source));
+  Edit8->setText(Shown(e.filter));
+  Edit11->setText(Shown(e.target));
+  // Each box follows its field: an entry without sub-folders clears them.
+  CheckBox9->setChecked(e.subFolders == "1");
+  CheckBox10->setChecked(e.subFolders == "1");
+  CheckBox12->setChecked(e.overwrite == "1");
+  Edit13->setText(Edit7->text());
+  Edit14->setText(Edit11->text());
+  Edit15->setText(Edit8->text());
+  for (QWidget* w : std::initializer_list<QWidget*>{Button29, Button8, Button30, SpeedButton4, SpeedButton5, SpeedButton6})
+    w->setEnabled(true);
+}
+
+void TForm1::ListView2ColumnClick(int column) {
+  SortColumn = column;
+  const QSignalBlocker quiet(ListView2);  // moving rows is no new selection
+  std::vector<QTreeWidgetItem*> rows;
+  std::vector<QTreeWidgetItem*> selected;
+  while (ListView2->topLevelItemCount() > 0) {
+    QTreeWidgetItem* row = ListView2->topLevelItem(0);
+    if (row->isSelected()) selected.push_back(row);
+    rows.push_back(ListView2->takeTopLevelItem(0));
+  }
+  std::stable_sort(rows.begin(), rows.end(),
+                   [this](const QTreeWidgetItem* a, const QTreeWidgetItem* b) { return ListView2Compare(a, b) < 0; });
+  for (QTreeWidgetItem* row : rows) ListView2->addTopLevelItem(row);
+  for (QTreeWidgetItem* row : selected) row->setSelected(true);
+}
+
+int TForm1::ListView2Compare(const QTreeWidgetItem* item1, const QTreeWidgetItem* item2) {
+  // Column 0 is the caption; column c > 0 shows sub-item c - 1.
+  return core::CompareText(item1->text(SortColumn).toStdString(), item2->text(SortColumn).toStdString());
+}
+
+void TForm1::Button30Click() {
+  if (!FirstSelectedRow(ListView2)) return;
+  PageControl1->setCurrentIndex(1);
+  Button36Click();
+}
 
 }  // namespace ui
