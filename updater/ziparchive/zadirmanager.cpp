@@ -261,7 +261,6 @@ void TZADirManager::ReadCentralDir() {
     return;
   }
   TZAStream& s = *ArchiveStream;
-  const int64_t fileSize = s.Size();
   TZAEndRecord end = EndRecordFields();
   int64_t working = endOffset;
   int64_t dirSize = end.DirSize, storedOffset = end.DirOffset, count = end.TotalEntries;
@@ -325,11 +324,7 @@ void TZADirManager::ReadCentralDir() {
   CentralDirOffset = start;
   readEntries(dir, count);
 
-  if (lastVolume == 0) {
-    DetectStubSize(working);
-  } else {
-    (void)fileSize;
-  }
+  if (lastVolume == 0) DetectStubSize(working);
 }
 
 void TZADirManager::readEntries(const std::vector<uint8_t>& dir, int64_t count) {
