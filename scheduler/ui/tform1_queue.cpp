@@ -10,7 +10,6 @@
 #include "scheduler/core/jobline.h"
 #include "scheduler/core/workingset.h"
 #include "scheduler/ui/listitems.h"
-#include "scheduler/ui/slotguard.h"
 #include "scheduler/ui/tform1.h"
 #include "scheduler/ui/tform4.h"
 
