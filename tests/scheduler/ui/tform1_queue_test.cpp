@@ -101,6 +101,23 @@ TEST_F(QueueWindow, DueTickQueuesEachClockMinuteOnce) {
   EXPECT_EQ(Queue(*form).size(), 5u);
 }
 
+// The road of one scheduled backup: the due tick queues the entry, the dispatch tick runs it.
+TEST_F(QueueWindow, DueJobIsDispatchedAndRun) {
+  const fs::path source = testenv::makeDir("source"), target = testenv::makeDir("target");
+  testenv::writeFile(source / "sub" / "a.txt", "alpha");
+  testenv::writeFile(source / "b.doc", "beta");
+  SetTimetable(*form, {"", "15|0|0|0|0|0|0|0|0|" + source.string() + "|*.txt|" + target.string() + "|1|0|"});
+  now = LocalAt(8, 10, 45, 3);
+  form->Timer1Timer();
+  ASSERT_EQ(Queue(*form).size(), 1u);
+  form->Timer3Timer();
+  EXPECT_TRUE(Queue(*form).empty());
+  EXPECT_EQ(testenv::readFile(target / "sub" / "a.txt"), "alpha");
+  EXPECT_FALSE(fs::exists(target / "b.doc"));
+  EXPECT_EQ(form->Edit12->text(), "true");
+  EXPECT_FALSE(form->RunBusy());
+}
+
 TEST_F(QueueWindow, DispatchTakesTheFirstJobIntoTheRunFields) {
   ui::TForm4 prompt;
   ui::Form4 = &prompt;
