@@ -1,6 +1,10 @@
 #include <QCheckBox>
 #include <QComboBox>
+#include <QApplication>
 #include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
 #include <QSpinBox>
 #include <gtest/gtest.h>
 
@@ -74,4 +78,22 @@ TEST(TForm1Settings, HidingSavesTheSettings) {
   form.Smtp_vz->setText("on hide");
   form.Button5Click();
   EXPECT_EQ(platform::IniFile(SettingsFile()).ReadString("Form1", "Smtp_vz", ""), "on hide");
+}
+
+// "Quitter" answered "Non": the window only hides, and the settings are written all the same.
+TEST(TForm1Settings, RefusedCloseSavesTheSettings) {
+  ui::TForm1 form;
+  form.show();
+  form.Smtp_vz->setText("on close");
+  bool asked = false;
+  QTimer::singleShot(0, [&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    ASSERT_NE(box, nullptr);
+    asked = true;
+    for (QAbstractButton* b : box->buttons())
+      if (b->text() == "Non") b->click();
+  });
+  EXPECT_FALSE(form.close());
+  EXPECT_TRUE(asked);
+  EXPECT_EQ(platform::IniFile(SettingsFile()).ReadString("Form1", "Smtp_vz", ""), "on close");
 }
