@@ -58,7 +58,7 @@ bool scanSignatures(TZAStream& s, int64_t from, int64_t limit, uint32_t signatur
     buf.resize(size_t(n));
     readAt(s, start, buf.data(), n);
     for (int64_t i = 0; i + 4 <= n; ++i)
-      if (std::memcmp(&buf[size_t(i)], sig, 4) == 0 && hit(start + i)) return true;
+      if (buf[size_t(i)] == sig[0] && GetU32(&buf[size_t(i)]) == signature && hit(start + i)) return true;
     if (start + n >= limit) break;
     start += n - 3;
   }
@@ -145,7 +145,7 @@ bool TZADirManager::ReadEndOfCentralDir(std::array<uint8_t, kEndRecordSize>& rec
   uint8_t sig[4];
   signatureBytes(signature, sig);
   for (int64_t i = window - int64_t(kEndRecordSize); i >= 0; --i) {
-    if (std::memcmp(&buf[size_t(i)], sig, 4) != 0) continue;
+    if (buf[size_t(i)] != sig[0] || GetU32(&buf[size_t(i)]) != signature) continue;
     int64_t commentLength = GetU16(&buf[size_t(i) + 20]);
     if (commentLength != window - i - int64_t(kEndRecordSize)) continue;
     TZAEndRecord r;
@@ -170,7 +170,7 @@ bool TZADirManager::FindSignatureInStream(TZAStream& stream, int64_t& position, 
     int64_t n = std::min(kSignatureScanBlock, size - start);
     readAt(stream, start, buf.data(), n);
     for (int64_t i = 0; i + length <= n; ++i) {
-      if (std::memcmp(&buf[size_t(i)], signature, size_t(length)) == 0) {
+      if (buf[size_t(i)] == signature[0] && std::memcmp(&buf[size_t(i)], signature, size_t(length)) == 0) {
         position = start + i;
         return true;
       }
@@ -201,7 +201,7 @@ int64_t TZADirManager::FindNextLocalHeader(int64_t start) {
     }
     const uint8_t* b = scanBlock_.data();
     for (int64_t i = start - scanBlockStart_; i + 4 <= int64_t(scanBlock_.size()); ++i) {
-      if (std::memcmp(b + i, sig, 4) != 0) continue;
+      if (b[i] != sig[0] || GetU32(b + i) != kLocalHeaderSignature) continue;
       int64_t hit = scanBlockStart_ + i;
       return size - hit >= int64_t(kLocalHeaderSize) ? hit : -1;
     }
