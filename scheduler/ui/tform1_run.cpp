@@ -11,7 +11,8 @@
 
 #include "scheduler/core/backuprun.h"
 #include "scheduler/core/dailylog.h"
-#include "scheduler/core/fields.h"
+#include "scheduler/core/duetime.h"
+#include "scheduler/core/jobline.h"
 #include "scheduler/ui/listimages.h"
 #include "scheduler/ui/panelstatusbar.h"
 #include "scheduler/ui/slotguard.h"
@@ -200,11 +201,9 @@ void TForm1::Button11Click() {
   Edit4->setText(Edit14->text());
   Edit3->setText(Edit13->text());
   const std::string target = S(Edit4->text());
-  if (target.find(":-Quillomet-") != std::string::npos) {
-    const std::string source = S(Edit3->text());
-    std::string folder = source.substr(source.find_last_of('/') + 1);
-    if (folder.empty()) folder = "Quillomet";
-    const std::string path = core::ExtractField(target, '-', 2) + "/" + folder;
+  if (target.find(core::kUsbMarker) != std::string::npos) {
+    // A USB entry: the folder named after the source's last folder on that volume.
+    const std::string path = core::UsbJobFolder(S(Edit3->text()), target);
     Edit4->setText(Q(path));
     std::error_code ec;
     if (!std::filesystem::is_directory(path) && !std::filesystem::create_directory(path, ec))

@@ -143,6 +143,23 @@ TEST_F(RunWindowTest, GuardsShowTheirMessagesAndStartNothing) {
   EXPECT_EQ(readFile(dst / "a"), "x");
 }
 
+TEST_F(RunWindowTest, EditorRunOfAUsbEntryMakesTheFolderOnTheVolume) {
+  writeFile(src / "a", "x");
+  form->Edit13->setText(QString::fromStdString(src.string()));
+  form->Edit14->setText(QString::fromStdString(dst.string() + ":-Quillomet-KEY - 1234ABCD"));
+  form->Edit15->setText("*.*");
+  form->Button11Click();
+  EXPECT_EQ(readFile(dst / src.filename() / "a"), "x");
+
+  // A volume path that cannot hold the folder: the error reaches the handler.
+  auto blocker = writeFile(testenv::testRoot() / "plain", "");
+  form->Edit14->setText(QString::fromStdString(blocker.string() + ":-Quillomet-KEY - 1"));
+  form->Button12Click();
+  ui::Guarded([&] { form->Button11Click(); });
+  ASSERT_EQ(form->ListView1->topLevelItemCount(), 1);
+  EXPECT_EQ(Texts(form->ListView1->topLevelItem(0))[1], "Impossible de créer " + (blocker / src.filename()).string());
+}
+
 TEST_F(RunWindowTest, MissingTargetGivesAnAlertRowAndLeavesTheRunFields) {
   form->CheckBox_12->setChecked(true);
   form->CheckBox_16->setChecked(true);
