@@ -16,7 +16,10 @@ namespace {
 
 constexpr char kTempPrefix[] = ".quillomet-";
 constexpr char kTempSuffix[] = ".part";
-constexpr std::size_t kChunk = 1 << 20;
+// In-kernel copies go in large steps; read/write through a smaller buffer. Progress is
+// reported after each step.
+constexpr std::size_t kChunk = 8 << 20;
+constexpr std::size_t kBuffer = 1 << 20;
 
 // The record getdents64 fills.
 struct Dirent64 {
@@ -56,7 +59,7 @@ std::string FolderOf(const std::string& path) {
 
 bool ReadWriteAll(int in, int out, std::uint64_t& done, std::uint64_t total,
                   const CopyProgress& progress, bool& cancelled) {
-  std::vector<char> buf(kChunk);
+  std::vector<char> buf(kBuffer);
   for (;;) {
     ssize_t n = ::read(in, buf.data(), buf.size());
     if (n < 0) {

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Backup benchmark: backup_run against rsync -rt and cp -r --preserve=timestamps on a generated
 # tree (about 20,000 files of 0-64 KiB in 1,000 folders, plus a few files of 200 MB), same file
-# system, warm cache. Prints the three ratios measured in this run; every result is checked
+# system, warm cache, no dirty pages left when a timed run starts. Prints the three ratios measured in this run; every result is checked
 # with diff -r and a comparison of mtimes.
 # usage: backup_bench.sh path/to/backup_run [WORKDIR]   (RUNS=3 by default)
 set -euo pipefail
@@ -37,6 +37,7 @@ for i in range(3):
 PY
 find "$src" -type f | shuf -n 200 --random-source=<(yes) > "$work/touched"
 cat "$src"/large*.bin > /dev/null
+sync
 
 ours="$bin $src $work/ours '*.*' --subdirs"
 rsync_cmd="rsync -rt $src/ $work/rsync/"
@@ -49,7 +50,8 @@ check() {
 }
 mean() { /usr/bin/python3 -c 'import json,sys; print(json.load(open(sys.argv[1]))["results"][0]["mean"])' "$1"; }
 measure() {  # name, prepare, command
-  hyperfine --style none --runs "$runs" --warmup 1 --prepare "$2" --export-json "$work/$1.json" "$3" >/dev/null
+  # Every run starts with no dirty data left by the one before (sync is not timed).
+  hyperfine --style none --runs "$runs" --warmup 1 --prepare "$2; sync" --export-json "$work/$1.json" "$3" >/dev/null
   mean "$work/$1.json"
 }
 

@@ -38,7 +38,7 @@ struct timespec MtimeOf(const fs::path& p) {
 
 TEST(CopyFileReplacing, CopiesDataModeAndTimesOverAnOlderTarget) {
   auto dir = testenv::makeDir("copy");
-  std::string data(3 * 1024 * 1024 + 17, '\0');
+  std::string data(17 * 1024 * 1024 + 17, '\0');
   for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i * 7 + i / 4096);
   auto src = writeFile(dir / "src.bin", data);
   auto dst = writeFile(dir / "out" / "dst.bin", "old");
@@ -114,7 +114,7 @@ TEST(CopyFileReplacing, FailuresKeepTheOldTarget) {
 
 TEST(CopyFileReplacing, CancelAndWriteErrorMidwayKeepTheOldTarget) {
   auto dir = testenv::makeDir("midway");
-  auto src = writeFile(dir / "src", std::string(5 * 1024 * 1024, 'z'));
+  auto src = writeFile(dir / "src", std::string(20 * 1024 * 1024, 'z'));
   auto dst = writeFile(dir / "out" / "dst", "old backup");
 
   int calls = 0;

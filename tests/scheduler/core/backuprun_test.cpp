@@ -292,7 +292,7 @@ TEST_F(BackupRunTest, FreeSpaceStopOnARemovableTarget) {
 }
 
 TEST_F(BackupRunTest, StopFromInsideACopyCompletesThatFileThenEnds) {
-  const std::string big(8 << 20, 'x');
+  const std::string big(20 << 20, 'x');
   writeFile(src / "1", big);
   writeFile(src / "2", big);
   writeFile(src / "3", big);
