@@ -128,8 +128,6 @@ class TForm1 : public QMainWindow, public Ui::TForm1 {
   int ListView2Compare(const QTreeWidgetItem* item1, const QTreeWidgetItem* item2);
   void Button30Click();
   int SortColumn = 0;  // last clicked column of ListView2
-  // Line `index` of ListBox1 as the file holds it (bytes); "" when there is none.
-  std::string ScheduleLineAt(int index) const;
 
   // --- backup run (tform1_run.cpp) ---
   void Button1Click();

@@ -10,37 +10,21 @@
 
 #include "platform/files.h"
 #include "scheduler/core/timetable.h"
+#include "scheduler/ui/listitems.h"
 #include "scheduler/ui/slotguard.h"
 #include "scheduler/ui/tform1.h"
 
 namespace ui {
 namespace {
 
-// ListBox1 keeps each line's bytes as read (a hand-edited file may hold bytes that are not
-// UTF-8); its shown text is only for display.
-constexpr int kLineBytes = Qt::UserRole;
-
 std::string ScheduleFilePath() { return DataFolder + core::kScheduleFileName; }
 
-// Shown text of file bytes: UTF-8, or Latin-1 where they are not UTF-8.
+// Shown text of file bytes in the list view: UTF-8, or Latin-1 where they are not UTF-8.
 QString Shown(const std::string& bytes) {
   QByteArray raw = QByteArray::fromStdString(bytes);
   QStringDecoder utf8(QStringDecoder::Utf8);
   QString text = utf8.decode(raw);
   return utf8.hasError() ? QString::fromLatin1(raw) : text;
-}
-
-std::vector<std::string> LinesOf(const QListWidget* list) {
-  std::vector<std::string> lines;
-  lines.reserve(static_cast<size_t>(list->count()));
-  for (int i = 0; i < list->count(); ++i) lines.push_back(list->item(i)->data(kLineBytes).toByteArray().toStdString());
-  return lines;
-}
-
-void AddLine(QListWidget* list, const std::string& line) {
-  auto* item = new QListWidgetItem(Shown(line));
-  item->setData(kLineBytes, QByteArray::fromStdString(line));
-  list->addItem(item);
 }
 
 // First selected row in the order the list shows, or none.
@@ -85,11 +69,6 @@ void TForm1::connectTimetable() {
   ListView2->setColumnWidth(6, 45);
 }
 
-std::string TForm1::ScheduleLineAt(int index) const {
-  if (index < 0 || index >= ListBox1->count()) return {};
-  return ListBox1->item(index)->data(kLineBytes).toByteArray().toStdString();
-}
-
 void TForm1::lirefiche(bool reload) {
   ListBox1->clear();
   ListView2->clear();
@@ -111,7 +90,7 @@ void TForm1::lirefiche(bool reload) {
                                     &row->filtre,  &row->sousRepertoires, &row->bdd};
       for (int c = 0; c < 7; ++c) item->setText(c, Shown(*texts[c]));
     }
-    AddLine(ListBox1, line);
+    AddItemText(*ListBox1, line);  // the line's bytes as the file holds them
   }
 }
 
@@ -126,7 +105,7 @@ void TForm1::TabSheet4Enter() { Button3Click(); }
 
 void TForm1::Button4Click() {
   std::string error;
-  if (!core::SaveScheduleFile(ScheduleFilePath(), LinesOf(ListBox1), &error)) {
+  if (!core::SaveScheduleFile(ScheduleFilePath(), ItemTexts(*ListBox1), &error)) {
     // The file kept its old lines: show them again, then report the failed save.
     ScheduleFileSize = platform::FileSizeOf(ScheduleFilePath());
     try {
@@ -139,10 +118,10 @@ void TForm1::Button4Click() {
 }
 
 void TForm1::DeleteAt(int index) {
-  std::vector<std::string> lines = LinesOf(ListBox1);
+  std::vector<std::string> lines = ItemTexts(*ListBox1);
   if (index < 0 || !core::DeleteScheduleLine(lines, static_cast<size_t>(index))) return;
   ListBox1->clear();
-  for (const std::string& line : lines) AddLine(ListBox1, line);
+  for (const std::string& line : lines) AddItemText(*ListBox1, line);
   const QString caption = QString::fromStdString(core::ScheduleCaption(static_cast<size_t>(index)));
   for (int i = ListView2->topLevelItemCount() - 1; i >= 0; --i) {
     if (ListView2->topLevelItem(i)->text(0) == caption) delete ListView2->takeTopLevelItem(i);
@@ -180,7 +159,7 @@ void TForm1::ListBox1Click() {
     return;
   }
   ListBox1->setCurrentRow(index);
-  const core::ScheduleLine e = core::ScheduleLine::Parse(ScheduleLineAt(index));
+  const core::ScheduleLine e = core::ScheduleLine::Parse(ItemText(*ListBox1->item(index)));
   Edit10->setText(QString::number(index));
   Edit5->setText(Shown(e.minutes));
   Edit6->setText(Shown(e.hours));

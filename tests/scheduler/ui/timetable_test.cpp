@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "scheduler/ui/listitems.h"
 #include "scheduler/ui/slotguard.h"
 #include "scheduler/ui/tform1.h"
 #include "tests/support/testenv.h"
@@ -75,7 +76,7 @@ TEST(ScheduleList, RowsShowTheLinesWithGapsAndShortLines) {
   EXPECT_EQ(Column(form.ListView2, 4), (Texts{"*.*", "", "*.jpg"}));
   EXPECT_EQ(Column(form.ListView2, 5), (Texts{"oui", "non", "non"}));
   EXPECT_EQ(Column(form.ListView2, 6), (Texts{"non", "non", "oui"}));
-  EXPECT_EQ(form.ScheduleLineAt(3), "5|7|");
+  EXPECT_EQ(ui::ItemText(*form.ListBox1->item(3)), "5|7|");
 }
 
 TEST(ScheduleList, ReloadOnlyWhenTheSizeChanges) {
@@ -122,6 +123,7 @@ TEST(ScheduleList, DeleteKeepsTheBytesOfTheOtherLines) {
   Prepare("\n" + kMonday + "\n" + latin + "\n");
   ui::TForm1 form;
   EXPECT_EQ(form.ListView2->topLevelItem(1)->text(2), QString::fromUtf8("/home/u/Résumé"));
+  EXPECT_EQ(ui::ItemText(*form.ListBox1->item(2)), latin);  // what the due-time timer reads
   form.ListView2->topLevelItem(0)->setSelected(true);
   form.Button8Click();
   EXPECT_EQ(testenv::readFile(SchedulePath()), "\n" + latin + "\n");
