@@ -87,7 +87,9 @@ bool ReadWriteAll(int in, int out, std::uint64_t& done, std::uint64_t total,
 // systems refuse it before the first byte.
 bool CopyData(int in, int out, std::uint64_t total, const CopyProgress& progress, bool& cancelled) {
   std::uint64_t done = 0;
-  for (;;) {
+  // A file is copied as long as it was when opened; only an empty one is read to its end
+  // (some file systems show contents behind a size of 0).
+  while (total == 0 || done < total) {
     ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, kChunk, 0);
     if (n < 0) {
       if (errno == EINTR) continue;
@@ -108,6 +110,7 @@ bool CopyData(int in, int out, std::uint64_t total, const CopyProgress& progress
       return false;
     }
   }
+  return true;
 }
 
 }  // namespace
@@ -152,9 +155,7 @@ CopyResult CopyFileReplacing(const std::string& source, const std::string& targe
   struct stat st;
   if (::fstat(in.fd, &st) != 0) return Failure(errno);
   if (S_ISDIR(st.st_mode)) return Failure(EISDIR);
-  if (!S_ISREG(st.st_mode)) return Failure(EINVAL);
-  int flags = ::fcntl(in.fd, F_GETFL);
-  if (flags >= 0) ::fcntl(in.fd, F_SETFL, flags & ~O_NONBLOCK);
+  if (!S_ISREG(st.st_mode)) return Failure(EINVAL);  // O_NONBLOCK does nothing to a regular file
 
   std::string temp = FolderOf(target) + "/" + kTempPrefix + "XXXXXX" + kTempSuffix;
   Fd out{::mkostemps(temp.data(), sizeof kTempSuffix - 1, O_CLOEXEC)};
@@ -179,6 +180,8 @@ CopyResult CopyFileReplacing(const std::string& source, const std::string& targe
   }
   // An existing file target is exchanged with the temp file, which then holds the old data and
   // is removed: ext4 flushes a file renamed over another at once, an exchange it does not.
+  if (::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0)
+    return CopyResult{true, 0, {}};
   struct stat old;
   if (::lstat(target.c_str(), &old) == 0 && (S_ISREG(old.st_mode) || S_ISLNK(old.st_mode)) &&
       ::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, target.c_str(), RENAME_EXCHANGE) == 0) {
