@@ -5,6 +5,7 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -175,6 +176,35 @@ TEST(ScruteDossier, MissingOrUnlistableRootGivesOnlyStartAndEnd) {
     w.Execute();
     EXPECT_EQ(r.events, (Events{"X", "E"})) << '"' << root << '"';
   }
+}
+
+TEST(ScruteDossier, UnlistableSubFolderIsSkippedAndTheWalkGoesOn) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root (the walk runs as nobody)";
+  fs::path root = testenv::makeDir("walk");
+  fs::permissions(testenv::testRoot(), fs::perms::others_exec, fs::perm_options::add);
+  fs::permissions(testenv::testRoot() / "tmp", fs::perms::others_exec, fs::perm_options::add);
+  testenv::writeFile(root / "a" / "f1", "1");
+  ASSERT_EQ(mkdir((root / "locked").c_str(), 0700), 0);  // root's own, closed to nobody
+  testenv::writeFile(root / "locked" / "f2", "2");
+  testenv::writeFile(root / "z" / "f3", "3");
+
+  pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    if (setgid(65534) != 0 || setuid(65534) != 0) _exit(3);
+    Recorder r{root.string(), {}};
+    TScruteDossier w;
+    r.bind(w);
+    w.Execute();
+    Events got(r.events.begin() + 1, r.events.end() - 1);
+    std::sort(got.begin(), got.end());
+    bool ok = r.events.back() == "E" && got == Events{"D:a", "D:locked", "D:z", "F:a/f1", "F:z/f3"};
+    _exit(ok ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 TEST(ScruteDossier, ExceptionFromHandlerClearsRunning) {
