@@ -402,3 +402,22 @@ TEST(ZipVolumes, CopyAcrossVolumesReportsProgressAndStopsWhenTheSourceEnds) {
   w.zip.CloseArchive();
   EXPECT_TRUE(testenv::readFile(dir / "copy.z01") == data.substr(0, 1000000));
 }
+
+TEST(ZipVolumes, SelfExtractingSplitSetOpensFromItsFirstVolume) {
+  const fs::path dir = testenv::makeDir("sfxsplit");
+  {
+    SplitWriter w(dir / "setup.exe");
+    w.add("one.bin", randomBytes(50000, 11));
+    w.add("two.bin", randomBytes(50000, 12));
+    w.add("three.bin", randomBytes(50000, 13));
+    w.finish();
+  }
+  // Volume 0 keeps the program's name, the last one is "<name>.zip".
+  EXPECT_EQ(filesIn(dir), (std::vector<std::string>{"setup.exe", "setup.z02", "setup.zip"}));
+  TZipArchiver zip;
+  zip.FileName = (dir / "setup.exe").string();
+  zip.OpenArchiveMode(kOpenReadDenyNone);
+  EXPECT_EQ(zip.SpanningMode(), smSplitting);
+  ASSERT_EQ(zip.FDirManager->CurrentDir.DirItemCount(), 3);
+  EXPECT_EQ(zip.FDirManager->CurrentDir.DirItemAt(2).Name, "three.bin");
+}
