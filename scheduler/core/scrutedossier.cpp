@@ -27,7 +27,6 @@ using DirHandle = std::unique_ptr<DIR, DirCloser>;
 
 struct Entry {
   std::string name;
-  bool isDir = false;
   bool statted = false;
   bool gone = false;  // vanished or replaced since the folder was read
   std::int64_t size = 0;
@@ -160,14 +159,14 @@ void TScruteDossier::ScanFolder(Walk& walk, int level, const std::string& folder
       type = DT_REG;
     }
     if (type == DT_REG) {
-      Entry e{name, false, statted, false, 0, 0};
+      Entry e{name, statted, false, 0, 0};
       if (statted) e.size = st.st_size, e.mtime = st.st_mtim.tv_sec;
       files.push_back(std::move(e));
     } else if (type == DT_DIR) {
       if (!statted && fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
       if (!S_ISDIR(st.st_mode)) continue;
       if (st.st_dev != dirStat.st_dev && st.st_dev != walk.rootDev && walk.isPseudo(st.st_dev)) continue;
-      folders.push_back(Entry{name, true, true, false, 0, 0});
+      folders.push_back(Entry{name, true, false, 0, 0});
     }
   }
 

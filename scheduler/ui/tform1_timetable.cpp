@@ -79,7 +79,11 @@ void TForm1::lirefiche(bool reload) {
     setVisible(true);
     PageControl1->setCurrentIndex(1);
   }
-  if (!load.ok) throw std::runtime_error(load.errorText);
+  if (!load.ok) {
+    // Reported like any failure, but start-up and the timer tick that reload go on.
+    HandleException(std::runtime_error(load.errorText));
+    return;
+  }
   const QIcon rowImage = style()->standardIcon(QStyle::SP_FileDialogDetailedView);
   for (size_t i = 0; i < load.lines.size(); ++i) {
     const std::string& line = load.lines[i];

@@ -65,6 +65,21 @@ TEST(ScheduleList, FirstStartCreatesTheFileAndOpensTheEditor) {
   EXPECT_EQ(form.ListBox1->count(), 1);
 }
 
+TEST(ScheduleList, UnreadableFileIsReportedAndStartUpGoesOn) {
+  testenv::writeFile(DataFolderPath() / "serie.ini", "[Form1]\n");
+  fs::create_directories(SchedulePath());  // a folder where the file should be
+  ui::TForm1 form;
+  EXPECT_TRUE(fs::is_directory(SchedulePath()));
+  EXPECT_EQ(form.ListView2->topLevelItemCount(), 0);
+  EXPECT_EQ(form.Edit3->text(), "/");  // the rest of start-up ran
+  bool reported = false;
+  for (int i = 0; i < form.ListView1->topLevelItemCount(); ++i) {
+    for (int c = 0; c < form.ListView1->columnCount(); ++c)
+      reported = reported || form.ListView1->topLevelItem(i)->text(c).contains("Impossible de lire");
+  }
+  EXPECT_TRUE(reported);
+}
+
 TEST(ScheduleList, RowsShowTheLinesWithGapsAndShortLines) {
   Prepare("\r\n" + kMonday + "\r\n\r\n5|7|\r\n" + kEvery5 + "\r\n");
   ui::TForm1 form;
