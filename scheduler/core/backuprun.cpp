@@ -144,13 +144,16 @@ StartResult BackupRun::Preflight(const RunJob& job) {
     if (!computer.empty() && Network && !Network->ComputerReachable(computer)) Network->Reconnect(computer);
   }
 
+  // The local folders are taken once: the walk uses the ones tested here.
+  localSource_ = LocalOf(job.source);
+  localTarget_ = LocalOf(job.target);
   const std::string t = log_.TimeNow();
-  if (!IsFolder(LocalOf(job.target))) {
+  if (!IsFolder(localTarget_)) {
     PreflightError("Cible non présente ", job.target, TargetMissingRow(t, job.source, job.target),
                    TargetMissingLogLine(t, job.source, job.target));
     return StartResult::PreflightFailed;
   }
-  if (!IsFolder(LocalOf(job.source))) {
+  if (!IsFolder(localSource_)) {
     PreflightError("Source non présente ", job.source, SourceMissingRow(t, job.source, job.target),
                    SourceMissingLogLine(t, job.source, job.target));
     return StartResult::PreflightFailed;
@@ -169,7 +172,7 @@ void BackupRun::PreflightError(const std::string& message, const std::string& pa
 }
 
 void BackupRun::WalkStarted() {
-  const std::string source = LocalOf(job_.source), target = LocalOf(job_.target);
+  const std::string source = localSource_, target = localTarget_;
   sourceRoot_ = WithSlash(source);
   targetRoot_ = WithSlash(target);
   removable_ = false;

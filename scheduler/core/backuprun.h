@@ -135,7 +135,8 @@ class BackupRun {
   RunView& view_;
   const DailyLog& log_;
   RunJob job_;
-  std::string sourceRoot_, targetRoot_;  // local folders, each ending with "/"
+  std::string localSource_, localTarget_;  // the job's folders as the pre-flight found them
+  std::string sourceRoot_, targetRoot_;    // the same, each ending with "/"
   RunCounters counters_;
   bool removable_ = false;
   std::int64_t freeSpaceLeft_ = 0;
