@@ -16,6 +16,11 @@ for tool in hyperfine rsync; do
   command -v $tool >/dev/null || { echo "missing $tool (scripts/install-deps.sh installs it)"; exit 1; }
 done
 
+conditions() {
+  echo "machine: $(nproc) cores, load average $(cut -d' ' -f1-3 /proc/loadavg)," \
+    "$(findmnt -no FSTYPE -T "$work") at $work, $(head -1 /proc/pressure/cpu 2>/dev/null | sed 's/^some/CPU pressure/')"
+}
+conditions
 echo "generating the tree in $work ..."
 /usr/bin/python3 - "$src" <<'PY'
 import os, random, sys
@@ -48,7 +53,10 @@ check() {
   diff -r "$src" "$1" >/dev/null || { echo "contents differ in $1"; exit 1; }
   diff <(listing "$src") <(listing "$1") >/dev/null || { echo "mtimes differ in $1"; exit 1; }
 }
-mean() { /usr/bin/python3 -c 'import json,sys; print(json.load(open(sys.argv[1]))["results"][0]["mean"])' "$1"; }
+# Mean wall time and mean CPU time (user + system, child processes included) of a result.
+mean() {
+  /usr/bin/python3 -c 'import json,sys; r = json.load(open(sys.argv[1]))["results"][0]; print("%s/%s" % (r["mean"], r["user"] + r["system"]))' "$1"
+}
 measure() {  # name, prepare, command
   # Every run starts with no dirty data left by the one before (sync is not timed).
   hyperfine --style none --runs "$runs" --warmup 1 --prepare "$2; sync" --export-json "$work/$1.json" "$3" >/dev/null
@@ -77,11 +85,14 @@ check "$work/ours"; check "$work/rsync"
 
 /usr/bin/python3 - "$full_ours" "$full_rsync" "$full_cp" "$none_ours" "$none_rsync" "$touch_ours" "$touch_rsync" <<'PY'
 import sys
-fo, fr, fc, no, nr, to, tr = map(float, sys.argv[1:])
-print(f"full first copy:      backup_run {fo:.3f}s  rsync {fr:.3f}s  cp {fc:.3f}s")
-print(f"  ratio vs rsync -rt: {fo / fr:.2f}x (goal <= 1.0)")
-print(f"  ratio vs cp -r:     {fo / fc:.2f}x (goal <= 1.3)")
-print(f"nothing to copy:      backup_run {no:.3f}s  rsync {nr:.3f}s  ratio {no / nr:.2f}x (goal <= 0.5)")
-print(f"1% touched:           backup_run {to:.3f}s  rsync {tr:.3f}s  ratio {to / tr:.2f}x (goal <= 0.5)")
+(fo, fr, fc, no, nr, to, tr) = [tuple(map(float, a.split("/"))) for a in sys.argv[1:]]
+def line(name, ours, peer, peer_name, goal):
+    print(f"{name:<22} backup_run {ours[0]:.3f}s, {peer_name} {peer[0]:.3f}s: ratio {ours[0] / peer[0]:.2f}x "
+          f"(goal <= {goal}); CPU time {ours[1]:.3f}s / {peer[1]:.3f}s = {ours[1] / peer[1]:.2f}x")
+line("full first copy", fo, fr, "rsync -rt", "1.0")
+line("full first copy", fo, fc, "cp -r", "1.3")
+line("nothing to copy", no, nr, "rsync -rt", "0.5")
+line("1% touched", to, tr, "rsync -rt", "0.5")
 PY
+conditions
 echo "all results checked with diff -r and mtimes"
