@@ -25,6 +25,9 @@ class PrivateHome : public ::testing::EmptyTestEventListener {
     setenv("HOME", (g_root / "home").c_str(), 1);
     setenv("XDG_DATA_HOME", (g_root / "data").c_str(), 1);
     setenv("XDG_RUNTIME_DIR", (g_root / "runtime").c_str(), 1);
+    // The user's own config and cache folders (user-dirs.dirs...) never reach a test.
+    unsetenv("XDG_CONFIG_HOME");
+    unsetenv("XDG_CACHE_HOME");
   }
   void OnTestEnd(const ::testing::TestInfo&) override {
     std::error_code ec;
@@ -36,6 +39,18 @@ class PrivateHome : public ::testing::EmptyTestEventListener {
 }  // namespace
 
 fs::path testRoot() { return g_root; }
+
+std::tm makeTm(int year, int month, int day, int hour, int minute, int second) {
+  std::tm tm{};
+  tm.tm_year = year - 1900;
+  tm.tm_mon = month - 1;
+  tm.tm_mday = day;
+  tm.tm_hour = hour;
+  tm.tm_min = minute;
+  tm.tm_sec = second;
+  tm.tm_isdst = -1;
+  return tm;
+}
 
 fs::path makeDir(const std::string& name) {
   fs::path p = g_root / "tmp" / name;

@@ -1,6 +1,7 @@
 #pragma once
 // Every test runs with its own empty XDG_DATA_HOME, XDG_RUNTIME_DIR and HOME, so no test
 // touches the real home of the user running the suite.
+#include <ctime>
 #include <filesystem>
 
 namespace testenv {
@@ -14,6 +15,9 @@ std::filesystem::path writeFile(const std::filesystem::path& path, const std::st
 std::string readFile(const std::filesystem::path& path);
 // Folder of committed fixtures (tests/fixtures).
 std::filesystem::path fixtures();
+
+// A broken-down local time (tm_isdst -1: the zone decides).
+std::tm makeTm(int year, int month, int day, int hour, int minute, int second);
 
 // Registers the per-test listener; called by both test mains.
 void install();
