@@ -9,6 +9,7 @@
 
 #include "updater/ziparchive/zabatch.h"
 #include "updater/ziparchive/zadirarray.h"
+#include "updater/ziparchive/zaentrydata.h"
 #include "updater/ziparchive/zapaths.h"
 #include "updater/ziparchive/zaprompter.h"
 #include "updater/ziparchive/zaspanning.h"
@@ -217,9 +218,15 @@ class TZABaseArchiver {
   void CommitUpdate();
 
   // ---- entry data (zaentrydata.cpp) ----
+  // Writes the entry's data at dest's position and fills its CRC, sizes, method and Zip64
+  // values. False when cancelled; raises on failure.
+  bool CompressItem(TZAStream& source, TZAStream& dest, TDirItem& item);
   // The archive stands at the entry's local header. True only when the content written to
   // dest matches the entry's size and CRC-32; FLastDataStatus tells why not.
   bool DecompressItem(TZAStream& archive, TZAStream& dest, TDirItem& item);
+  // Local header at out's position, then the data of source (none: a header alone).
+  bool WriteItemHeaderAndData(TZAStream& out, TDirItem& item, TZAStream* source);
+  TZADataStatus FLastDataStatus = TZADataStatus::Ok;
 
   // ---- engine state shared by the engine's steps ----
   bool FActive = false;

@@ -2,9 +2,16 @@
 
 #include <zlib.h>
 
+#include <stdexcept>
+
 #include <algorithm>
 #include <memory>
 #include <vector>
+
+#include "updater/ziparchive/zaarchiver.h"
+#include "updater/ziparchive/zadirmanager.h"
+#include "updater/ziparchive/zaexcept.h"
+#include "updater/ziparchive/zanames.h"
 
 namespace ziparchive {
 
@@ -167,6 +174,29 @@ TZADataOutcome DecodeEntryData(TZADataSource& source, TZADataSink& sink, const T
   return out;
 }
 
+bool EntryRangesOverlap(const TZADirArray& dir) {
+  struct Range {
+    uint32_t disk;
+    uint64_t start, end;
+  };
+  std::vector<Range> ranges;
+  ranges.reserve(static_cast<size_t>(dir.DirItemCount()));
+  for (int i = 0; i < dir.DirItemCount(); ++i) {
+    const TDirItem& e = dir.DirItemAt(i);
+    const auto start = static_cast<uint64_t>(EffectiveLocalHeaderOffset(e));
+    const auto size = static_cast<uint64_t>(std::max<int64_t>(EffectiveCompressedSize(e), 0));
+    const uint32_t disk = e.DiskNumberStart == 0xFFFF ? e.Zip64DiskNumberStart : e.DiskNumberStart;
+    ranges.push_back({disk, start, start + kLocalHeaderSize + size});
+  }
+  std::sort(ranges.begin(), ranges.end(), [](const Range& a, const Range& b) {
+    return a.disk != b.disk ? a.disk < b.disk : a.start < b.start;
+  });
+  for (size_t i = 1; i < ranges.size(); ++i) {
+    if (ranges[i].disk == ranges[i - 1].disk && ranges[i].start < ranges[i - 1].end) return true;
+  }
+  return false;
+}
+
 uint64_t DeflateBound(uint64_t n) { return n + ((n + 7) >> 3) + ((n + 63) >> 6) + 11; }
 
 TZADataOutcome EncodeEntryData(TZADataSource& source, TZADataSink& sink, const TZADeflateJob& job) {
@@ -228,6 +258,293 @@ TZADataOutcome EncodeEntryData(TZADataSource& source, TZADataSink& sink, const T
   }
   out.Crc32 = crc ^ 0xFFFFFFFFu;
   return out;
+}
+
+// ---- the component's entry data steps ----------------------------------------------------
+
+namespace {
+
+constexpr uint32_t kSat32 = 0xFFFFFFFFu;
+
+// The archive as a data source: reads run on into the next volume when one ends.
+class ArchiveSource : public TZADataSource {
+ public:
+  ArchiveSource(TZABaseArchiver& archiver, TZAStream& stream, TZAVolumeNumberInfo volume)
+      : archiver_(archiver), stream_(&stream), volume_(volume) {}
+
+  int64_t ReadData(void* buffer, int64_t count) override {
+    auto* p = static_cast<uint8_t*>(buffer);
+    int64_t done = stream_->Read(p, count);
+    while (done < count && nextVolume()) {
+      const int64_t n = stream_->Read(p + done, count - done);
+      if (n <= 0) break;
+      done += n;
+    }
+    return done;
+  }
+
+  // Moves on by count bytes, across volumes where needed.
+  bool Skip(int64_t count) {
+    const int64_t pos = stream_->Position();
+    if (pos + count <= stream_->Size()) {
+      stream_->Seek(count, soCurrent);
+      return true;
+    }
+    uint8_t scratch[4096];
+    while (count > 0) {
+      const int64_t n = ReadData(scratch, std::min<int64_t>(count, sizeof scratch));
+      if (n <= 0) return false;
+      count -= n;
+    }
+    return true;
+  }
+
+  TZAStream& Stream() { return *stream_; }
+
+ private:
+  // Only a volume of the component's own multi-volume archive is switched.
+  bool nextVolume() {
+    TZADirManager* dir = archiver_.FDirManager.get();
+    if (archiver_.SpanningMode() == smNone || dir == nullptr || dir->IsCustomStream ||
+        stream_ != archiver_.FArchiveStream) {
+      return false;
+    }
+    if (volume_.LastVolumeNumber >= 0 && volume_.VolumeNumber >= volume_.LastVolumeNumber) return false;
+    volume_.SetVolumeNumber(volume_.VolumeNumber + 1);
+    dir->SwitchToVolume(volume_);
+    stream_ = archiver_.FArchiveStream;
+    stream_->SetPosition(0);
+    return true;
+  }
+
+  TZABaseArchiver& archiver_;
+  TZAStream* stream_;
+  TZAVolumeNumberInfo volume_;
+};
+
+class StreamSink : public TZADataSink {
+ public:
+  explicit StreamSink(TZAStream& stream) : stream_(stream) {}
+  bool WriteData(const void* buffer, int64_t count) override { return stream_.Write(buffer, count) == count; }
+
+ private:
+  TZAStream& stream_;
+};
+
+class StreamSource : public TZADataSource {
+ public:
+  explicit StreamSource(TZAStream& stream) : stream_(stream) {}
+  int64_t ReadData(void* buffer, int64_t count) override {
+    auto* p = static_cast<uint8_t*>(buffer);
+    int64_t done = 0;
+    while (done < count) {
+      const int64_t n = stream_.Read(p + done, count - done);
+      if (n <= 0) break;
+      done += n;
+    }
+    return done;
+  }
+
+ private:
+  TZAStream& stream_;
+};
+
+// Decipherer of an encrypted entry, positioned at its first data byte; nullptr when the entry
+// cannot be read. Traditional encryption plugs in here.
+std::unique_ptr<TZADataCipher> ReadCipherFor(TZABaseArchiver&, TZADataSource&, const TDirItem&) { return nullptr; }
+// Encipherer for an entry written with a password, after its encryption header.
+std::unique_ptr<TZADataCipher> WriteCipherFor(TZABaseArchiver&, TZADataSink&, TZAStream&, const TDirItem&) {
+  return nullptr;
+}
+
+// Fires the file and overall progress events; False when either asks to stop.
+bool ItemProgress(TZABaseArchiver& a, const std::string& name, TZAProcessOperation op, int64_t done,
+                  int64_t total) {
+  if (!a.FProgressEnabled) return true;
+  a.FCurrentItemDone = static_cast<double>(done);
+  a.FCurrentItemSize = static_cast<double>(total);
+  const double part = total > 0 ? static_cast<double>(done) / static_cast<double>(total) : 0.0;
+  bool cancel = false;
+  a.DoFileProgress(name, part * 100.0, op, ppProcess, cancel);
+  if (!cancel) {
+    const double overall =
+        a.FSelectedCount > 0 ? (part + a.FItemsDone) / static_cast<double>(a.FSelectedCount) * 100.0 : 100.0;
+    a.DoOverallProgress(std::min(overall, 100.0), op, ppProcess, cancel);
+  }
+  if (cancel) a.FCancel = true;
+  return !cancel;
+}
+
+bool NeedsZip64(uint64_t size) { return size >= kSat32; }
+
+// A size or offset into its 32-bit field, or the field saturated and the value kept for Zip64.
+void StoreValue(int64_t value, bool always, uint32_t& field, int64_t& zip64, bool& hasZip64) {
+  if (NeedsZip64(static_cast<uint64_t>(value)) || always) {
+    hasZip64 = true;
+    field = kSat32;
+    zip64 = value;
+  } else {
+    field = static_cast<uint32_t>(value);
+  }
+}
+
+}  // namespace
+
+int BufferSizeForMode(int mode) {
+  if (mode >= 1 && mode <= 3) return 0x80000;
+  if (mode >= 7 && mode <= 9) return 0x180000;
+  return 0x100000;
+}
+
+namespace {
+
+TZADataStatus ReadItemData(TZABaseArchiver& a, TZAStream& archive, TZAStream& dest, TDirItem& item) {
+  TZADirManager* dir = a.FDirManager.get();
+  TZAVolumeNumberInfo volume;
+  volume.SetVolumeNumber(item.DiskNumberStart == 0xFFFF ? static_cast<int32_t>(item.Zip64DiskNumberStart)
+                                                        : item.DiskNumberStart);
+  volume.LastVolumeNumber = a.FVolumeInfo.LastVolumeNumber;
+  ArchiveSource source(a, archive, volume);
+
+  uint8_t raw[kLocalHeaderSize];
+  if (source.ReadData(raw, kLocalHeaderSize) != static_cast<int64_t>(kLocalHeaderSize)) return TZADataStatus::ReadShort;
+  TZALocalHeader local;
+  DecodeLocalHeader(raw, local);
+  if (local.Signature != kLocalHeaderSignature) return TZADataStatus::BadLocalHeader;
+  if (!source.Skip(int64_t(local.NameLength) + local.ExtraLength)) return TZADataStatus::ReadShort;
+
+  int64_t compressed = EffectiveCompressedSize(item);
+  if (a.SpanningMode() == smNone && dir != nullptr) {
+    // The data of a single-file archive lies before its central directory.
+    const int64_t start = source.Stream().Position();
+    if (start > dir->CentralDirOffset) return TZADataStatus::BadRange;
+    compressed = std::min(compressed, dir->CentralDirOffset - start);
+  }
+  if (item.CompressionMethod == kMethodDeflate64) throw EZAException::CreateForCode(55, &a);
+  if (item.CompressionMethod != kMethodStored && item.CompressionMethod != kMethodDeflated) {
+    return TZADataStatus::UnsupportedMethod;
+  }
+  a.FSkip = false;
+
+  TZAInflateJob job;
+  job.Method = item.CompressionMethod;
+  job.UncompressedSize = EffectiveUncompressedSize(item);
+  job.Crc32 = item.Crc32;
+  std::unique_ptr<TZADataCipher> cipher;
+  if (item.Flags & 1) {
+    cipher = ReadCipherFor(a, source, item);
+    if (!cipher) return TZADataStatus::Unreadable;
+    compressed -= 12;
+  }
+  job.CompressedSize = compressed;
+  job.Cipher = cipher.get();
+  const TZADataProgress progress = [&](int64_t done, int64_t total) {
+    return ItemProgress(a, item.Name, item.Operation, done, total);
+  };
+  job.Progress = &progress;
+  StreamSink sink(dest);
+  return DecodeEntryData(source, sink, job).Status;
+}
+
+}  // namespace
+
+bool TZABaseArchiver::DecompressItem(TZAStream& archive, TZAStream& dest, TDirItem& item) {
+  FLastDataStatus = ReadItemData(*this, archive, dest, item);
+  return FLastDataStatus == TZADataStatus::Ok;
+}
+
+bool TZABaseArchiver::CompressItem(TZAStream& source, TZAStream& dest, TDirItem& item) {
+  source.SetPosition(0);
+  const int64_t size = source.Size();
+  StreamSource from(source);
+  StreamSink to(dest);
+  std::unique_ptr<TZADataCipher> cipher;
+  int64_t header = 0;
+  if (!item.EntryPassword.empty()) {
+    cipher = WriteCipherFor(*this, to, source, item);
+    if (!cipher) throw std::logic_error("entry encryption is not available");
+    header = 12;
+    source.SetPosition(0);
+  }
+  TZADeflateJob job;
+  job.Method = item.CompressionMethod;
+  job.Level = item.EntryCompressionMode;
+  job.SourceSize = size;
+  job.BlockSize = static_cast<size_t>(BufferSizeForMode(item.EntryCompressionMode));
+  job.Cipher = cipher.get();
+  const std::string& name = item.SourceFileName.empty() ? item.Name : item.SourceFileName;
+  const TZADataProgress progress = [&](int64_t done, int64_t total) {
+    return ItemProgress(*this, name, item.Operation, done, total);
+  };
+  job.Progress = &progress;
+  const TZADataOutcome out = EncodeEntryData(from, to, job);
+  if (out.Status != TZADataStatus::Ok) {
+    if (out.Status == TZADataStatus::Cancelled || FCancel) return false;
+    throw EZAException::CreateForCodeFmt(34, this, {static_cast<long long>(size), static_cast<long long>(out.Read)});
+  }
+  const bool always = Zip64Mode == zmAlways;
+  StoreValue(out.Written + header, always, item.CompressedSize, item.Zip64CompressedSize, item.HasZip64);
+  StoreValue(size, always, item.UncompressedSize, item.Zip64UncompressedSize, item.HasZip64);
+  item.Crc32 = out.Crc32;
+  if (item.HasZip64 && Zip64Mode == zmDisabled) throw EZAException::CreateForCodeFmt(41, this, {item.SourceFileName});
+  if (size == 0) item.CompressionMethod = kMethodStored;
+  return true;
+}
+
+bool TZABaseArchiver::WriteItemHeaderAndData(TZAStream& out, TDirItem& item, TZAStream* source) {
+  const bool always = Zip64Mode == zmAlways;
+  const int64_t offset = out.Position();
+  StoreValue(offset, always, item.LocalHeaderOffset, item.Zip64LocalHeaderOffset, item.HasZip64);
+  const int64_t size = source != nullptr ? source->Size() : 0;
+  const bool hugeSource = NeedsZip64(static_cast<uint64_t>(size));
+  const std::string& fileName = item.SourceFileName.empty() ? item.Name : item.SourceFileName;
+  if ((hugeSource || item.HasZip64) && Zip64Mode == zmDisabled) {
+    throw EZAException::CreateForCodeFmt(43, this, {fileName});
+  }
+  // The Zip64 field is reserved whenever the data could pass 4 GiB, deflate overhead included.
+  const bool reserve = Zip64Mode != zmDisabled && (hugeSource || always || NeedsZip64(DeflateBound(size) + 12));
+  const uint16_t version = (item.HasZip64 || reserve) ? 45 : (Options.OEMFileNames ? 20 : 0x0B14);
+  item.VersionMadeBy = version;
+  item.VersionNeeded = version;
+
+  TZALocalHeader h;
+  h.VersionNeeded = version;
+  h.Flags = static_cast<uint16_t>(FlagsForName(item.Flags, item.Name) & ~0x0008);
+  item.Flags = h.Flags;
+  h.CompressionMethod = size > 0 ? item.CompressionMethod : kMethodStored;
+  h.LastModTime = item.LastModTime;
+  h.LastModDate = item.LastModDate;
+  h.Crc32 = item.Crc32;
+  h.UncompressedSize = reserve ? kSat32 : static_cast<uint32_t>(size);
+  h.NameLength = static_cast<uint16_t>(item.Name.size());
+  h.ExtraLength = reserve ? 20 : 0;
+  uint8_t raw[kLocalHeaderSize + 20] = {};
+  EncodeLocalHeader(h, raw);
+  out.WriteBuffer(raw, kLocalHeaderSize);
+  out.WriteBuffer(item.Name.data(), static_cast<int64_t>(item.Name.size()));
+  if (reserve) out.WriteBuffer(raw + kLocalHeaderSize, 20);
+  if (source == nullptr) return true;
+
+  if (!CompressItem(*source, out, item)) return false;
+  const int64_t end = out.Position();
+  h.Crc32 = item.Crc32;
+  h.CompressedSize = reserve ? kSat32 : item.CompressedSize;
+  h.CompressionMethod = item.CompressionMethod;
+  EncodeLocalHeader(h, raw);
+  if (reserve) {
+    PutU16(raw + kLocalHeaderSize, kZip64ExtraId);
+    PutU16(raw + kLocalHeaderSize + 2, 16);
+    PutU64(raw + kLocalHeaderSize + 4, static_cast<uint64_t>(size));
+    PutU64(raw + kLocalHeaderSize + 12, static_cast<uint64_t>(EffectiveCompressedSize(item)));
+  }
+  out.SetPosition(offset);
+  out.WriteBuffer(raw, kLocalHeaderSize);
+  if (reserve) {
+    out.Seek(static_cast<int64_t>(item.Name.size()), soCurrent);
+    out.WriteBuffer(raw + kLocalHeaderSize, 20);
+  }
+  out.SetPosition(end);
+  return true;
 }
 
 }  // namespace ziparchive

@@ -7,6 +7,8 @@
 #include <functional>
 
 #include "updater/ziparchive/zacrc32.h"
+#include "updater/ziparchive/zadirarray.h"
+#include "updater/ziparchive/zastreams.h"
 #include "updater/ziparchive/zarecords.h"
 
 namespace ziparchive {
@@ -92,6 +94,31 @@ struct TZADeflateJob {
 // Stores or raw-deflates SourceSize bytes of the source into the sink. Read is the source
 // bytes consumed: below SourceSize on a cancel, a short read or a failure.
 TZADataOutcome EncodeEntryData(TZADataSource& source, TZADataSink& sink, const TZADeflateJob& job);
+
+// A stream that takes every byte and keeps none (the destination of a test); it always
+// stands at its end, which is the count of bytes written.
+class TZADiscardStream : public TZAStream {
+ public:
+  int64_t Read(void*, int64_t) override { return 0; }
+  int64_t Write(const void*, int64_t count) override {
+    written_ += count;
+    return count;
+  }
+  int64_t Seek(int64_t, TZASeekOrigin) override { return written_; }
+  int64_t Size() override { return written_; }
+  void SetSize(int64_t size) override { written_ = size; }
+
+ private:
+  int64_t written_ = 0;
+};
+
+// Work buffer of a compression mode: 512 KB for 1-3, 1.5 MB for 7-9, else 1 MB.
+int BufferSizeForMode(int mode);
+
+// True when the local headers and data of two entries on one volume share bytes (entries
+// made to inflate the same data over and over). Each entry takes at least its 30-byte header
+// and its compressed size from its local header offset.
+bool EntryRangesOverlap(const TZADirArray& dir);
 
 // Largest raw-deflate output for a source of n bytes (stored blocks for incompressible data).
 uint64_t DeflateBound(uint64_t n);

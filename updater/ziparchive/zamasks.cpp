@@ -1,9 +1,14 @@
 #include "updater/ziparchive/zamasks.h"
 
+#include <algorithm>
+
 #include <clocale>
 #include <cwctype>
 #include <locale.h>
 #include <vector>
+
+#include "updater/ziparchive/zaarchiver.h"
+#include "updater/ziparchive/zadirmanager.h"
 
 namespace ziparchive {
 namespace {
@@ -145,6 +150,21 @@ std::string_view ExtensionOf(std::string_view name) {
   return name.substr(dot);
 }
 
+std::string Backslashed(std::string_view name) {
+  std::string s(name);
+  std::replace(s.begin(), s.end(), '/', '\\');
+  return s;
+}
+
+// The stored name against one mask, as a whole (less a trailing separator) and by its
+// file-name part.
+bool NameOrFileMatches(std::string_view name, std::string_view mask) {
+  if (!name.empty() && (name.back() == '/' || name.back() == '\\')) name.remove_suffix(1);
+  if (MaskMatchesName(name, mask)) return true;
+  const size_t cut = name.find_last_of("/\\");
+  return cut != std::string_view::npos && MaskMatchesName(name.substr(cut + 1), mask);
+}
+
 }  // namespace
 
 char32_t FoldCase(char32_t c) {
@@ -193,6 +213,43 @@ bool MaskMatchesName(std::string_view name, std::string_view mask) {
 bool AttributesMatch(uint32_t entryAttributes, uint32_t searchAttributes) {
   constexpr uint32_t kFiltered = 0x02 | 0x04 | 0x08 | 0x10;
   return (entryAttributes & kFiltered & ~searchAttributes) == 0;
+}
+
+std::string FoldedFolderOf(std::string_view name) {
+  if (!name.empty() && (name.back() == '/' || name.back() == '\\')) name.remove_suffix(1);
+  const size_t cut = name.find_last_of("/\\");
+  if (cut == std::string_view::npos) return {};
+  return FoldCaseText(Backslashed(name.substr(0, cut + 1)));
+}
+
+bool ItemSelected(const TDirItem& entry, const TInternalSearchRec& rec, const std::vector<std::string>& fileMasks,
+                  const std::vector<std::string>& exclusionMasks) {
+  if (rec.UseMaskProperties) {
+    const std::string name = Backslashed(entry.Name);
+    auto matches = [&](const std::string& mask) { return MaskMatchesName(name, Backslashed(mask)); };
+    if (!std::any_of(fileMasks.begin(), fileMasks.end(), matches)) return false;
+    return std::none_of(exclusionMasks.begin(), exclusionMasks.end(), matches);
+  }
+  if (!NameOrFileMatches(entry.Name, rec.FileMask)) return false;
+  return rec.ExclusionMask.empty() || !NameOrFileMatches(entry.Name, rec.ExclusionMask);
+}
+
+bool TZABaseArchiver::ItemMatches(TZAArchiveItem& item) {
+  if (FDirManager == nullptr) return false;
+  const TZADirArray& dir = FDirManager->CurrentDir;
+  TInternalSearchRec& rec = item.InternalSearchRec;
+  const bool sameFolderOnly = !Options.Recurse;
+  const std::string maskFolder = sameFolderOnly ? FoldedFolderOf(rec.FileMask) : std::string();
+  for (int i = std::max(rec.ItemIndex, 0); i < dir.DirItemCount(); ++i) {
+    const TDirItem& entry = dir.DirItemAt(i);
+    if (sameFolderOnly && FoldedFolderOf(entry.Name) != maskFolder) continue;
+    if (ItemSelected(entry, rec, fileMasks_, exclusionMasks_) && AttributesMatch(entry.ExternalAttributes, rec.Attributes)) {
+      rec.ItemIndex = i;
+      FillArchiveItem(entry, item);
+      return true;
+    }
+  }
+  return false;
 }
 
 }  // namespace ziparchive

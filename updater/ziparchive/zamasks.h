@@ -4,6 +4,9 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include "updater/ziparchive/zadirarray.h"
 
 namespace ziparchive {
 
@@ -22,5 +25,16 @@ bool MaskMatchesName(std::string_view name, std::string_view mask);
 
 // False when the entry carries hidden, system, volume or folder bits that the search lacks.
 bool AttributesMatch(uint32_t entryAttributes, uint32_t searchAttributes);
+
+// Whether the entry is one the search record asks for. With UseMaskProperties the lists of
+// file masks and exclusion masks decide; otherwise the record's FileMask, tried on the whole
+// name and then on its file-name part, and its ExclusionMask tried the same way (an empty
+// exclusion mask excludes nothing).
+bool ItemSelected(const TDirItem& entry, const TInternalSearchRec& rec, const std::vector<std::string>& fileMasks,
+                  const std::vector<std::string>& exclusionMasks);
+
+// The folder part of a name ("/" or "\" separators), up to and including the last separator,
+// with "\" separators and folded case; a trailing separator of the name itself is dropped first.
+std::string FoldedFolderOf(std::string_view name);
 
 }  // namespace ziparchive

@@ -439,6 +439,8 @@ void TZABaseArchiver::InternalOpen() {
       }
       if (!FDirManager->ProbeEndRecord()) throw EZAException::CreateForCode(48, this);
       FDirManager->ReadCentralDir();
+      // Entries that share data would inflate the same bytes again and again.
+      if (EntryRangesOverlap(FDirManager->CurrentDir)) throw EZAException::CreateForCode(35, this);
     }
   } catch (...) {
     ReleaseArchive();

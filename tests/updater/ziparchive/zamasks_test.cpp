@@ -3,7 +3,11 @@
 
 #include <chrono>
 #include <string>
+#include <vector>
 
+#include "tests/support/testenv.h"
+#include "tests/updater/ziparchive/zipbuilder.h"
+#include "updater/ziparchive/zaarchiver.h"
 #include "updater/ziparchive/zamasks.h"
 
 using namespace ziparchive;
@@ -97,4 +101,102 @@ TEST(AttributesMatch, FilteredBitsNeedTheSearchBit) {
   for (const Case& c : cases) {
     EXPECT_EQ(AttributesMatch(c.entry, c.search), c.match) << std::hex << c.entry << " " << c.search;
   }
+}
+
+// ---- entry search over an open archive ---------------------------------------------------
+
+namespace {
+
+std::vector<std::string> Found(TZipArchiver& z, const std::string& mask, int32_t attributes,
+                               const std::string& exclusion = "") {
+  std::vector<std::string> names;
+  TZAArchiveItem item;
+  for (bool ok = z.FindFirstItem(mask, item, attributes, exclusion); ok; ok = z.FindNextItem(item)) {
+    names.push_back(item.StoredPath + item.ItemName);
+  }
+  return names;
+}
+
+struct SearchArchive {
+  TZipArchiver z;
+  SearchArchive() {
+    zipbuilder::Builder b;
+    auto add = [&](const std::string& name, const std::string& data, uint32_t attributes) {
+      zipbuilder::Entry e;
+      e.name = name;
+      e.data = data;
+      e.attributes = attributes;
+      e.madeBy = 0x0014;  // MS-DOS host: the attributes are DOS attributes
+      b.add(e);
+    };
+    add("docs/", "", 0x10);
+    add("docs/a.txt", "aaa", 0x20);
+    add("docs/sub/", "", 0x10);
+    add("docs/sub/a.txt", "bbb", 0x20);
+    add("readme", "r", 0x20);
+    add("readme.txt", "rt", 0x20);
+    add("hidden.txt", "h", 0x22);
+    add("file.TXT", "", 0x20);
+    z.FileName = testenv::writeFile(testenv::testRoot() / "search.zip", b.finish()).string();
+    z.OpenArchiveMode(kOpenReadDenyNone);
+  }
+};
+
+using Names = std::vector<std::string>;
+
+}  // namespace
+
+TEST(FindFirstItem, MasksAttributesAndFolders) {
+  SearchArchive a;
+  TZipArchiver& z = a.z;
+  EXPECT_EQ(Found(z, "*.*", 0x28BF), (Names{"docs", "docs\\a.txt", "docs\\sub", "docs\\sub\\a.txt", "readme",
+                                            "readme.txt", "hidden.txt", "file.TXT"}));
+  EXPECT_EQ(Found(z, "*.txt", 0x28BF),
+            (Names{"docs\\a.txt", "docs\\sub\\a.txt", "readme.txt", "hidden.txt", "file.TXT"}));
+  // Hidden and folder entries need their bits in the search attributes.
+  EXPECT_EQ(Found(z, "*.txt", 0x20), (Names{"docs\\a.txt", "docs\\sub\\a.txt", "readme.txt", "file.TXT"}));
+  EXPECT_EQ(Found(z, "*", 0x20), (Names{"docs\\a.txt", "docs\\sub\\a.txt", "readme", "readme.txt", "file.TXT"}));
+  EXPECT_EQ(Found(z, "readme.", 0x20), (Names{"readme"}));
+  EXPECT_EQ(Found(z, "a.txt", 0x20), (Names{"docs\\a.txt", "docs\\sub\\a.txt"}));  // by the file-name part
+  EXPECT_EQ(Found(z, "docs\\*", 0x20), (Names{"docs\\a.txt", "docs\\sub\\a.txt"}));
+  EXPECT_EQ(Found(z, "nothing*", 0x28BF), Names{});
+  // The exclusion mask is applied like the file mask; an empty one excludes nothing.
+  EXPECT_EQ(Found(z, "*", 0x20, "*.txt"), (Names{"readme"}));
+  EXPECT_EQ(Found(z, "*", 0x20, "sub/*"), (Names{"docs\\a.txt", "docs\\sub\\a.txt", "readme", "readme.txt", "file.TXT"}));
+  EXPECT_EQ(Found(z, "*", 0x20, "docs/sub/*"), (Names{"docs\\a.txt", "readme", "readme.txt", "file.TXT"}));
+
+  z.Options.Recurse = false;
+  EXPECT_EQ(Found(z, "docs/*", 0x28BF), (Names{"docs\\a.txt", "docs\\sub"}));
+  EXPECT_EQ(Found(z, "DOCS/*.TXT", 0x28BF), (Names{"docs\\a.txt"}));
+  EXPECT_EQ(Found(z, "*.txt", 0x28BF), (Names{"readme.txt", "hidden.txt", "file.TXT"}));
+}
+
+TEST(FindFirstItem, FillsTheItemAndStopsAtTheEnd) {
+  SearchArchive a;
+  TZAArchiveItem item;
+  ASSERT_TRUE(a.z.FindFirstItem("docs/sub/a.txt", item, 0x28BF, ""));
+  EXPECT_EQ(item.ItemName, "a.txt");
+  EXPECT_EQ(item.StoredPath, "docs\\sub\\");
+  EXPECT_EQ(item.UncompressedSize, 3);
+  EXPECT_EQ(item.CompressedSize, 3);
+  EXPECT_EQ(item.CompressionRate, 0.0);
+  EXPECT_EQ(item.ExternalFileAttributes, 0x20u);
+  EXPECT_EQ(item.InternalSearchRec.ItemIndex, 3);
+  EXPECT_FALSE(a.z.FindNextItem(item));
+  EXPECT_EQ(item.InternalSearchRec.ItemIndex, 4);  // a failed search leaves the record as it was
+  ASSERT_TRUE(a.z.FindFirstItem("file.txt", item, 0x28BF, ""));
+  EXPECT_EQ(item.CompressionRate, 100.0);  // both sizes 0
+}
+
+TEST(ItemSelected, MaskPropertiesModeUsesTheListsAndTheirExclusions) {
+  TDirItem e;
+  e.Name = "docs/sub/a.txt";
+  TInternalSearchRec rec;
+  rec.UseMaskProperties = true;
+  EXPECT_TRUE(ItemSelected(e, rec, {"*.doc", "*.txt"}, {}));
+  EXPECT_FALSE(ItemSelected(e, rec, {"*.doc"}, {}));
+  EXPECT_FALSE(ItemSelected(e, rec, {"*.txt"}, {"docs\\sub\\*"}));
+  EXPECT_FALSE(ItemSelected(e, rec, {"*.txt"}, {"docs/sub/*"}));
+  EXPECT_TRUE(ItemSelected(e, rec, {"*.txt"}, {"other/*"}));
+  EXPECT_FALSE(ItemSelected(e, rec, {}, {}));
 }
