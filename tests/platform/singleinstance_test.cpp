@@ -8,6 +8,8 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <string>
 
 #include "tests/support/testenv.h"
 
@@ -77,7 +79,14 @@ TEST(InstanceLock, ProgramsStartedByTheHolderNeverKeepIt) {
   int st = 0;
   waitpid(holder, &st, 0);
   ASSERT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0);
-  usleep(100 * 1000);  // let the child reach exec
+  // Wait until the child has reached exec (before that it still holds the forked descriptor).
+  for (int i = 0; i < 500; ++i) {
+    std::ifstream comm("/proc/" + std::to_string(child) + "/comm");
+    std::string name;
+    std::getline(comm, name);
+    if (name == "sleep") break;
+    usleep(10 * 1000);
+  }
   InstanceLock lock;
   EXPECT_EQ(lock.AcquireFile(path), LockResult::Acquired);
   kill(child, SIGKILL);
