@@ -1,5 +1,6 @@
 // ProgramMain: one instance per user, then the four windows in their order, then the loop.
 #include <QApplication>
+#include <QScreen>
 
 #include "platform/singleinstance.h"
 #include "scheduler/ui/tabout.h"
@@ -21,6 +22,14 @@ int main(int argc, char** argv) {
   ui::AboutBox = new ui::TAboutBox;
   ui::Form2 = new ui::TForm2;
   ui::Form4 = new ui::TForm4;
+  // Centred on the screen when first shown.
+  for (QWidget* w : std::initializer_list<QWidget*>{ui::Form1, ui::AboutBox}) {
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+      QRect r = w->frameGeometry();
+      r.moveCenter(screen->availableGeometry().center());
+      w->move(r.topLeft());
+    }
+  }
   ui::Form1->show();
   app.exec();
 

@@ -36,6 +36,8 @@ const char kWebAddress[] = "https://quillomet.example.org/";
 }
 
 TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
+  // exit() rather than quit(): quit() would close the windows and ask again.
+  ExitProgram = [] { QCoreApplication::exit(0); };
   setupUi(this);
   createComponents();
   registry_ = ComponentRegistry::Collect(this);
@@ -259,8 +261,7 @@ void TForm1::closeEvent(QCloseEvent* event) {
   Guarded([this] { SaveSettings(); });
   if (action == CloseAction::caFree) {
     event->accept();
-    // exit() rather than quit(): quit() would close the windows and ask again.
-    QCoreApplication::exit(0);
+    ExitProgram();
   } else {
     event->ignore();
   }

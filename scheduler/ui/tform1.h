@@ -76,6 +76,8 @@ class TForm1 : public QMainWindow, public Ui::TForm1 {
   core::TScruteDossier ScruteDossier2;
 
   std::string LanguageName;  // section of the caption lookup; empty until set
+  // Ends the program after a confirmed close; tests set their own.
+  std::function<void()> ExitProgram;
 
   // --- start-up (tform1.cpp) ---
   void FormCreate();
