@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <deque>
+#include <filesystem>
 
 #include "tests/support/testenv.h"
+#include "tests/updater/ziparchive/ziptestkit.h"
 #include "updater/ziparchive/zaarchiver.h"
 
 using namespace ziparchive;
@@ -385,4 +387,79 @@ TEST(EventsHeadless, NoPrompterNoHandlerNeverLoopsAndNeverGoesOn) {
   zip.DoConfirmOverwrite("s", dest, confirm);
   EXPECT_FALSE(confirm);
   EXPECT_EQ(zip.Options.OverwriteMode, omPrompt);
+}
+
+namespace {
+
+// Three entries over three existing files, overwritten only when asked.
+struct BatchDialogs : Fixture {
+  std::filesystem::path out;
+  void SetUp() override {
+    Fixture::SetUp();
+    auto root = testenv::testRoot();
+    auto archive = ziptestkit::MakeZip(root / "a.zip", {{"a.txt", "new a"}, {"d/b.txt", "new b"}, {"c.txt", "new c"}});
+    out = testenv::makeDir("out");
+    zip.FileName = archive.string();
+    zip.OpenArchiveMode(0x20);
+    zip.BaseDir = out.string();
+    zip.Options.OverwriteMode = omPrompt;
+    writeOld();
+  }
+  void writeOld() {
+    for (const char* name : {"a.txt", "d/b.txt", "c.txt"}) testenv::writeFile(out / name, "old");
+  }
+  std::vector<std::string> contents() {
+    return {testenv::readFile(out / "a.txt"), testenv::readFile(out / "d/b.txt"), testenv::readFile(out / "c.txt")};
+  }
+};
+
+}  // namespace
+
+TEST_F(BatchDialogs, NoToAllSkipsEveryLaterTargetWithoutAskingAgain) {
+  prompter.answers = {TZAButton::NoToAll};
+  zip.ExtractFiles("*.*", 0x28BF, "");
+  EXPECT_EQ(prompter.texts.size(), 1u);
+  EXPECT_EQ(contents(), (std::vector<std::string>{"old", "old", "old"}));
+  zip.ExtractFiles("*.*", 0x28BF, "");  // the answer lasts into later batches
+  EXPECT_EQ(prompter.texts.size(), 1u);
+  EXPECT_EQ(contents(), (std::vector<std::string>{"old", "old", "old"}));
+}
+
+TEST_F(BatchDialogs, YesToAllOverwritesEveryLaterTargetWithoutAskingAgain) {
+  prompter.answers = {TZAButton::YesToAll};
+  zip.ExtractFiles("*.*", 0x28BF, "");
+  EXPECT_EQ(prompter.texts.size(), 1u);
+  EXPECT_EQ(prompter.texts[0], "Overwrite file \"" + (out / "a.txt").string() + "\" with \"a.txt\"");
+  EXPECT_EQ(contents(), (std::vector<std::string>{"new a", "new b", "new c"}));
+  writeOld();
+  zip.ExtractFiles("*.*", 0x28BF, "");
+  EXPECT_EQ(prompter.texts.size(), 1u);
+  EXPECT_EQ(contents(), (std::vector<std::string>{"new a", "new b", "new c"}));
+}
+
+TEST_F(BatchDialogs, FailureBoxDecidesWhetherTheBatchGoesOn) {
+  // Every target is a folder, so no file can be created: each entry fails with code 19.
+  for (const char* name : {"a.txt", "d/b.txt", "c.txt"}) {
+    std::filesystem::remove(out / name);
+    std::filesystem::create_directories(out / name / "x");
+  }
+  zip.Options.OverwriteMode = omAlways;
+  struct Case {
+    std::deque<TZAButton> answers;
+    size_t boxes;
+  } cases[] = {
+      {{}, 1},                                            // closed: abort
+      {{TZAButton::Abort}, 1},
+      {{TZAButton::Ignore, TZAButton::Ignore, TZAButton::Ignore}, 3},
+      {{TZAButton::Retry, TZAButton::Abort}, 2},          // the same entry again, then stop
+  };
+  for (const auto& c : cases) {
+    prompter.texts.clear();
+    prompter.answers = c.answers;
+    zip.ExtractFiles("*.*", 0x28BF, "");
+    EXPECT_EQ(prompter.texts.size(), c.boxes);
+    for (const auto& text : prompter.texts) {
+      EXPECT_NE(text.find("File processing error, possibly disk is full"), std::string::npos) << text;
+    }
+  }
 }
