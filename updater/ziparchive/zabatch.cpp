@@ -3,6 +3,7 @@
 
 #include "updater/ziparchive/zaarchiver.h"
 #include "updater/ziparchive/zadirmanager.h"
+#include "updater/ziparchive/zaentrydata.h"
 #include "updater/ziparchive/zaexcept.h"
 #include "updater/ziparchive/zaextract.h"
 #include "updater/ziparchive/zalock.h"
@@ -18,27 +19,6 @@ std::string Backslashed(std::string name) {
 }
 
 bool ReportsProgress(TZAProcessOperation operation) { return operation == poExtract || operation == poTest; }
-
-// Takes every byte and keeps none: the sink of a test.
-class TZANullStream : public TZAStream {
- public:
-  int64_t Read(void*, int64_t) override { return 0; }
-  int64_t Write(const void*, int64_t count) override {
-    if (count <= 0) return 0;
-    position_ += count;
-    if (position_ > size_) size_ = position_;
-    return count;
-  }
-  int64_t Seek(int64_t offset, TZASeekOrigin origin) override {
-    position_ = origin == soBeginning ? offset : origin == soCurrent ? position_ + offset : size_ + offset;
-    return position_;
-  }
-  void SetSize(int64_t size) override { size_ = size; }
-
- private:
-  int64_t size_ = 0;
-  int64_t position_ = 0;
-};
 
 }  // namespace
 
@@ -129,7 +109,7 @@ TZABatchResult TZABaseArchiver::ProcessFiles(TZAProcessOperation operation) {
 TZAItemOutcome TZABaseArchiver::ProcessTestItem(int index, const std::string&) {
   if (FDirManager->CurrentDir.DirItemAt(index).ExternalAttributes & 0x10) return TZAItemOutcome::Done;
   // The content is checked in full and then dropped; nothing reaches the disk.
-  TZANullStream sink;
+  TZADiscardStream sink;
   ExtractItemToStream(index, sink);
   if (FSkip) return TZAItemOutcome::Skipped;
   return FCancel ? TZAItemOutcome::Cancelled : TZAItemOutcome::Done;
