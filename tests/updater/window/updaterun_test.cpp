@@ -1,0 +1,328 @@
+#include "updater/updaterun.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
+#include "platform/processes.h"
+#include "tests/support/testenv.h"
+#include "tests/updater/window/httpserver.h"
+
+namespace fs = std::filesystem;
+using namespace updater;
+
+namespace {
+
+struct RecordingView : UpdateView {
+  std::vector<std::string> Statuses, Messages;
+  std::vector<std::string> Page;
+  std::string LocalDateText;
+  bool Enabled = true;
+  bool Closed = false;
+  int64_t Max = 100, Position = 0, HighestPosition = 0;
+  ziparchive::HeadlessPrompter Headless;
+
+  void SetStatus(const std::string& t) override { Statuses.push_back(t); }
+  void SetLocalDateText(const std::string& t) override { LocalDateText = t; }
+  void SetPageLines(const std::vector<std::string>& l) override { Page = l; }
+  void SetUpdateEnabled(bool e) override { Enabled = e; }
+  void SetProgressMax(int64_t m) override { Max = m; }
+  void SetProgress(int64_t p) override {
+    Position = p;
+    HighestPosition = std::max(HighestPosition, p);
+  }
+  void ShowMessage(const std::string& t) override { Messages.push_back(t); }
+  bool Pump() override { return !Closed; }
+  void Close() override { Closed = true; }
+  ziparchive::Prompter* Prompter() override { return &Headless; }
+};
+
+bool HaveZip() { return std::system("command -v zip >/dev/null 2>&1") == 0; }
+
+void SetDate(const fs::path& p, int y, int m, int d, int hour) {
+  std::tm tm{};
+  tm.tm_year = y - 1900;
+  tm.tm_mon = m - 1;
+  tm.tm_mday = d;
+  tm.tm_hour = hour;
+  tm.tm_isdst = -1;
+  const timespec t{std::mktime(&tm), 0};
+  const timespec times[2] = {t, t};
+  ASSERT_EQ(utimensat(AT_FDCWD, p.c_str(), times, 0), 0);
+}
+
+// A program folder with a running main program (a copy of sleep under the program's name),
+// the updater's test server and a view that records what the run shows.
+class UpdateRunTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!HaveZip()) GTEST_SKIP() << "zip (Info-ZIP) is not installed";
+    folder = testenv::makeDir("install");
+    // A name of its own per test program, so no other test's process can be hit.
+    exe = "Quillomet-t" + std::to_string(getpid());
+    fs::copy_file("/bin/sleep", folder / exe);
+    testenv::writeFile(folder / "lisezmoi.txt", "ancienne version\n");
+    SetDate(folder / exe, 2024, 3, 11, 23);
+    config.Folder = folder.string() + "/";
+    config.ExeFileName = exe;
+    config.ZipFileName = "Quillomet.zip";
+    config.Server = server.Base();
+    config.StepPause = std::chrono::milliseconds(0);
+    config.StopGrace = std::chrono::milliseconds(3000);
+  }
+  void TearDown() override {
+    for (pid_t p : children) {
+      kill(p, SIGKILL);
+      waitpid(p, nullptr, 0);
+    }
+    // The restarted program of a test is one of ours too.
+    for (pid_t p : platform::ProcessesNamed(exe)) kill(p, SIGKILL);
+  }
+
+  pid_t StartMainProgram() {
+    const pid_t pid = fork();
+    if (pid == 0) {
+      execl((folder / exe).c_str(), exe.c_str(), "600", static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    children.push_back(pid);
+    for (int i = 0; i < 200 && platform::ProcessesNamed(exe).empty(); ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    return pid;
+  }
+  static bool Exited(pid_t pid) {
+    for (int i = 0; i < 300; ++i) {
+      int st;
+      if (waitpid(pid, &st, WNOHANG) == pid) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+  }
+
+  // An Info-ZIP archive of the new version: the main program (a script that leaves a mark when
+  // started), a changed text file and a file in a sub-folder.
+  std::string NewVersionArchive() {
+    const fs::path src = testenv::makeDir("nouveau");
+    testenv::writeFile(src / exe, "#!/bin/sh\necho started > \"$(dirname \"$0\")/restarted\"\n");
+    fs::permissions(src / exe, fs::perms(0755));
+    testenv::writeFile(src / "lisezmoi.txt", "nouvelle version\n");
+    testenv::writeFile(src / "aide" / "guide.txt", std::string(200000, 'g'));
+    const fs::path zip = testenv::testRoot() / "new.zip";
+    const std::string cmd = "cd '" + src.string() + "' && zip -q -r '" + zip.string() + "' .";
+    EXPECT_EQ(std::system(cmd.c_str()), 0);
+    return testenv::readFile(zip);
+  }
+
+  void ServePage(const std::string& body) { server.Set("/quillomet/update.html", {200, body}); }
+  void ServeArchive(testhttp::Reply reply) { server.Set("/rv/Quillomet.zip", std::move(reply)); }
+
+  // Nothing of the new version in the folder, and no archive or temporary file left.
+  void ExpectOldInstallation() {
+    EXPECT_EQ(testenv::readFile(folder / "lisezmoi.txt"), "ancienne version\n");
+    EXPECT_FALSE(fs::exists(folder / "aide"));
+    EXPECT_EQ(fs::file_size(folder / exe), fs::file_size("/bin/sleep"));
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(folder)) names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{exe, "lisezmoi.txt"}));
+  }
+  void ExpectRestartedOldProgram() {
+    // The old program (sleep) was started again: it runs under its name.
+    bool running = false;
+    for (int i = 0; i < 200 && !running; ++i) {
+      running = !platform::ProcessesNamed(exe).empty();
+      if (!running) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_TRUE(running);
+  }
+
+  testhttp::Server server;
+  fs::path folder;
+  std::string exe;
+  UpdateConfig config;
+  RecordingView view;
+  std::vector<pid_t> children;
+};
+
+ShortDateFormat DayMonthYear() { return ShortDateFormat::FromStrftime("%d/%m/%Y"); }
+
+TEST_F(UpdateRunTest, LaterPageDateStopsInstallsRestartsAndCloses) {
+  const pid_t running = StartMainProgram();
+  ServePage("12/03/2024\r\nnotes de version\r\n");
+  ServeArchive({200, NewVersionArchive()});
+  UpdateRun run(config, view);
+  run.DateFormat = DayMonthYear();
+  run.Run();
+
+  EXPECT_TRUE(Exited(running)) << "the running main program was not stopped";
+  EXPECT_EQ(testenv::readFile(folder / "lisezmoi.txt"), "nouvelle version\n");
+  EXPECT_EQ(testenv::readFile(folder / "aide" / "guide.txt"), std::string(200000, 'g'));
+  for (int i = 0; i < 300 && !fs::exists(folder / "restarted"); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_TRUE(fs::exists(folder / "restarted")) << "the new main program was not started";
+  EXPECT_FALSE(fs::exists(folder / "Quillomet.zip"));
+  for (const auto& e : fs::directory_iterator(folder))
+    EXPECT_NE(e.path().filename().string()[0], '.') << e.path() << " left behind";
+
+  EXPECT_EQ(view.Page, (std::vector<std::string>{"12/03/2024", "notes de version"}));
+  EXPECT_EQ(view.LocalDateText, "11/03/2024");
+  EXPECT_EQ(view.Statuses, (std::vector<std::string>{"Téléchargement des mises à jour " + exe + ".",
+                                                      "Installation de la mise à jour " + exe + ".",
+                                                      "Mise à jour de " + exe + " terminée."}));
+  ASSERT_EQ(view.Messages.size(), 1u);
+  EXPECT_EQ(view.Messages[0], "La mise à jour de " + exe + " est terminée et installée.\r\n" + exe +
+                                  " à été redémarré automatiquement.");
+  EXPECT_TRUE(view.Closed);
+  EXPECT_TRUE(view.Enabled);
+  EXPECT_EQ(view.Max, 100);  // extraction shows percentages
+  EXPECT_EQ(server.Requests(), (std::vector<std::string>{"/quillomet/update.html", "/rv/Quillomet.zip"}));
+}
+
+TEST_F(UpdateRunTest, NoUpdateUnlessThePageDateIsLater) {
+  struct Case {
+    const char* body;
+    std::vector<std::string> statuses;
+  };
+  const std::string none = "Aucune nouvelle version de " + exe + "\rn'est disponible sur internet.";
+  const std::string noAnswer = "Pas de réponse, essayez de nouveau dans un moment";
+  const Case cases[] = {
+      {"11/03/2024\r\n12/03/2030\r\n", {none}},  // same day as the file, later hour
+      {"10/03/2024", {none}},
+      {"", {noAnswer, none}},
+      {"0\n", {noAnswer, none}},
+  };
+  const pid_t running = StartMainProgram();
+  for (const auto& c : cases) {
+    ServePage(c.body);
+    RecordingView v;
+    UpdateRun run(config, v);
+    run.DateFormat = DayMonthYear();
+    run.Run();
+    EXPECT_EQ(v.Statuses, c.statuses) << c.body;
+    EXPECT_TRUE(v.Enabled) << c.body;
+    EXPECT_TRUE(v.Messages.empty()) << c.body;
+  }
+  EXPECT_FALSE(Exited(running)) << "stopped without an update";
+  EXPECT_EQ(server.Requests().size(), 4u);  // no download asked for
+}
+
+TEST_F(UpdateRunTest, PageThatCannotBeHadMeansNoNewVersion) {
+  const std::string none = "Aucune nouvelle version de " + exe + "\rn'est disponible sur internet.";
+  // Not found, a redirect to a page that would say yes, and a server that is not there.
+  server.Set("/ailleurs.html", {200, "01/01/2030"});
+  server.Set("/quillomet/update.html", {302, "", "Location: /ailleurs.html\r\n"});
+  for (const std::string& base : {server.Base() + "/absent", server.Base(), std::string("http://127.0.0.1:1")}) {
+    config.Server = base;
+    RecordingView v;
+    UpdateRun run(config, v);
+    run.DateFormat = DayMonthYear();
+    run.Run();
+    EXPECT_EQ(v.Statuses, std::vector<std::string>({none, none})) << base;
+    EXPECT_TRUE(v.Enabled);
+    EXPECT_FALSE(run.RemoteDate.has_value());
+  }
+  for (const auto& r : server.Requests()) EXPECT_NE(r, "/ailleurs.html") << "redirect followed";
+}
+
+TEST_F(UpdateRunTest, RemoteDateIsKeptWhenALaterPageFails) {
+  ServePage("12/03/2024");
+  ServeArchive({500, "panne"});
+  UpdateRun run(config, view);
+  run.DateFormat = DayMonthYear();
+  run.CheckPage();
+  ASSERT_TRUE(run.RemoteDate.has_value());
+  server.Set("/quillomet/update.html", {404, ""});
+  run.CheckPage();
+  EXPECT_EQ(*run.RemoteDate, std::chrono::year_month_day(std::chrono::year(2024), std::chrono::month(3),
+                                                          std::chrono::day(12)));
+}
+
+TEST_F(UpdateRunTest, PageWithoutADateEndsTheRunWithAFrenchText) {
+  ServePage("bientôt\r\n");
+  UpdateRun run(config, view);
+  run.DateFormat = DayMonthYear();
+  run.Run();
+  ASSERT_EQ(view.Statuses.size(), 1u);
+  EXPECT_EQ(view.Statuses[0], "La page de mise à jour ne donne pas une date lisible :\r« bientôt »");
+  EXPECT_TRUE(view.Enabled);
+}
+
+TEST_F(UpdateRunTest, MissingMainProgramStopsBeforeAnyRequest) {
+  fs::remove(folder / exe);
+  UpdateRun run(config, view);
+  run.Run();
+  EXPECT_EQ(view.Statuses, std::vector<std::string>(
+                               {"La mise à jour, ne trouve pas le fichier d'origine\r" + exe + " sur votre ordinateur."}));
+  EXPECT_FALSE(view.Enabled);
+  EXPECT_TRUE(server.Requests().empty());
+}
+
+// A failed, cut or damaged download never touches the installation: the message says what went
+// wrong, the old main program runs again and no file of the download is left.
+TEST_F(UpdateRunTest, FailedDownloadOrDamagedArchiveLeavesTheInstallationWhole) {
+  const std::string archive = NewVersionArchive();
+  std::string badCrc = archive;
+  // Flip a byte inside the stored data of the large, highly compressible entry.
+  const auto at = badCrc.find("aide/guide.txt");
+  ASSERT_NE(at, std::string::npos);
+  badCrc[at + 14 + 40] ^= 0x55;
+  struct Case {
+    const char* what;
+    testhttp::Reply reply;
+    std::string messageStart;
+  };
+  const Case cases[] = {
+      {"HTTP error", {500, "panne"}, "Erreur durant le téléchargement : HTTP/1.1 500"},
+      {"cut transfer", testhttp::Reply::Cut(archive, long(archive.size() / 2)),
+       "Erreur durant le téléchargement : le transfert a été coupé avant la fin"},
+      {"not an archive", {200, "<html>maintenance</html>"}, "L'installation de la mise à jour a échoué : "},
+      {"archive without its end", {200, archive.substr(0, archive.size() - 40)},
+       "L'installation de la mise à jour a échoué : "},
+      {"damaged entry", {200, badCrc}, "L'installation de la mise à jour a échoué : "},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const pid_t running = StartMainProgram();
+    ServePage("12/03/2024");
+    ServeArchive(c.reply);
+    RecordingView v;
+    UpdateRun run(config, v);
+    run.DateFormat = DayMonthYear();
+    run.Run();
+    EXPECT_TRUE(Exited(running));
+    ExpectOldInstallation();
+    ExpectRestartedOldProgram();
+    ASSERT_EQ(v.Messages.size(), 1u);
+    EXPECT_EQ(v.Messages[0].rfind(c.messageStart, 0), 0u) << v.Messages[0];
+    EXPECT_EQ(v.Statuses.back(), "La mise à jour de " + exe + " n'a pas été installée.");
+    EXPECT_TRUE(v.Enabled);
+    EXPECT_FALSE(v.Closed);
+    for (pid_t p : platform::ProcessesNamed(exe)) kill(p, SIGKILL);
+  }
+}
+
+TEST_F(UpdateRunTest, ClosingTheWindowDuringTheDownloadStopsIt) {
+  ServePage("12/03/2024");
+  const std::string archive = NewVersionArchive();
+  ServeArchive(testhttp::Reply::Stalled(archive, std::chrono::milliseconds(3000)));
+  struct ClosingView : RecordingView {
+    int pumps = 0;
+    bool Pump() override { return ++pumps < 20; }
+  } v;
+  UpdateRun run(config, v);
+  run.DateFormat = DayMonthYear();
+  const auto start = std::chrono::steady_clock::now();
+  run.Run();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2500));
+  ExpectOldInstallation();
+  EXPECT_TRUE(v.Messages.empty());
+}
+
+}  // namespace

@@ -1,0 +1,161 @@
+#include "updater/httpget.h"
+
+#include <curl/curl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <mutex>
+
+namespace updater {
+
+namespace {
+
+struct Transfer {
+  const std::function<bool(const char*, size_t)>* Sink;
+  const HttpProgress* Progress;
+  bool Begun = false;
+  bool SinkFailed = false;
+  int SinkErrno = 0;
+  int64_t Done = 0;
+  CURL* Easy = nullptr;
+};
+
+void BeginOnce(Transfer& t) {
+  if (t.Begun) return;
+  t.Begun = true;
+  curl_off_t length = -1;
+  curl_easy_getinfo(t.Easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
+  if (t.Progress->WorkBegin) t.Progress->WorkBegin(length > 0 ? int64_t(length) : 0);
+}
+
+size_t WriteBody(char* data, size_t size, size_t count, void* user) {
+  auto& t = *static_cast<Transfer*>(user);
+  const size_t n = size * count;
+  BeginOnce(t);
+  if (!(*t.Sink)(data, n)) {
+    t.SinkFailed = true;
+    t.SinkErrno = errno;
+    return 0;  // curl ends the transfer with a write error
+  }
+  t.Done += int64_t(n);
+  if (t.Progress->Work) t.Progress->Work(t.Done);
+  return n;
+}
+
+std::string StatusMessage(long status) {
+  return "HTTP/1.1 " + std::to_string(status) + " : le serveur a refusé la demande";
+}
+
+void InitOnce() {
+  static std::once_flag once;
+  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+}  // namespace
+
+HttpResult HttpGet::Get(const std::string& url, const std::function<bool(const char*, size_t)>& sink) {
+  InitOnce();
+  HttpResult result;
+  std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> easy(curl_easy_init(), curl_easy_cleanup);
+  std::unique_ptr<CURLM, decltype(&curl_multi_cleanup)> multi(curl_multi_init(), curl_multi_cleanup);
+  if (!easy || !multi) {
+    result.Message = "le client HTTP n'a pas pu démarrer";
+    return result;
+  }
+  Transfer t{&sink, &Progress};
+  t.Easy = easy.get();
+  char error[CURL_ERROR_SIZE] = {};
+  curl_easy_setopt(easy.get(), CURLOPT_URL, url.c_str());
+  curl_easy_setopt(easy.get(), CURLOPT_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(easy.get(), CURLOPT_FOLLOWLOCATION, 0L);
+  curl_easy_setopt(easy.get(), CURLOPT_USERAGENT, UserAgent.c_str());
+  struct curl_slist* headers = curl_slist_append(nullptr, "Accept: text/html, */*");
+  curl_easy_setopt(easy.get(), CURLOPT_HTTPHEADER, headers);
+  curl_easy_setopt(easy.get(), CURLOPT_CONNECTTIMEOUT, long(ConnectTimeout.count()));
+  curl_easy_setopt(easy.get(), CURLOPT_LOW_SPEED_LIMIT, 1L);
+  curl_easy_setopt(easy.get(), CURLOPT_LOW_SPEED_TIME, long(LowSpeedTime.count()));
+  curl_easy_setopt(easy.get(), CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(easy.get(), CURLOPT_ERRORBUFFER, error);
+  curl_easy_setopt(easy.get(), CURLOPT_WRITEFUNCTION, WriteBody);
+  curl_easy_setopt(easy.get(), CURLOPT_WRITEDATA, &t);
+  curl_multi_add_handle(multi.get(), easy.get());
+
+  bool aborted = false;
+  int running = 1;
+  CURLcode code = CURLE_OK;
+  bool finished = false;
+  while (!finished) {
+    CURLMcode mc = curl_multi_perform(multi.get(), &running);
+    if (mc == CURLM_OK) {
+      int queued = 0;
+      while (CURLMsg* msg = curl_multi_info_read(multi.get(), &queued)) {
+        if (msg->msg == CURLMSG_DONE) {
+          code = msg->data.result;
+          finished = true;
+        }
+      }
+    } else {
+      code = CURLE_FAILED_INIT;
+      finished = true;
+    }
+    if (finished) break;
+    if (Pump && !Pump()) {
+      aborted = true;
+      break;
+    }
+    curl_multi_poll(multi.get(), nullptr, 0, 30, nullptr);
+  }
+  curl_multi_remove_handle(multi.get(), easy.get());
+  curl_slist_free_all(headers);
+
+  long status = 0;
+  curl_easy_getinfo(easy.get(), CURLINFO_RESPONSE_CODE, &status);
+  if (aborted) {
+    result.Message = "téléchargement interrompu";
+  } else if (t.SinkFailed) {
+    result.Message = std::string("écriture impossible : ") + std::strerror(t.SinkErrno ? t.SinkErrno : EIO);
+  } else if (code != CURLE_OK) {
+    result.ClientError = true;
+    result.Message = code == CURLE_PARTIAL_FILE ? "le transfert a été coupé avant la fin"
+                     : code == CURLE_OPERATION_TIMEDOUT ? "le serveur ne répond plus"
+                     : error[0] ? error
+                                : curl_easy_strerror(code);
+  } else if (status < 200 || status >= 300) {
+    // Redirects are not followed: they fail like any other status that is not a success.
+    result.ClientError = true;
+    result.Message = StatusMessage(status);
+  } else {
+    BeginOnce(t);
+    result.Ok = true;
+  }
+  if (t.Begun && Progress.WorkEnd) Progress.WorkEnd();
+  return result;
+}
+
+HttpResult HttpGet::GetToString(const std::string& url, std::string& body) {
+  body.clear();
+  return Get(url, [&body](const char* p, size_t n) {
+    body.append(p, n);
+    return true;
+  });
+}
+
+HttpResult HttpGet::GetToFd(const std::string& url, int fd) {
+  return Get(url, [fd](const char* p, size_t n) {
+    while (n > 0) {
+      const ssize_t w = ::write(fd, p, n);
+      if (w < 0 && errno == EINTR) continue;
+      if (w <= 0) {
+        if (w == 0) errno = EIO;
+        return false;
+      }
+      p += w;
+      n -= size_t(w);
+    }
+    return true;
+  });
+}
+
+}  // namespace updater

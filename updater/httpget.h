@@ -1,0 +1,42 @@
+#pragma once
+// A blocking HTTP GET that keeps the window alive: libcurl's multi interface, polled in short
+// steps with the caller's pump between them. No redirects; a stalled transfer times out.
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace updater {
+
+struct HttpResult {
+  bool Ok = false;
+  // A failure of the client's own kind (connection, protocol, HTTP status, redirect, cut transfer);
+  // false for others (a sink that cannot write, an abort by the caller).
+  bool ClientError = false;
+  std::string Message;  // French text of the failure
+};
+
+struct HttpProgress {
+  std::function<void(int64_t expected)> WorkBegin;  // expected size, 0 when the server gave none
+  std::function<void(int64_t done)> Work;
+  std::function<void()> WorkEnd;
+};
+
+class HttpGet {
+ public:
+  // Gets called between polls (about every 30 ms); returning false aborts the transfer.
+  std::function<bool()> Pump;
+  HttpProgress Progress;
+  std::string UserAgent = "Mozilla/3.0 (compatible; Quillomet Update)";
+  std::chrono::seconds ConnectTimeout{15};
+  // Below one byte a second for this long ends the transfer.
+  std::chrono::seconds LowSpeedTime{30};
+
+  // The body goes to sink piece by piece; a sink that returns false fails the transfer.
+  HttpResult Get(const std::string& url, const std::function<bool(const char*, size_t)>& sink);
+  HttpResult GetToString(const std::string& url, std::string& body);
+  // The body goes to the open descriptor fd.
+  HttpResult GetToFd(const std::string& url, int fd);
+};
+
+}  // namespace updater

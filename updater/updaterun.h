@@ -1,0 +1,83 @@
+#pragma once
+// The update run of the updater window, free of Qt: the update page, the date comparison, the
+// stop of the main program, the download, the installation and the restart.
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "updater/httpget.h"
+#include "updater/updatepage.h"
+#include "updater/ziparchive/zaprompter.h"
+
+namespace updater {
+
+// What the run shows and asks of its window.
+class UpdateView {
+ public:
+  virtual ~UpdateView() = default;
+  virtual void SetStatus(const std::string& text) = 0;             // Label1
+  virtual void SetLocalDateText(const std::string& text) = 0;      // Label3
+  virtual void SetPageLines(const std::vector<std::string>& lines) = 0;  // Memo1
+  virtual void SetUpdateEnabled(bool enabled) = 0;                 // BitBtn1
+  virtual void SetProgressMax(int64_t max) = 0;
+  virtual void SetProgress(int64_t position) = 0;
+  virtual void ShowMessage(const std::string& text) = 0;
+  // Handles pending window events; false once the window has been closed.
+  virtual bool Pump() = 0;
+  virtual void Close() = 0;
+  // Answers the archive engine's questions.
+  virtual ziparchive::Prompter* Prompter() = 0;
+};
+
+struct UpdateConfig {
+  std::string Folder;  // the updater's folder, with a trailing "/"
+  std::string ExeFileName = "Quillomet";
+  std::string ZipFileName = "Quillomet.zip";
+  std::string Server = "http://quillomet.example.org";
+  std::chrono::milliseconds StepPause{300};
+  std::chrono::milliseconds StopGrace{5000};
+
+  std::string ZipPath() const { return Folder + ZipFileName; }
+  std::string UpdatePageUrl() const { return Server + "/quillomet/update.html"; }
+  std::string DownloadUrl() const { return Server + "/rv/" + ZipFileName; }
+  // The file name without its extension.
+  std::string MainProgramName() const;
+};
+
+class UpdateRun {
+ public:
+  UpdateRun(UpdateConfig config, UpdateView& view);
+
+  UpdateConfig Config;
+  ShortDateFormat DateFormat = ShortDateFormat::User();
+  std::optional<std::chrono::year_month_day> RemoteDate;
+  std::optional<std::chrono::year_month_day> LocalDate;
+
+  // The whole run (BitBtn1Click).
+  void Run();
+  // Reads the update page into RemoteDate (Button5Click). False when its first line is no date.
+  bool CheckPage();
+  // Reads the main program's file date into LocalDate (Button2Click).
+  void ReadLocalDate();
+  // Extracts the downloaded archive and puts its files in place as a whole (Button3Click).
+  // Empty on success, else the French reason.
+  std::string Extract();
+
+  // Texts the run shows.
+  std::string NoNewVersionText() const;
+  std::string MissingProgramText() const;
+
+ private:
+  void Pause();
+  void Restart(bool& started);
+  // Stopped main program put back when the run gives up after stopping it.
+  void GiveUp(const std::string& message);
+  HttpGet Client();
+
+  UpdateView& view_;
+  bool windowOpen_ = true;
+};
+
+}  // namespace updater
