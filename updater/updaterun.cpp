@@ -136,6 +136,8 @@ std::string UpdateRun::Extract() {
       zip.BaseDir = staging;
       batch = zip.ExtractFiles("*.*", ziparchive::kDefaultSearchAttr, "");
       zip.CloseArchive();
+    } catch (const ziparchive::EZAException& e) {
+      failure = std::string("l'archive est endommagée ou illisible (") + e.what() + ")";
     } catch (const std::exception& e) {
       failure = e.what();
     }

@@ -58,7 +58,8 @@ void SetDate(const fs::path& p, int y, int m, int d, int hour) {
   ASSERT_EQ(utimensat(AT_FDCWD, p.c_str(), times, 0), 0);
 }
 
-// A program folder with a running main program (a copy of sleep under the program's name),
+// A program folder with a running main program (a copy of yes under the program's name: it
+// runs until stopped, also when started again without arguments),
 // the updater's test server and a view that records what the run shows.
 class UpdateRunTest : public ::testing::Test {
  protected:
@@ -67,7 +68,7 @@ class UpdateRunTest : public ::testing::Test {
     folder = testenv::makeDir("install");
     // A name of its own per test program, so no other test's process can be hit.
     exe = "Quillomet-t" + std::to_string(getpid());
-    fs::copy_file("/bin/sleep", folder / exe);
+    fs::copy_file("/usr/bin/yes", folder / exe);
     testenv::writeFile(folder / "lisezmoi.txt", "ancienne version\n");
     SetDate(folder / exe, 2024, 3, 11, 23);
     config.Folder = folder.string() + "/";
@@ -82,18 +83,29 @@ class UpdateRunTest : public ::testing::Test {
       kill(p, SIGKILL);
       waitpid(p, nullptr, 0);
     }
-    // The restarted program of a test is one of ours too.
-    for (pid_t p : platform::ProcessesNamed(exe)) kill(p, SIGKILL);
+    StopRestarted();
+  }
+
+  // The program a run started again is one of ours too; it is gone when this returns.
+  void StopRestarted() {
+    for (int i = 0; i < 300; ++i) {
+      const auto left = platform::ProcessesNamed(exe);
+      if (left.empty()) return;
+      for (pid_t p : left) kill(p, SIGKILL);
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
   }
 
   pid_t StartMainProgram() {
     const pid_t pid = fork();
     if (pid == 0) {
-      execl((folder / exe).c_str(), exe.c_str(), "600", static_cast<char*>(nullptr));
+      const int devnull = open("/dev/null", O_WRONLY);
+      dup2(devnull, STDOUT_FILENO);
+      execl((folder / exe).c_str(), exe.c_str(), static_cast<char*>(nullptr));
       _exit(127);
     }
     children.push_back(pid);
-    for (int i = 0; i < 200 && platform::ProcessesNamed(exe).empty(); ++i)
+    for (int i = 0; i < 200 && platform::ProcessesNamed(exe) != std::vector<pid_t>{pid}; ++i)
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
     return pid;
   }
@@ -127,14 +139,14 @@ class UpdateRunTest : public ::testing::Test {
   void ExpectOldInstallation() {
     EXPECT_EQ(testenv::readFile(folder / "lisezmoi.txt"), "ancienne version\n");
     EXPECT_FALSE(fs::exists(folder / "aide"));
-    EXPECT_EQ(fs::file_size(folder / exe), fs::file_size("/bin/sleep"));
+    EXPECT_EQ(fs::file_size(folder / exe), fs::file_size("/usr/bin/yes"));
     std::vector<std::string> names;
     for (const auto& e : fs::directory_iterator(folder)) names.push_back(e.path().filename().string());
     std::sort(names.begin(), names.end());
     EXPECT_EQ(names, (std::vector<std::string>{exe, "lisezmoi.txt"}));
   }
   void ExpectRestartedOldProgram() {
-    // The old program (sleep) was started again: it runs under its name.
+    // The old program was started again: it runs under its name.
     bool running = false;
     for (int i = 0; i < 200 && !running; ++i) {
       running = !platform::ProcessesNamed(exe).empty();
@@ -304,7 +316,7 @@ TEST_F(UpdateRunTest, FailedDownloadOrDamagedArchiveLeavesTheInstallationWhole) 
     EXPECT_EQ(v.Statuses.back(), "La mise à jour de " + exe + " n'a pas été installée.");
     EXPECT_TRUE(v.Enabled);
     EXPECT_FALSE(v.Closed);
-    for (pid_t p : platform::ProcessesNamed(exe)) kill(p, SIGKILL);
+    StopRestarted();
   }
 }
 
