@@ -42,7 +42,7 @@ TForm1::TForm1(const std::string& folder, QWidget* parent)
   Button2 = ui_->Button2;
   Button3 = ui_->Button3;
   Button5 = ui_->Button5;
-  Image1->setPixmap(style()->standardIcon(QStyle::SP_BrowserReload).pixmap(48, 48));
+  Image1->setPixmap(style()->standardIcon(QStyle::SP_BrowserReload).pixmap(24, 24));
   BitBtn1->setIcon(style()->standardIcon(QStyle::SP_ArrowDown));
   BitBtn2->setIcon(style()->standardIcon(QStyle::SP_DialogCloseButton));
   connect(BitBtn1, &QPushButton::clicked, this, &TForm1::BitBtn1Click);

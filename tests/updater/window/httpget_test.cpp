@@ -1,0 +1,71 @@
+#include "updater/httpget.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include "tests/updater/window/httpserver.h"
+
+using namespace updater;
+
+TEST(HttpGet, BodyAndProgressOfASuccessfulGet) {
+  testhttp::Server server;
+  const std::string body(300000, 'z');
+  server.Set("/f", {200, body});
+  HttpGet http;
+  int64_t expected = -1, last = 0;
+  int pumps = 0, ends = 0;
+  http.Progress.WorkBegin = [&](int64_t n) { expected = n; };
+  http.Progress.Work = [&](int64_t n) { last = n; };
+  http.Progress.WorkEnd = [&] { ++ends; };
+  http.Pump = [&] { return ++pumps > 0; };
+  std::string got;
+  const HttpResult r = http.GetToString(server.Base() + "/f", got);
+  ASSERT_TRUE(r.Ok) << r.Message;
+  EXPECT_EQ(got, body);
+  EXPECT_EQ(expected, 300000);
+  EXPECT_EQ(last, 300000);
+  EXPECT_EQ(ends, 1);
+}
+
+TEST(HttpGet, FailuresOfTheClientsKind) {
+  testhttp::Server server;
+  server.Set("/moved", {301, "", "Location: /ok\r\n"});
+  server.Set("/ok", {200, "ok"});
+  server.Set("/cut", testhttp::Reply::Cut(std::string(5000, 'c'), 1000));
+  server.Set("/stalled", testhttp::Reply::Stalled("late", std::chrono::milliseconds(3000)));
+  struct Case {
+    std::string url;
+    const char* message;
+  } cases[] = {
+      {server.Base() + "/moved", "HTTP/1.1 301"},
+      {server.Base() + "/absent", "HTTP/1.1 404"},
+      {server.Base() + "/cut", "le transfert a été coupé avant la fin"},
+      {server.Base() + "/stalled", "le serveur ne répond plus"},
+      {"http://127.0.0.1:1/", ""},
+  };
+  for (const auto& c : cases) {
+    HttpGet http;
+    http.LowSpeedTime = std::chrono::seconds(1);
+    std::string got;
+    const HttpResult r = http.GetToString(c.url, got);
+    EXPECT_FALSE(r.Ok) << c.url;
+    EXPECT_TRUE(r.ClientError) << c.url;
+    EXPECT_FALSE(r.Message.empty()) << c.url;
+    EXPECT_EQ(r.Message.rfind(c.message, 0), 0u) << c.url << ": " << r.Message;
+  }
+  for (const auto& path : server.Requests()) EXPECT_NE(path, "/ok") << "redirect followed";
+}
+
+TEST(HttpGet, AFullDiskIsNoClientError) {
+  testhttp::Server server;
+  server.Set("/f", {200, std::string(100000, 'f')});
+  const int fd = open("/dev/full", O_WRONLY | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  HttpGet http;
+  const HttpResult r = http.GetToFd(server.Base() + "/f", fd);
+  close(fd);
+  EXPECT_FALSE(r.Ok);
+  EXPECT_FALSE(r.ClientError);
+  EXPECT_EQ(r.Message.rfind("écriture impossible : ", 0), 0u) << r.Message;
+}
