@@ -9,7 +9,7 @@ namespace updater {
 
 using namespace std::chrono;
 
-std::vector<std::string> SplitPageLines(const std::string& body) {
+std::vector<std::string> LoadMemoFromMemoryStream(const std::string& body) {
   std::vector<std::string> lines;
   if (body.empty()) return {"0"};
   size_t start = 0;

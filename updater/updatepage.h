@@ -9,7 +9,7 @@ namespace updater {
 
 // Lines of a body: CR LF is one break, any other CR or LF one break each; a break at the very
 // end adds no empty line; each line is cut at its first NUL. An empty body gives one line "0".
-std::vector<std::string> SplitPageLines(const std::string& body);
+std::vector<std::string> LoadMemoFromMemoryStream(const std::string& body);
 
 // A short date format: the order of day, month and year, and the separator between them.
 struct ShortDateFormat {

@@ -54,13 +54,24 @@ std::string UpdateRun::MissingProgramText() const {
 HttpGet UpdateRun::Client() {
   HttpGet http;
   http.Pump = [this] { return windowOpen_ = windowOpen_ && view_.Pump(); };
-  http.Progress.WorkBegin = [this](int64_t expected) {
-    view_.SetProgressMax(expected);
-    view_.SetProgress(0);
-  };
-  http.Progress.Work = [this](int64_t done) { view_.SetProgress(done); };
-  http.Progress.WorkEnd = [this] { view_.SetProgress(0); };
+  http.Progress.WorkBegin = [this](int64_t expected) { IdHTTP1WorkBegin(expected); };
+  http.Progress.Work = [this](int64_t done) { IdHTTP1Work(done); };
+  http.Progress.WorkEnd = [this] { IdHTTP1WorkEnd(); };
   return http;
+}
+
+void UpdateRun::IdHTTP1WorkBegin(int64_t expected) {
+  view_.SetProgressMax(expected);
+  view_.SetProgress(0);
+}
+
+void UpdateRun::IdHTTP1Work(int64_t done) { view_.SetProgress(done); }
+
+void UpdateRun::IdHTTP1WorkEnd() { view_.SetProgress(0); }
+
+void UpdateRun::ZipArchiver1FileProgress(double progress) {
+  view_.SetProgress(int64_t(progress));
+  windowOpen_ = windowOpen_ && view_.Pump();
 }
 
 bool UpdateRun::CheckPage() {
@@ -70,7 +81,7 @@ bool UpdateRun::CheckPage() {
     view_.SetStatus(NoNewVersionText());
     return true;
   }
-  const auto lines = SplitPageLines(body);
+  const auto lines = LoadMemoFromMemoryStream(body);
   view_.SetPageLines(lines);
   const std::string& first = lines.front();
   if (first == "0" || first.empty()) {
@@ -128,7 +139,7 @@ std::string UpdateRun::Extract() {
     view_.SetProgressMax(100);
     zip.OnFileProgress = [this](ziparchive::TZABaseArchiver*, const std::string&, double progress,
                                 ziparchive::TZAProcessOperation, ziparchive::TZAProgressPhase, bool&) {
-      view_.SetProgress(int64_t(progress));
+      ZipArchiver1FileProgress(progress);
     };
     try {
       zip.FileName = Config.ZipPath();

@@ -70,6 +70,11 @@ class UpdateRun {
   std::string MissingProgramText() const;
 
  private:
+  // Progress of a transfer and of the extraction, on the window's one bar.
+  void IdHTTP1WorkBegin(int64_t expected);
+  void IdHTTP1Work(int64_t done);
+  void IdHTTP1WorkEnd();
+  void ZipArchiver1FileProgress(double progress);
   void Pause();
   void Restart(bool& started);
   // Stopped main program put back when the run gives up after stopping it.

@@ -21,7 +21,7 @@ TEST(UpdatePage, LinesOfTheBody) {
       {"\r\n", {""}},
       {std::string("12/03/2024\0junk\nx", 17), {"12/03/2024", "x"}},
   };
-  for (const auto& c : cases) EXPECT_EQ(SplitPageLines(c.body), c.lines) << c.body;
+  for (const auto& c : cases) EXPECT_EQ(LoadMemoFromMemoryStream(c.body), c.lines) << c.body;
 }
 
 TEST(UpdatePage, ShortDateFormatOfTheLocale) {
