@@ -134,12 +134,16 @@ HttpResult HttpGet::Get(const std::string& url, const std::function<bool(const c
   return result;
 }
 
-HttpResult HttpGet::GetToString(const std::string& url, std::string& body) {
+HttpResult HttpGet::GetToString(const std::string& url, std::string& body, size_t maxBytes) {
   body.clear();
-  return Get(url, [&body](const char* p, size_t n) {
+  bool tooLong = false;
+  HttpResult r = Get(url, [&](const char* p, size_t n) {
+    if (body.size() + n > maxBytes) return !(tooLong = true);
     body.append(p, n);
     return true;
   });
+  if (tooLong) r.Message = "réponse trop longue";
+  return r;
 }
 
 HttpResult HttpGet::GetToFd(const std::string& url, int fd) {

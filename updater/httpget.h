@@ -34,7 +34,8 @@ class HttpGet {
 
   // The body goes to sink piece by piece; a sink that returns false fails the transfer.
   HttpResult Get(const std::string& url, const std::function<bool(const char*, size_t)>& sink);
-  HttpResult GetToString(const std::string& url, std::string& body);
+  // A body longer than maxBytes fails the transfer.
+  HttpResult GetToString(const std::string& url, std::string& body, size_t maxBytes = 1 << 20);
   // The body goes to the open descriptor fd.
   HttpResult GetToFd(const std::string& url, int fd);
 };

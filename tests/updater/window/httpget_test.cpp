@@ -57,6 +57,17 @@ TEST(HttpGet, FailuresOfTheClientsKind) {
   for (const auto& path : server.Requests()) EXPECT_NE(path, "/ok") << "redirect followed";
 }
 
+TEST(HttpGet, ABodyPastTheLimitFails) {
+  testhttp::Server server;
+  server.Set("/big", {200, std::string(5000, 'b')});
+  HttpGet http;
+  std::string got;
+  const HttpResult r = http.GetToString(server.Base() + "/big", got, 1000);
+  EXPECT_FALSE(r.Ok);
+  EXPECT_EQ(r.Message, "réponse trop longue");
+  EXPECT_LE(got.size(), 1000u);
+}
+
 TEST(HttpGet, AFullDiskIsNoClientError) {
   testhttp::Server server;
   server.Set("/f", {200, std::string(100000, 'f')});

@@ -338,3 +338,24 @@ TEST_F(UpdateRunTest, ClosingTheWindowDuringTheDownloadStopsIt) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(UpdateRunTest, ArchiveFileThatCannotBeCreatedRestartsTheOldProgram) {
+  const pid_t running = StartMainProgram();
+  // A file where the archive's folder should be: creating the download fails with ENOTDIR.
+  config.ZipFileName = "lisezmoi.txt/Quillomet.zip";
+  ServePage("12/03/2024");
+  UpdateRun run(config, view);
+  run.DateFormat = DayMonthYear();
+  run.Run();
+  EXPECT_TRUE(Exited(running));
+  ExpectOldInstallation();
+  ExpectRestartedOldProgram();
+  ASSERT_EQ(view.Messages.size(), 1u);
+  EXPECT_EQ(view.Messages[0].rfind("Erreur inconnue : impossible de créer ", 0), 0u) << view.Messages[0];
+  EXPECT_TRUE(view.Enabled);
+  EXPECT_EQ(server.Requests(), std::vector<std::string>{"/quillomet/update.html"});
+}
+
+}  // namespace
