@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include <algorithm>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -265,6 +266,7 @@ TZADataOutcome EncodeEntryData(TZADataSource& source, TZADataSink& sink, const T
 namespace {
 
 constexpr uint32_t kSat32 = 0xFFFFFFFFu;
+constexpr int64_t kHeadRead = 0x10000;  // first read of an entry: its header and a small entry whole
 
 // The archive as a data source: reads run on into the next volume when one ends.
 class ArchiveSource : public TZADataSource {
@@ -311,6 +313,8 @@ class ArchiveSource : public TZADataSource {
     }
     if (volume_.LastVolumeNumber >= 0 && volume_.VolumeNumber >= volume_.LastVolumeNumber) return false;
     volume_.SetVolumeNumber(volume_.VolumeNumber + 1);
+    // The last volume carries the archive's own name.
+    if (volume_.VolumeNumber == volume_.LastVolumeNumber) volume_.SetLastVolume(true);
     dir->SwitchToVolume(volume_);
     stream_ = archiver_.FArchiveStream;
     stream_->SetPosition(0);
@@ -320,6 +324,33 @@ class ArchiveSource : public TZADataSource {
   TZABaseArchiver& archiver_;
   TZAStream* stream_;
   TZAVolumeNumberInfo volume_;
+};
+
+// Bytes already read, then the rest from the source.
+class PrefixSource : public TZADataSource {
+ public:
+  PrefixSource(const uint8_t* data, size_t size, ArchiveSource& rest) : data_(data), size_(size), rest_(rest) {}
+
+  int64_t ReadData(void* buffer, int64_t count) override {
+    auto* p = static_cast<uint8_t*>(buffer);
+    const auto n = static_cast<size_t>(std::min<int64_t>(count, static_cast<int64_t>(size_ - pos_)));
+    std::memcpy(p, data_ + pos_, n);
+    pos_ += n;
+    if (static_cast<int64_t>(n) == count) return count;
+    return static_cast<int64_t>(n) + std::max<int64_t>(rest_.ReadData(p + n, count - static_cast<int64_t>(n)), 0);
+  }
+
+  bool Skip(int64_t count) {
+    const auto n = static_cast<size_t>(std::min<int64_t>(count, static_cast<int64_t>(size_ - pos_)));
+    pos_ += n;
+    return static_cast<int64_t>(n) == count || rest_.Skip(count - static_cast<int64_t>(n));
+  }
+
+ private:
+  const uint8_t* data_;
+  size_t size_;
+  size_t pos_ = 0;
+  ArchiveSource& rest_;
 };
 
 class StreamSink : public TZADataSink {
@@ -404,19 +435,39 @@ TZADataStatus ReadItemData(TZABaseArchiver& a, TZAStream& archive, TZAStream& de
   volume.SetVolumeNumber(item.DiskNumberStart == 0xFFFF ? static_cast<int32_t>(item.Zip64DiskNumberStart)
                                                         : item.DiskNumberStart);
   volume.LastVolumeNumber = a.FVolumeInfo.LastVolumeNumber;
-  ArchiveSource source(a, archive, volume);
+  if (dir != nullptr && a.SpanningMode() != smNone) {
+    // The records at the end tell how many volumes there are.
+    if (dir->IsZip64) {
+      volume.LastVolumeNumber = static_cast<int32_t>(dir->Zip64LocatorFields().TotalVolumes) - 1;
+    } else {
+      const uint16_t last = dir->EndRecordFields().ThisVolume;
+      volume.LastVolumeNumber = last == 0xFFFF ? 0 : last;
+    }
+  }
+  ArchiveSource archiveSource(a, archive, volume);
+  const int64_t headerAt = archive.Position();
 
-  uint8_t raw[kLocalHeaderSize];
-  if (source.ReadData(raw, kLocalHeaderSize) != static_cast<int64_t>(kLocalHeaderSize)) return TZADataStatus::ReadShort;
+  // Header, name, extra field and (for a small entry) all its data in one read.
+  const int64_t expected = static_cast<int64_t>(kLocalHeaderSize) + item.NameLength + item.ExtraLength +
+                           std::max<int64_t>(EffectiveCompressedSize(item), 0);
+  std::vector<uint8_t> head(static_cast<size_t>(std::clamp<int64_t>(expected, kLocalHeaderSize, kHeadRead)));
+  // Only the current volume: a read ahead never asks for the next one.
+  int64_t got = std::max<int64_t>(archive.Read(head.data(), static_cast<int64_t>(head.size())), 0);
+  if (got < static_cast<int64_t>(kLocalHeaderSize)) {
+    got += archiveSource.ReadData(head.data() + got, static_cast<int64_t>(kLocalHeaderSize) - got);
+  }
+  if (got < static_cast<int64_t>(kLocalHeaderSize)) return TZADataStatus::ReadShort;
   TZALocalHeader local;
-  DecodeLocalHeader(raw, local);
+  DecodeLocalHeader(head.data(), local);
   if (local.Signature != kLocalHeaderSignature) return TZADataStatus::BadLocalHeader;
-  if (!source.Skip(int64_t(local.NameLength) + local.ExtraLength)) return TZADataStatus::ReadShort;
+  const int64_t dataAt = static_cast<int64_t>(kLocalHeaderSize) + local.NameLength + local.ExtraLength;
+  PrefixSource source(head.data(), static_cast<size_t>(got), archiveSource);
+  if (!source.Skip(dataAt)) return TZADataStatus::ReadShort;
 
   int64_t compressed = EffectiveCompressedSize(item);
   if (a.SpanningMode() == smNone && dir != nullptr) {
     // The data of a single-file archive lies before its central directory.
-    const int64_t start = source.Stream().Position();
+    const int64_t start = headerAt + dataAt;
     if (start > dir->CentralDirOffset) return TZADataStatus::BadRange;
     compressed = std::min(compressed, dir->CentralDirOffset - start);
   }
