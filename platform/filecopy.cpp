@@ -178,16 +178,6 @@ CopyResult CopyFileReplacing(const std::string& source, const std::string& targe
     ::unlink(temp.c_str());
     return Failure(e);
   }
-  // An existing file target is exchanged with the temp file, which then holds the old data and
-  // is removed: ext4 flushes a file renamed over another at once, an exchange it does not.
-  if (::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0)
-    return CopyResult{true, 0, {}};
-  struct stat old;
-  if (::lstat(target.c_str(), &old) == 0 && (S_ISREG(old.st_mode) || S_ISLNK(old.st_mode)) &&
-      ::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, target.c_str(), RENAME_EXCHANGE) == 0) {
-    ::unlink(temp.c_str());
-    return CopyResult{true, 0, {}};
-  }
   if (::rename(temp.c_str(), target.c_str()) != 0) {
     int e = errno;
     ::unlink(temp.c_str());
