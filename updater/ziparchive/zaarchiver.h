@@ -248,7 +248,8 @@ class TZABaseArchiver {
   int32_t FItemsDone = 0;
   double FCurrentItemSize = 0;
   double FCurrentItemDone = 0;
-  unsigned FUmask = 022;  // read at the start of each batch
+  unsigned FUmask = 022;     // read at the start of each batch
+  std::string FLastMadeDir;  // folder made for the last extracted entry of the batch
   TZAProcessVolumeFailureEvent FOnProcessVolumeFailure;
   std::vector<TZAFileIdentity> FWrittenVolumes;  // volumes created in this run
 

@@ -41,6 +41,7 @@ TZABatchResult TZABaseArchiver::ProcessFiles(TZAProcessOperation operation) {
   FCancel = false;
   FProgressEnabled = true;
   FUmask = CurrentUmask();
+  FLastMadeDir.clear();
   TZADirArray* dir = FDirManager ? &FDirManager->CurrentDir : nullptr;
   if (dir)
     for (int i = 0; i < dir->DirItemCount(); ++i)

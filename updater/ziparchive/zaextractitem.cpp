@@ -1,4 +1,5 @@
 // One entry to a disk file or to a stream.
+#include <cerrno>
 #include <string>
 
 #include "updater/ziparchive/zaarchiver.h"
@@ -25,8 +26,13 @@ TZAItemOutcome TZABaseArchiver::ExtractItemToFile(int index, const std::string& 
 
   TZAExtractTarget target = ResolveExtractTarget(baseDir, fileName, isFolder, Options.CreateDirs, fileName != name);
   if (target.Refused) throw EZAException::CreateForCodeFmt(19, this, {fileName});
-  if (Options.CreateDirs && !target.Folder.empty() && !MakeDirs(target.Folder.string()))
-    throw EZAException::CreateForCodeFmt(20, this, {target.Folder.string()});
+  // A folder made for the previous entry is not looked at again.
+  const std::string folder = target.Folder.string();
+  auto makeFolder = [&] {
+    if (!MakeDirs(folder)) throw EZAException::CreateForCodeFmt(20, this, {folder});
+    FLastMadeDir = folder;
+  };
+  if (Options.CreateDirs && !folder.empty() && folder != FLastMadeDir) makeFolder();
   if (isFolder) return TZAItemOutcome::Done;
 
   TZAExistingTarget existing = InspectTarget(target.File);
@@ -58,7 +64,12 @@ TZAItemOutcome TZABaseArchiver::ExtractItemToFile(int index, const std::string& 
   if (existing.IsFolder) throw EZAException::CreateForCodeFmt(19, this, {target.File.string()});
 
   TZASafeFileWriter writer;
-  if (!writer.Open(target.File)) throw EZAException::CreateForCodeFmt(19, this, {target.File.string()});
+  if (!writer.Open(target.File)) {
+    // The folder may have gone since it was made: make it once more.
+    if (errno == ENOENT && Options.CreateDirs && !folder.empty() && folder == FLastMadeDir) makeFolder();
+    if (!writer.IsOpen() && !writer.Open(target.File))
+      throw EZAException::CreateForCodeFmt(19, this, {target.File.string()});
+  }
   {
     TZAFileStream out(writer.Fd(), false, writer.TempPath().string());
     ExtractItemToStream(index, out);  // on a raise the writer removes its temp file

@@ -447,3 +447,14 @@ TEST(ExtractBatch, ClosedArchiveAndBadIndex) {
   f.zip.ExtractItemToStream(0, out);
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(out.Memory()), out.Size()), "1");
 }
+
+TEST(ExtractBatch, AFolderRemovedDuringTheBatchIsMadeAgain) {
+  const fs::path root = testenv::makeDir("vanish");
+  const fs::path zip = MakeZip(root / "v.zip", {Dos("sub/a", "1"), Dos("sub/b", "2")});
+  Fixture f(zip, root / "base");
+  f.zip.OnConfirmProcessFile = [&](TZABaseArchiver*, const std::string& name, TZAProcessOperation, bool&) {
+    if (name == "sub\\b") fs::remove_all(root / "base" / "sub");
+  };
+  EXPECT_TRUE(f.Extract().Succeeded());
+  EXPECT_EQ(TreeOf(root / "base"), (std::vector<std::string>{"sub/", "sub/b"}));
+}
