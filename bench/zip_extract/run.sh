@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Benchmark of extraction: `zatool extract` against `unzip -qo`, `bsdtar -xf` and `7zz x -mmt1`
-# on a few large files and on 20,000 small files in folders (the trees of bench/zip_test when its
-# generator is there, else of make_data.py here), zipped by Info-ZIP zip at its default level.
+# on the archives of bench/zip_test (a few large files; 20,000 small files in folders), zipped by
+# Info-ZIP zip at its default level.
 # Each run writes into an emptied folder on the build's file system; warm cache; the ratios come
 # from the same run. zatool runs with -F (no fsync, as the peers write) for the ratios, and once
 # more with its default fsync per file for the record.
@@ -16,22 +16,8 @@ for tool in zip unzip 7zz bsdtar hyperfine; do
   command -v "$tool" >/dev/null || { echo "missing $tool: run scripts/install-deps.sh" >&2; exit 1; }
 done
 
-if [ -f "$root/bench/zip_test/make_data.py" ]; then
-  data=$build/bench-data/zip_test
-  generator=$root/bench/zip_test/make_data.py
-else
-  data=$build/bench-data/zip_extract
-  generator=$root/bench/zip_extract/make_data.py
-fi
-mkdir -p "$data"
-if [ ! -d "$data/large" ] || [ ! -d "$data/small" ]; then
-  echo "generating data into $data"
-  rm -rf "$data/large" "$data/small"
-  /usr/bin/python3 "$generator" "$data"
-fi
-for name in large small; do
-  [ -f "$data/$name.zip" ] || (cd "$data/$name" && zip -q -r "$data/$name.zip" .)
-done
+data=$build/bench-data/zip_test
+bash "$root/bench/zip_test/make_archives.sh" "$data"
 
 out=$(mktemp -d "$build/zip_extract.XXXXXX")
 trap 'rm -rf "$out"' EXIT
@@ -50,16 +36,7 @@ for name in large small; do
     -n 7zz "7zz x -mmt1 -y -bso0 -bsp0 -o$dest $a" >/dev/null
   hyperfine --runs 1 --prepare "rm -rf $dest && mkdir $dest" --export-json "$out/$name-sync.json" \
     -n "zatool-fsync" "$zatool extract $a $dest" >/dev/null
-  /usr/bin/python3 - "$out/$name.json" "$out/$name-sync.json" <<'PY'
-import json, sys
-results = json.load(open(sys.argv[1]))["results"]
-synced = json.load(open(sys.argv[2]))["results"][0]
-ours, peers = results[0], results[1:]
-for r in results + [synced]:
-    print("  %-13s %9.1f ms  +- %6.1f" % (r["command"], r["mean"] * 1000, (r["stddev"] or 0) * 1000))
-for p in peers:
-    print("  zatool / %-7s %.2fx" % (p["command"], ours["mean"] / p["mean"]))
-best = min(peers, key=lambda r: r["mean"])
-print("  ratio against the fastest peer (%s): %.2fx" % (best["command"], ours["mean"] / best["mean"]))
-PY
+  /usr/bin/python3 "$root/bench/zip_test/ratios.py" "$out/$name.json"
+  /usr/bin/python3 -c 'import json, sys; r = json.load(open(sys.argv[1]))["results"][0]
+print("  zatool with fsync per file (default options): %.1f ms" % (r["mean"] * 1000))' "$out/$name-sync.json"
 done
