@@ -3,8 +3,10 @@
 #include <QMenu>
 #include <QTimer>
 
+#include "platform/priority.h"
 #include "scheduler/ui/components.h"
 #include "scheduler/ui/slotguard.h"
+#include "scheduler/ui/tform1.h"
 
 namespace ui {
 
@@ -39,7 +41,12 @@ TForm4::TForm4(QWidget* parent) : QWidget(parent) {
   Guarded([this] { FormCreate(); });
 }
 
-void TForm4::FormCreate() { SlideSteps = 173; }
+void TForm4::FormCreate() {
+  platform::SetIdlePriority();
+  SlideSteps = height();
+  if (Form1) Form1->Edit21->clear();
+  Label2->setText(QStringLiteral("Voulez-vous démarrer la sauvegarde ?"));
+}
 void TForm4::Timer1Timer() {}
 void TForm4::Timer2Timer() {}
 void TForm4::Timer3Timer() {}

@@ -8,6 +8,9 @@
 
 #include <set>
 
+#include "scheduler/ui/tabout.h"
+#include "scheduler/ui/tform2.h"
+#include "scheduler/ui/tform4.h"
 #include "scheduler/ui/trayicon.h"
 #include "scheduler/ui/xpbar.h"
 #include "tests/support/testenv.h"
@@ -33,7 +36,7 @@ TEST(TForm1Form, RegistryHoldsTheGivenComponentsOnceAndNoQtInternals) {
                         "Message_vz", "ScrollBox3", "Spinheures", "SpinMinutes", "CheckDimanche", "GroupBox9", "GroupBox4",
                         "Timer1", "Timer2", "Timer3", "Timer4", "RxTrayIcon1", "PopupMenu1", "PopupMenu2", "Affiche1",
                         "esterlasauvegarde1", "JvBalloonHint1", "JvXPBar3", "JvXPBar6", "Label44", "Label45", "Label46",
-                        "Button38", "SpeedButton9", "Edit23", "Button25", "Edit20", "Button34", "SpeedButton17"})
+                        "Button38", "Button17", "Button18", "SpeedButton9", "Edit23", "Button25", "Edit20", "Button34", "SpeedButton17"})
     EXPECT_NE(form.Components().find(n), nullptr) << n;
   // Qt's own children are never listed, though they are children of listed components.
   EXPECT_FALSE(form.sup_a->findChildren<QObject*>().isEmpty());
@@ -143,6 +146,42 @@ TEST(TForm1Form, DesignedDefaultsOfTheSharedControls) {
   EXPECT_EQ(form.ListView1->columnCount(), 6);
   EXPECT_EQ(form.ListView2->columnCount(), 7);
   EXPECT_EQ(form.ListView3->columnCount(), 6);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(OtherWindows, PromptLogViewerAndAboutBoxAsDesigned) {
+  ui::TForm1 main;
+  main.Edit21->setText("rien");
+  ui::Form1 = &main;
+  ui::TForm4 prompt;
+  ui::Form1 = nullptr;
+  EXPECT_EQ(prompt.SlideSteps, 173);
+  EXPECT_EQ(main.Edit21->text(), "");  // the prompt's creation empties the empty-queue marker
+  EXPECT_EQ(prompt.Label2->text(), "Voulez-vous démarrer la sauvegarde ?");
+  EXPECT_FALSE(prompt.Button3->isEnabled());
+  EXPECT_TRUE(prompt.ListBox1->isHidden());
+  EXPECT_FALSE(prompt.Timer1->isActive());
+  EXPECT_EQ(prompt.Timer1->interval(), 500);
+  EXPECT_EQ(prompt.Timer2->interval(), 7000);
+  EXPECT_TRUE(prompt.windowFlags() & Qt::FramelessWindowHint);
+
+  ui::TForm2 viewer;
+  EXPECT_EQ(viewer.windowTitle(), "Historique");
+  ASSERT_EQ(viewer.Listview1->columnCount(), 6);
+  EXPECT_EQ(viewer.Listview1->headerItem()->text(5), "Sous répertoire");
+  EXPECT_EQ(viewer.shutJournal->text(), "Fermer");
+
+  ui::TAboutBox about;
+  EXPECT_EQ(about.windowTitle(), "A propos");
+  EXPECT_EQ(about.size(), QSize(468, 353));
+  EXPECT_EQ(about.Label2->text(), "Version : 3.1.0.0");
+  EXPECT_TRUE(about.OKButton->isDefault());
+  about.show();
+  about.OKButton->click();
+  EXPECT_TRUE(about.isHidden());
 }
 
 }  // namespace
