@@ -58,6 +58,8 @@ void SetDate(const fs::path& p, int y, int m, int d, int hour) {
   ASSERT_EQ(utimensat(AT_FDCWD, p.c_str(), times, 0), 0);
 }
 
+ShortDateFormat DayMonthYear() { return ShortDateFormat::FromStrftime("%d/%m/%Y"); }
+
 // A program folder with a running main program (a copy of yes under the program's name: it
 // runs until stopped, also when started again without arguments),
 // the updater's test server and a view that records what the run shows.
@@ -132,6 +134,13 @@ class UpdateRunTest : public ::testing::Test {
     return testenv::readFile(zip);
   }
 
+  // One whole run, dates in the day/month/year form.
+  void RunUpdate(RecordingView& v) {
+    UpdateRun run(config, v);
+    run.DateFormat = DayMonthYear();
+    run.Run();
+  }
+
   void ServePage(const std::string& body) { server.Set("/quillomet/update.html", {200, body}); }
   void ServeArchive(testhttp::Reply reply) { server.Set("/rv/Quillomet.zip", std::move(reply)); }
 
@@ -163,15 +172,11 @@ class UpdateRunTest : public ::testing::Test {
   std::vector<pid_t> children;
 };
 
-ShortDateFormat DayMonthYear() { return ShortDateFormat::FromStrftime("%d/%m/%Y"); }
-
 TEST_F(UpdateRunTest, LaterPageDateStopsInstallsRestartsAndCloses) {
   const pid_t running = StartMainProgram();
   ServePage("12/03/2024\r\nnotes de version\r\n");
   ServeArchive({200, NewVersionArchive()});
-  UpdateRun run(config, view);
-  run.DateFormat = DayMonthYear();
-  run.Run();
+  RunUpdate(view);
 
   EXPECT_TRUE(Exited(running)) << "the running main program was not stopped";
   EXPECT_EQ(testenv::readFile(folder / "lisezmoi.txt"), "nouvelle version\n");
@@ -214,9 +219,7 @@ TEST_F(UpdateRunTest, NoUpdateUnlessThePageDateIsLater) {
   for (const auto& c : cases) {
     ServePage(c.body);
     RecordingView v;
-    UpdateRun run(config, v);
-    run.DateFormat = DayMonthYear();
-    run.Run();
+    RunUpdate(v);
     EXPECT_EQ(v.Statuses, c.statuses) << c.body;
     EXPECT_TRUE(v.Enabled) << c.body;
     EXPECT_TRUE(v.Messages.empty()) << c.body;
@@ -258,9 +261,7 @@ TEST_F(UpdateRunTest, RemoteDateIsKeptWhenALaterPageFails) {
 
 TEST_F(UpdateRunTest, PageWithoutADateEndsTheRunWithAFrenchText) {
   ServePage("bientôt\r\n");
-  UpdateRun run(config, view);
-  run.DateFormat = DayMonthYear();
-  run.Run();
+  RunUpdate(view);
   ASSERT_EQ(view.Statuses.size(), 1u);
   EXPECT_EQ(view.Statuses[0], "La page de mise à jour ne donne pas une date lisible :\r« bientôt »");
   EXPECT_TRUE(view.Enabled);
@@ -305,9 +306,7 @@ TEST_F(UpdateRunTest, FailedDownloadOrDamagedArchiveLeavesTheInstallationWhole) 
     ServePage("12/03/2024");
     ServeArchive(c.reply);
     RecordingView v;
-    UpdateRun run(config, v);
-    run.DateFormat = DayMonthYear();
-    run.Run();
+    RunUpdate(v);
     EXPECT_TRUE(Exited(running));
     ExpectOldInstallation();
     ExpectRestartedOldProgram();
@@ -346,9 +345,7 @@ TEST_F(UpdateRunTest, ArchiveFileThatCannotBeCreatedRestartsTheOldProgram) {
   // A file where the archive's folder should be: creating the download fails with ENOTDIR.
   config.ZipFileName = "lisezmoi.txt/Quillomet.zip";
   ServePage("12/03/2024");
-  UpdateRun run(config, view);
-  run.DateFormat = DayMonthYear();
-  run.Run();
+  RunUpdate(view);
   EXPECT_TRUE(Exited(running));
   ExpectOldInstallation();
   ExpectRestartedOldProgram();
