@@ -29,7 +29,9 @@ std::string Unescape(const std::string& s) {
   return out;
 }
 
-std::optional<MountInfo> ParseLine(const std::string& line) {
+}  // namespace
+
+std::optional<MountInfo> ParseMountInfoLine(const std::string& line) {
   std::istringstream in(line);
   std::vector<std::string> f;
   for (std::string w; in >> w;) f.push_back(w);
@@ -51,6 +53,8 @@ std::optional<MountInfo> ParseLine(const std::string& line) {
   m.source = dash + 2 < f.size() ? Unescape(f[dash + 2]) : "";
   return m;
 }
+
+namespace {
 
 // Whether the mount point holds the path, component by component.
 bool Holds(const std::string& mountPoint, const std::string& path) {
@@ -85,7 +89,7 @@ std::optional<MountInfo> MountOf(const std::string& path, const SystemRoots& roo
   std::ifstream in(roots.proc + "/self/mountinfo");
   std::optional<MountInfo> best;
   for (std::string line; std::getline(in, line);) {
-    auto m = ParseLine(line);
+    auto m = ParseMountInfoLine(line);
     if (!m || !Holds(m->mountPoint, target)) continue;
     // Deeper wins; at equal depth the later mount covers the earlier one.
     if (!best || m->mountPoint.size() >= best->mountPoint.size()) best = m;

@@ -31,6 +31,9 @@ struct MountInfo {
   unsigned minor = 0;
 };
 
+// One line of mountinfo; none when it is not well formed.
+std::optional<MountInfo> ParseMountInfoLine(const std::string& line);
+
 // The mount that holds the path: the deepest mount point above it, the last one mounted
 // when several share it. A missing path is looked up through its nearest existing parent.
 std::optional<MountInfo> MountOf(const std::string& path, const SystemRoots& roots = {});

@@ -9,7 +9,7 @@ packages=(
   googletest libgtest-dev libgmock-dev
   clang libclang-rt-14-dev
   python3-aiosmtpd samba smbclient zip unzip 7zip libarchive-tools
-  xdg-utils xvfb xauth rsync hyperfine findutils procps util-linux time
+  xdg-utils xvfb xauth rsync hyperfine findutils procps util-linux time dosfstools
 )
 
 missing=()

@@ -1,5 +1,9 @@
 #include "scheduler/core/jobline.h"
 
+#include <sys/stat.h>
+
+#include <filesystem>
+
 #include "scheduler/core/duetime.h"
 #include "scheduler/core/fields.h"
 
@@ -50,6 +54,12 @@ std::string UsbJobFolder(std::string_view source, std::string_view target) {
   if (name.empty()) name = "Quillomet";
   if (mount.empty()) return name;
   return std::string(mount) + (mount == "/" ? "" : "/") + name;
+}
+
+bool MakeUsbFolder(const std::string& folder) {
+  std::error_code ec;
+  return std::filesystem::path(folder).is_absolute() &&
+         (std::filesystem::is_directory(folder, ec) || ::mkdir(folder.c_str(), 0777) == 0);
 }
 
 }  // namespace core

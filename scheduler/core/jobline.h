@@ -34,5 +34,8 @@ bool DispatchAllowed(std::string_view idleMarker, bool runUnderWay);
 // ("Quillomet" when the source ends with "/"). An identity without a mount point gives a
 // relative path, which callers refuse.
 std::string UsbJobFolder(std::string_view source, std::string_view target);
+// Creates such a folder (one level) when it is missing; false when the path is relative or
+// the folder is not there afterwards.
+bool MakeUsbFolder(const std::string& folder);
 
 }  // namespace core

@@ -22,10 +22,7 @@ constexpr char kProgramName[] = "Quillomet";
 // The folder of a USB entry on its volume, created (one level) when missing.
 std::string MakeUsbJobFolder(const std::string& source, const std::string& target) {
   const std::string folder = core::UsbJobFolder(source, target);
-  std::error_code ec;
-  if (std::filesystem::path(folder).is_absolute() &&
-      (std::filesystem::is_directory(folder, ec) || ::mkdir(folder.c_str(), 0777) == 0))
-    return folder;
+  if (core::MakeUsbFolder(folder)) return folder;
   throw std::runtime_error("Impossible de créer " + folder);
 }
 

@@ -1,0 +1,37 @@
+#pragma once
+// Identity of a USB volume and the timetable entries that name it.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace core {
+
+// mount point + ":-Quillomet-", then label + " - " + serial in unsigned decimal when the
+// volume information could be read. A "|" or a control character in the label (it would break
+// the timetable line) is stored as "_".
+std::string UsbVolumeId(std::string_view mountPoint, const std::optional<std::string>& label,
+                        std::optional<std::uint32_t> serial);
+
+// The part that names the volume whatever its mount point: ":-Quillomet-" onwards; empty
+// when the text holds no identity.
+std::string_view UsbVolumeKey(std::string_view identity);
+
+// Whether the mount point can stand in a timetable field (no "|", no line break).
+bool UsbMountPointStorable(std::string_view mountPoint);
+
+struct UsbArrival {
+  std::vector<std::string> jobs;  // prompt job lines, in timetable order
+  std::string error;              // "Impossible de créer " + folder; jobs hold the lines before it
+};
+
+// The jobs of a volume that has arrived with `identity` at `mountPoint`: every timetable line
+// whose target names the same volume (the same key, compared whole) gives
+// source|folder|filter|sub-folders, the folder being the source's last name on this mount
+// point, created (one level) when missing. Line 0 of the file is skipped like any line
+// without a target.
+UsbArrival UsbArrivalJobs(const std::vector<std::string>& lines, std::string_view identity,
+                          std::string_view mountPoint);
+
+}  // namespace core
