@@ -1,5 +1,7 @@
 #include "scheduler/core/usbvolume.h"
 
+#include <algorithm>
+
 #include "scheduler/core/duetime.h"
 #include "scheduler/core/jobline.h"
 #include "scheduler/core/timetable.h"
@@ -23,6 +25,15 @@ bool UsbMountPointStorable(std::string_view mountPoint) {
   for (char c : mountPoint)
     if (c == '|' || c == '\n' || c == '\r') return false;
   return !mountPoint.empty();
+}
+
+std::vector<std::string> DeleteDoublets(std::vector<std::string> items) {
+  std::stable_sort(items.begin(), items.end(),
+                   [](const std::string& a, const std::string& b) { return CompareText(a, b) < 0; });
+  items.erase(std::unique(items.begin(), items.end(),
+                          [](const std::string& a, const std::string& b) { return CompareText(a, b) == 0; }),
+              items.end());
+  return items;
 }
 
 UsbArrival UsbArrivalJobs(const std::vector<std::string>& lines, std::string_view identity,

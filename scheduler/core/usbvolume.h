@@ -21,6 +21,10 @@ std::string_view UsbVolumeKey(std::string_view identity);
 // Whether the mount point can stand in a timetable field (no "|", no line break).
 bool UsbMountPointStorable(std::string_view mountPoint);
 
+// The known identities sorted without regard to ASCII letter case; of texts that compare
+// equal, the first one stays.
+std::vector<std::string> DeleteDoublets(std::vector<std::string> items);
+
 struct UsbArrival {
   std::vector<std::string> jobs;  // prompt job lines, in timetable order
   std::string error;              // "Impossible de créer " + folder; jobs hold the lines before it

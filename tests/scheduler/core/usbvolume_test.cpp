@@ -20,6 +20,13 @@ TEST(UsbVolumeId, IdentityText) {
   EXPECT_TRUE(core::UsbMountPointStorable("/media/u/MY KEY"));
 }
 
+TEST(UsbVolumeId, KnownIdentitiesStaySortedWithoutDoublets) {
+  EXPECT_EQ(core::DeleteDoublets({"/m/b:-Quillomet-B - 2", "/m/a:-Quillomet-A - 1", "/m/B:-Quillomet-b - 2",
+                                  "/m/b:-Quillomet-B - 2"}),
+            (std::vector<std::string>{"/m/a:-Quillomet-A - 1", "/m/b:-Quillomet-B - 2"}));
+  EXPECT_TRUE(core::DeleteDoublets({}).empty());
+}
+
 std::string Entry(const std::string& source, const std::string& target, const std::string& sub = "1") {
   return "30|14|1|0|0|0|0|0|0|" + source + "|*.txt|" + target + "|" + sub + "|0|";
 }
