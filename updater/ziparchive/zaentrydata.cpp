@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "updater/ziparchive/zaarchiver.h"
+#include "updater/ziparchive/zacrypt.h"
 #include "updater/ziparchive/zadirmanager.h"
 #include "updater/ziparchive/zaexcept.h"
 #include "updater/ziparchive/zanames.h"
@@ -380,9 +381,33 @@ class StreamSource : public TZADataSource {
   TZAStream& stream_;
 };
 
+class ZipCryptDecipher : public TZADataCipher {
+ public:
+  explicit ZipCryptDecipher(const TZACryptKeys& keys) : keys_(keys) {}
+  void Process(uint8_t* buffer, size_t count) override { ZipCryptDecodeBuffer(buffer, count, keys_); }
+
+ private:
+  TZACryptKeys keys_;
+};
+
 // Decipherer of an encrypted entry, positioned at its first data byte; nullptr when the entry
-// cannot be read. Traditional encryption plugs in here.
-std::unique_ptr<TZADataCipher> ReadCipherFor(TZABaseArchiver&, TZADataSource&, const TDirItem&) { return nullptr; }
+// cannot be read (header cut short, or skipped for want of a password: FSkip set).
+std::unique_ptr<TZADataCipher> ReadCipherFor(TZABaseArchiver& a, TZADataSource& source, const TDirItem& item) {
+  uint8_t header[kCryptHeaderSize];
+  if (source.ReadData(header, kCryptHeaderSize) != static_cast<int64_t>(kCryptHeaderSize)) return nullptr;
+  TZACryptKeys keys;
+  bool skip = false;
+  while (!CheckItemPassword(header, a.Password, keys, item.Crc32, item.LastModTime, item.Flags)) {
+    // Without the prompt a wrong password gives wrong data, which the CRC check then catches.
+    if (a.FSuppressPasswordEvent) break;
+    a.DoPassword(item.Name, a.Password, skip);
+    if (skip) {
+      a.FSkip = true;
+      return nullptr;
+    }
+  }
+  return std::make_unique<ZipCryptDecipher>(keys);
+}
 // Encipherer for an entry written with a password, after its encryption header.
 std::unique_ptr<TZADataCipher> WriteCipherFor(TZABaseArchiver&, TZADataSink&, TZAStream&, const TDirItem&) {
   return nullptr;
@@ -483,6 +508,7 @@ TZADataStatus ReadItemData(TZABaseArchiver& a, TZAStream& archive, TZAStream& de
   job.Crc32 = item.Crc32;
   std::unique_ptr<TZADataCipher> cipher;
   if (item.Flags & 1) {
+    if (compressed < static_cast<int64_t>(kCryptHeaderSize)) return TZADataStatus::ReadShort;
     cipher = ReadCipherFor(a, source, item);
     if (!cipher) return TZADataStatus::Unreadable;
     compressed -= 12;
