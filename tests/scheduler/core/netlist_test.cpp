@@ -1,0 +1,108 @@
+#include "scheduler/core/netlist.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "tests/support/testenv.h"
+
+namespace core {
+namespace {
+
+TEST(ScrambleCredential, TwiceGivesTheTextBackAndCutsAt255Characters) {
+  for (const std::string& text : {std::string(""), std::string("secret"), std::string("pässwörd\\\n"),
+                                 std::string(255, 'x')}) {
+    EXPECT_EQ(UnscrambleCredential(ScrambleCredential(text)), text);
+    EXPECT_EQ(ScrambleCredential(text).size(), text.size());
+  }
+  EXPECT_EQ(ScrambleCredential("A"), std::string(1, static_cast<char>('A' ^ 0x5B)));
+  EXPECT_EQ(UnscrambleCredential(ScrambleCredential(std::string(300, 'y'))), std::string(255, 'y'));
+  // 255 characters of two bytes each: cut between characters, never inside one.
+  std::string accents;
+  for (int i = 0; i < 300; ++i) accents += "é";
+  EXPECT_EQ(UnscrambleCredential(ScrambleCredential(accents)).size(), 510u);
+}
+
+// 'Q' scrambles to a line feed, 'V' to a carriage return, '\x07' to "\", '[' to NUL: such
+// credentials must still come back whole from their line.
+TEST(NetworkLine, EveryCredentialComesBackFromItsLine) {
+  const NetworkComputerEntry cases[] = {
+      {"SERVER", "admin", "secret"},
+      {"PC1", "Quentin", "Vivaldi[1]"},
+      {"PC2", "a\x07" "b", "x@y\\z"},
+      {"PC3", "", ""},
+      {"PC4", "jérôme", "mot de passe"},
+  };
+  for (const auto& e : cases) {
+    const std::string line = NetworkLine(e);
+    EXPECT_EQ(line.find_first_of(std::string("\r\n\0", 3)), std::string::npos) << e.login;
+    for (unsigned char c : line.substr(e.computer.size())) EXPECT_TRUE(c >= 0x20 && c < 0x7F) << e.login;
+    const NetworkComputerEntry back = ParseNetworkLine(line);
+    EXPECT_EQ(back.computer, e.computer);
+    EXPECT_EQ(back.login, e.login);
+    EXPECT_EQ(back.password, e.password);
+  }
+}
+
+TEST(NetworkLine, ReadsLinesWrittenWithoutEscapes) {
+  // A plain scrambled line as older lists hold it.
+  const std::string line = "SERVER\\" + ScrambleCredential("bob") + "\\" + ScrambleCredential("pw");
+  const NetworkComputerEntry e = ParseNetworkLine(line);
+  EXPECT_EQ(e.computer, "SERVER");
+  EXPECT_EQ(e.login, "bob");
+  EXPECT_EQ(e.password, "pw");
+  EXPECT_EQ(ParseNetworkLine("").computer, "");
+  EXPECT_EQ(ParseNetworkLine("ONLY").login, "");
+}
+
+TEST(NetworkList, FirstLineContainingIsASubstringTestInFileOrder) {
+  const std::vector<std::string> lines{"SERVER\\a\\b", "PC1\\a\\b", "PC\\a\\b"};
+  EXPECT_EQ(FirstLineContaining(lines, "PC"), 1);
+  EXPECT_EQ(FirstLineContaining(lines, "SERVER"), 0);
+  EXPECT_EQ(FirstLineContaining(lines, "NAS"), -1);
+  EXPECT_EQ(FirstLineContaining(lines, ""), -1);
+}
+
+TEST(NetworkList, ComputerOfATreeSelection) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"//SERVER/public", "SERVER"}, {"//SERVER", "SERVER"}, {"//SERVER/", "SERVER"},
+      {"/home/user", "/home/user"},  {"", ""},
+  };
+  for (const auto& [path, computer] : cases) EXPECT_EQ(ComputerOfTreePath(path), computer) << path;
+}
+
+TEST(NetworkList, AppendReadRewriteAndRemove) {
+  const std::string path = NetworkListPath(testenv::makeDir("data").string() + "/");
+  EXPECT_TRUE(ReadNetworkList(path).empty());
+  AppendNetworkLine(path, "A\\x\\y");
+  AppendNetworkLine(path, "");
+  AppendNetworkLine(path, "B\\x\\y");
+  struct stat st;
+  ASSERT_EQ(::stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  EXPECT_EQ(ReadNetworkList(path), (std::vector<std::string>{"A\\x\\y", "", "B\\x\\y"}));
+
+  RewriteNetworkList(path, {"B\\x\\y"});
+  EXPECT_EQ(testenv::readFile(path), "B\\x\\y\n");
+  ASSERT_EQ(::stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  RewriteNetworkList(path, {});
+  EXPECT_NE(::stat(path.c_str(), &st), 0);
+
+  testenv::writeFile(path, "C\\a\\b\r\nD\\a\\b");
+  EXPECT_EQ(ReadNetworkList(path), (std::vector<std::string>{"C\\a\\b", "D\\a\\b"}));
+}
+
+TEST(NetworkList, FailuresThrowAndKeepTheOldFile) {
+  const std::string folder = testenv::makeDir("data").string() + "/";
+  const std::string path = NetworkListPath(folder);
+  AppendNetworkLine(path, "A\\x\\y");
+  testenv::writeFile(folder + "file", "");
+  EXPECT_THROW(AppendNetworkLine(folder + "file/reseau.ini", "B"), std::runtime_error);  // ENOTDIR
+  EXPECT_THROW(ReadNetworkList(folder + "file/reseau.ini"), std::runtime_error);
+  EXPECT_THROW(RewriteNetworkList(folder + "file/reseau.ini", {"B"}), std::runtime_error);
+  EXPECT_THROW(AppendNetworkLine("/dev/full", "B"), std::runtime_error);
+  EXPECT_EQ(ReadNetworkList(path), std::vector<std::string>{"A\\x\\y"});
+}
+
+}  // namespace
+}  // namespace core
