@@ -83,6 +83,14 @@ bool StartsWith(const std::string& s, const char* prefix) { return s.rfind(prefi
 
 }  // namespace
 
+std::vector<MountInfo> Mounts(const SystemRoots& roots) {
+  std::vector<MountInfo> mounts;
+  std::ifstream in(roots.proc + "/self/mountinfo");
+  for (std::string line; std::getline(in, line);)
+    if (auto m = ParseLine(line)) mounts.push_back(std::move(*m));
+  return mounts;
+}
+
 std::optional<MountInfo> MountOf(const std::string& path, const SystemRoots& roots) {
   if (path.empty() || path[0] != '/') return std::nullopt;
   const std::string target = Normalised(path);

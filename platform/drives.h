@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace platform {
 
@@ -37,6 +38,9 @@ std::optional<MountInfo> ParseMountInfoLine(const std::string& line);
 // The mount that holds the path: the deepest mount point above it, the last one mounted
 // when several share it. A missing path is looked up through its nearest existing parent.
 std::optional<MountInfo> MountOf(const std::string& path, const SystemRoots& roots = {});
+
+// Every mount of mountinfo, in its order.
+std::vector<MountInfo> Mounts(const SystemRoots& roots = {});
 
 DriveKind DriveKindOf(const std::string& path, const SystemRoots& roots = {});
 DriveKind KindOfMount(const MountInfo& mount, const SystemRoots& roots = {});

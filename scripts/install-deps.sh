@@ -8,7 +8,7 @@ packages=(
   zlib1g-dev libcurl4-openssl-dev libblkid-dev libsmbclient-dev
   googletest libgtest-dev libgmock-dev
   clang libclang-rt-14-dev
-  python3-aiosmtpd samba smbclient zip unzip 7zip libarchive-tools
+  python3-aiosmtpd samba smbclient cifs-utils zip unzip 7zip libarchive-tools
   xdg-utils xvfb xauth rsync hyperfine findutils procps util-linux time dosfstools
 )
 

@@ -16,6 +16,8 @@
 #include "platform/priority.h"
 #include "platform/shell.h"
 #include "platform/specialfolders.h"
+#include "scheduler/core/alerts.h"
+#include "scheduler/core/backuprun.h"
 #include "scheduler/core/startup.h"
 #include "scheduler/core/workingset.h"
 #include "scheduler/ui/balloonhint.h"

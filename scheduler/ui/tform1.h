@@ -29,7 +29,9 @@ class QTimer;
 class QTreeWidgetItem;
 
 namespace core {
+class AlertSound;
 class BackupRun;
+class RunNetwork;
 struct HistoryRow;
 }
 
@@ -174,12 +176,39 @@ class TForm1 : public QMainWindow, public Ui::TForm1 {
   void SaveSettings();     // SaveAll
 
   // --- network computers (tform1_network.cpp) ---
+  void ecrireresau(const std::string& line);
   void Button24Click();
+  void Button20Click();
+  void ListBox2Click();
+  void DeleteAt2(int index);
+  void Button21Click();
+  void Button28Click();
+  void ShellTreeView3Change();
+  void Button19Click();
+  void Button26Click();
   void Button25Click();
+  void Button27Click();
+  void Button22Click();
+  void Button23Click();
+  // Line `index` of ListBox2 as the file holds it (bytes); "" when there is none.
+  std::string NetworkLineAt(int index) const;
+  // How the window reaches network computers; tests put their own.
+  std::function<bool(const std::string& computer)> NetReachable;
+  std::function<void(const std::string& computer, const std::string& login, const std::string& password)> NetConnect;
+  std::function<void(int milliseconds)> NetWait;
+  core::RunNetwork& Network();
 
   // --- alerts (tform1_alerts.cpp) ---
+  void SpeedButton16Click();
   void SpeedButton17Click();
+  void SpeedButton18Click();
   void Button34Click();
+  // Sound, window and e-mail as the settings ask, for a missing folder or computer.
+  void RaiseAlerts(const std::string& errorText);
+  // The e-mail only, for an error that reached the application-wide handler.
+  void RaiseExceptionAlert(const std::string& errorText);
+  std::unique_ptr<core::AlertSound> Sound;  // tests put their own
+  int SmtpPort = 25;
 
   // --- timetable editor (tform1_editor.cpp) ---
   void Button6Click();
@@ -211,6 +240,7 @@ class TForm1 : public QMainWindow, public Ui::TForm1 {
   ComponentRegistry registry_;
   core::MinuteTracker dueMinutes_;       // clock minutes Timer1Timer has evaluated
   core::MinuteTracker midnightMinutes_;  // clock minutes Timer4Timer has evaluated
+  std::unique_ptr<core::RunNetwork> network_;  // made by connectNetwork
   struct RunParts;  // the backup run behind tform1_run.cpp, made on first use
   std::unique_ptr<RunParts, void (*)(RunParts*)> run_{nullptr, nullptr};
 };

@@ -81,10 +81,8 @@ void TForm1::ApplicationEvents1Exception(const std::exception& e) {
       std::fprintf(stderr, "Quillomet: %s\n", logError.what());
     }
   }
-  if (CheckBox_16->isChecked()) {
-    Edit20->setText(QString::fromStdString(e.what()) + " " + Edit3->text() + " " + Edit4->text());
-    Guarded([this] { Button34Click(); });
-  }
+  const std::string mailText = std::string(e.what()) + " " + Edit3->text().toStdString() + " " + Edit4->text().toStdString();
+  Guarded([this, &mailText] { RaiseExceptionAlert(mailText); });
   if (!ScruteDossier1.Running) Edit12->setText("true");
   AddHistoryRow(core::ExceptionRow(t, e.what(), current));
 }

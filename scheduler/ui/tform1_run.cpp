@@ -94,17 +94,7 @@ class FormRunView : public core::RunView {
 
   void History(const core::HistoryRow& row) override { f_.AddHistoryRow(row); }
 
-  void PreflightAlert(const std::string& text) override {
-    if (f_.CheckBox_13->isChecked()) {
-      if (!f_.on_equeued->text().isEmpty()) f_.SpeedButton17Click();
-      else QApplication::beep();
-    }
-    if (f_.CheckBox_14->isChecked()) f_.show();
-    if (f_.CheckBox_16->isChecked()) {
-      f_.Edit20->setText(Q(text));
-      f_.Button34Click();
-    }
-  }
+  void PreflightAlert(const std::string& text) override { f_.RaiseAlerts(text); }
 
  private:
   TForm1& f_;
@@ -127,6 +117,7 @@ struct TForm1::RunParts {
     run.LoggingOn = [&f] { return f.CheckBox_12->isChecked(); };
     run.Pump = f.ScruteDossier1.Pump;
     run.CopyThreshold = CopyThreshold;
+    run.Network = &f.Network();
   }
   FormRunView view;
   core::DailyLog log;

@@ -2,10 +2,11 @@
 # first line of stdout. Each message goes to OUTDIR/N.txt: "MECHANISM login" (or "-"), the
 # envelope sender, the recipients, then the raw message. With --login USER:PASSWORD, AUTH is
 # offered and only that pair is accepted.
-import argparse, asyncio, os, signal, socket, sys, threading
+import argparse, os, signal, socket, sys, threading, warnings
 from aiosmtpd.controller import Controller
 from aiosmtpd.smtp import AuthResult
 
+warnings.simplefilter("ignore", DeprecationWarning)
 parser = argparse.ArgumentParser()
 parser.add_argument("outdir")
 parser.add_argument("--login")

@@ -83,3 +83,22 @@ TEST(AlertMail, HeadersStayOnOneLine) {
 
 }  // namespace
 }  // namespace core
+
+#include "scheduler/core/wave.h"
+#include "tests/support/testenv.h"
+
+namespace core {
+namespace {
+
+TEST(Wave, ToneIsAWaveFileOfTheRightLength) {
+  const std::string tone = ToneWave(100, 500, 8000);
+  EXPECT_EQ(tone.size(), 44u + 8000);
+  const auto path = testenv::writeFile(testenv::testRoot() / "tone.wav", tone);
+  EXPECT_TRUE(IsWaveFile(path.string()));
+  EXPECT_FALSE(IsWaveFile(testenv::writeFile(testenv::testRoot() / "text.wav", "RIFF....TEXT").string()));
+  EXPECT_FALSE(IsWaveFile((testenv::testRoot() / "missing.wav").string()));
+  EXPECT_FALSE(IsWaveFile(testenv::testRoot().string()));
+}
+
+}  // namespace
+}  // namespace core

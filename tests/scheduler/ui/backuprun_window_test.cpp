@@ -21,6 +21,7 @@
 #include "scheduler/ui/tform1.h"
 #include "scheduler/ui/tform2.h"
 #include "scheduler/ui/xpbar.h"
+#include "tests/support/modalbox.h"
 #include "tests/support/testenv.h"
 
 namespace {
@@ -59,18 +60,9 @@ class RunWindowTest : public ::testing::Test {
   std::string TodayLog() {
     return readFile(ui::DataFolder + core::DateStamp(core::LocalTime(std::time(nullptr))) + ".log");
   }
-  // Runs body while a message box it opens is closed at once; returns the box's text.
   template <class F>
   QString WithBox(F body) {
-    QString text;
-    QTimer::singleShot(0, [&text] {
-      if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-        text = box->text();
-        box->accept();
-      }
-    });
-    body();
-    return text;
+    return testenv::WithBox(body);
   }
 
   std::unique_ptr<ui::TForm1> form;

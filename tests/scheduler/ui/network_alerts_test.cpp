@@ -1,0 +1,298 @@
+// Network computers page, reconnection and the alerts of the main window.
+#include <sys/stat.h>
+
+#include <QApplication>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QStandardItemModel>
+#include <QTimer>
+#include <QTreeView>
+#include <QTreeWidget>
+#include <gtest/gtest.h>
+
+#include <ctime>
+#include <filesystem>
+#include <stdexcept>
+
+#include "scheduler/core/alerts.h"
+#include "scheduler/core/backuprun.h"
+#include "scheduler/core/fields.h"
+#include "scheduler/core/netlist.h"
+#include "scheduler/ui/listimages.h"
+#include "scheduler/ui/slotguard.h"
+#include "scheduler/ui/tform1.h"
+#include "tests/support/smtpserver.h"
+#include "tests/support/modalbox.h"
+#include "tests/support/testenv.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Calls = std::vector<std::string>;
+std::string S(const QString& s) { return s.toStdString(); }
+
+struct SoundRecorder : core::AlertSound {
+  Calls* calls;
+  explicit SoundRecorder(Calls* c) : calls(c) {}
+  bool PlayFile(const std::string& path) override {
+    calls->push_back("play " + path);
+    return true;
+  }
+  void Beep() override { calls->push_back("beep"); }
+  void Tone(int hz, int ms) override { calls->push_back("tone " + std::to_string(hz) + " " + std::to_string(ms)); }
+  void PlayFailed() override { calls->push_back("sound box"); }
+};
+
+class NetworkWindow : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    testenv::writeFile(testenv::testRoot() / "data" / "Quillomet" / "serie.ini", "[Form1]\n");
+    form = std::make_unique<ui::TForm1>();
+    for (QTimer* t : {form->Timer1, form->Timer2, form->Timer3, form->Timer4}) t->stop();
+    for (QCheckBox* c : {form->CheckBox_12, form->CheckBox_13, form->CheckBox_14, form->CheckBox_16})
+      c->setChecked(false);
+    form->Sound = std::make_unique<SoundRecorder>(&calls);
+    form->NetWait = [this](int ms) { calls.push_back("wait " + std::to_string(ms)); };
+    form->NetConnect = [this](const std::string& c, const std::string& l, const std::string& p) {
+      calls.push_back("connect " + c + " " + l + " " + p);
+    };
+    form->NetReachable = [this](const std::string& c) {
+      calls.push_back("reachable " + c);
+      return reachable;
+    };
+  }
+  std::string ListFile() const { return core::NetworkListPath(ui::DataFolder); }
+  void Add(const QString& computer, const QString& login, const QString& password) {
+    form->Edit19->setText(computer);
+    form->MaskEdit1->setText(login);
+    form->MaskEdit2->setText(password);
+    form->Button20Click();
+  }
+  std::string TodayLog() const {
+    const fs::path p = ui::DataFolder + core::DateStamp(core::LocalTime(std::time(nullptr))) + ".log";
+    return fs::exists(p) ? testenv::readFile(p) : "";
+  }
+  template <class F>
+  QString WithBox(F body) {
+    return testenv::WithBox(body);
+  }
+  void MailSettings(int port) {
+    form->SmtpPort = port;
+    form->Smtp_vz->setText("127.0.0.1");
+    form->Email_v->setText("moi@example.org");
+    form->Email_D->setText("toi@example.org");
+    form->Sujet_vz->setText("Alerte");
+  }
+
+  std::unique_ptr<ui::TForm1> form;
+  Calls calls;
+  bool reachable = true;
+};
+
+TEST_F(NetworkWindow, AddSelectAndRemoveComputers) {
+  Add("PC1", "Quentin", "Vivaldi[1]\\");
+  Add("SERVER", "admin", "pw");
+  ASSERT_EQ(form->ListBox2->count(), 2);
+  const std::vector<std::string> lines = core::ReadNetworkList(ListFile());
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[0].rfind("PC1\\", 0), 0u);
+  struct stat st;
+  ASSERT_EQ(::stat(ListFile().c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+
+  form->Edit19->clear();
+  form->ListBox2->setCurrentRow(0);
+  EXPECT_TRUE(form->Button21->isEnabled());
+  EXPECT_EQ(S(form->Edit19->text()), "PC1");
+  EXPECT_EQ(S(form->MaskEdit1->text()), "Quentin");
+  EXPECT_EQ(S(form->MaskEdit2->text()), "Vivaldi[1]\\");
+
+  form->Button21Click();
+  EXPECT_FALSE(form->Button21->isEnabled());
+  EXPECT_EQ(core::ReadNetworkList(ListFile()), std::vector<std::string>{lines[1]});
+  form->ListBox2->setCurrentRow(0);
+  form->Button21Click();
+  EXPECT_FALSE(fs::exists(ListFile()));  // removing the only line leaves no file
+
+  // The list comes back from the file at start-up.
+  Add("NAS", "", "");
+  form.reset();
+  form = std::make_unique<ui::TForm1>();
+  ASSERT_EQ(form->ListBox2->count(), 1);
+  EXPECT_EQ(S(form->ListBox2->item(0)->text()), "NAS\\\\");
+}
+
+TEST_F(NetworkWindow, TreeSelectionPutsTheComputerName) {
+  Add("SERVER", "a", "b");
+  auto* model = static_cast<QStandardItemModel*>(form->ShellTreeView3->model());
+  ASSERT_EQ(model->rowCount(), 1);
+  form->Edit19->clear();
+  form->ShellTreeView3->setCurrentIndex(model->index(0, 0));
+  EXPECT_EQ(S(form->Edit19->text()), "SERVER");
+}
+
+TEST_F(NetworkWindow, ReconnectionTriesTheFirstLineContainingTheName) {
+  Add("PC1", "first", "1");
+  Add("PC", "second", "2");
+  calls.clear();
+  form->Edit23->setText("PC");
+  form->Button25Click();
+  EXPECT_EQ(calls, (Calls{"wait 3000", "wait 1000", "connect PC1 first 1", "wait 3000", "reachable PC1"}));
+  EXPECT_EQ(S(form->Edit22->text()), "La Connexion est établie...");
+
+  calls.clear();
+  form->Edit23->setText("NAS");
+  form->Button25Click();
+  EXPECT_EQ(calls, Calls{"wait 3000"});
+  form->Edit23->clear();
+  calls.clear();
+  form->Button25Click();
+  EXPECT_EQ(calls, Calls{"wait 3000"});
+}
+
+TEST_F(NetworkWindow, EmptyComputerNameAsksForOne) {
+  form->Edit19->clear();
+  form->Button19Click();
+  EXPECT_EQ(S(form->Edit22->text()), "Sélectionner l'ordinateur réseau...");
+  form->Button26Click();
+  EXPECT_EQ(S(form->Edit22->text()), "Sélectionner l'ordinateur réseau...");
+  EXPECT_TRUE(calls.empty());
+}
+
+TEST_F(NetworkWindow, AComputerThatStaysUnreachableIsReportedInFull) {
+  reachable = false;
+  form->CheckBox_12->setChecked(true);
+  form->CheckBox_13->setChecked(true);
+  form->CheckBox_14->setChecked(true);
+  form->hide();
+  form->Edit3->setText("/home/u/docs");
+  form->Edit4->setText("//PC1/share/docs");
+  form->Edit12->setText("false");
+  form->ScruteDossier1.Stop = false;
+  form->Edit19->setText("PC1");
+  form->Button19Click();
+  EXPECT_EQ(S(form->Edit22->text()), "Non connecté...");
+  EXPECT_EQ(calls, (Calls{"connect PC1  ", "wait 3000", "reachable PC1", "connect PC1  ", "wait 3000",
+                          "reachable PC1", "beep", "tone 100 500"}));
+  EXPECT_TRUE(form->isVisible());
+  ASSERT_EQ(form->ListView1->topLevelItemCount(), 1);
+  const QTreeWidgetItem* row = form->ListView1->topLevelItem(0);
+  EXPECT_EQ(ui::ListImageOf(row), 2);
+  EXPECT_EQ(S(row->text(2)), "/home/u/docs");
+  EXPECT_EQ(S(row->text(3)), "Ordinateur Réseau non connecté...//PC1/share/docs");
+  const std::string log = TodayLog();
+  EXPECT_NE(log.find(" Erreur;/home/u/docs;Ordinateur Réseau non connecté...  //PC1/share/docs;;;"), std::string::npos)
+      << log;
+  EXPECT_TRUE(form->ScruteDossier1.Stop);
+  EXPECT_EQ(S(form->Edit12->text()), "true");
+}
+
+TEST_F(NetworkWindow, PreflightReconnectsAnUnreachableComputerBeforeTheFolderTests) {
+  reachable = false;
+  Add("pc", "bob", "pw");
+  calls.clear();
+  const std::string source = testenv::makeDir("src").string();
+  form->Edit3->setText(QString::fromStdString(source));
+  form->Edit4->setText("//pc/share/x");
+  form->Edit12->setText("true");
+  form->Button13Click();
+  EXPECT_EQ(S(form->Edit23->text()), "pc");
+  ASSERT_GE(calls.size(), 3u);
+  EXPECT_EQ(calls[0], "reachable pc");
+  EXPECT_EQ(calls[1], "wait 3000");
+  // The run's target then counts as missing.
+  const QTreeWidgetItem* last = form->ListView1->topLevelItem(form->ListView1->topLevelItemCount() - 1);
+  EXPECT_EQ(S(last->text(3)), "Cible non présente //pc/share/x");
+}
+
+TEST_F(NetworkWindow, MissingMailFieldsShowTheBoxAndKeepTheErrorText) {
+  form->Edit20->setText("Source non présente /s");
+  form->Smtp_vz->clear();
+  const QString text = WithBox([&] { form->Button34Click(); });
+  EXPECT_TRUE(text.startsWith("Vous devez indiquer les renseignements suivant :")) << S(text);
+  EXPECT_TRUE(text.contains("Ou décochez l'option \"Envoyer E-mail\" "));
+  EXPECT_EQ(S(form->Edit20->text()), "Source non présente /s");
+}
+
+TEST_F(NetworkWindow, TestMailReachesARealServer) {
+  if (!testenv::HaveAiosmtpd()) GTEST_SKIP() << "python3-aiosmtpd is not installed (scripts/install-deps.sh installs it)";
+  testenv::SmtpServer server("alice:pw");
+  ASSERT_GT(server.port(), 0);
+  MailSettings(server.port());
+  form->user_name->setText("alice");  // a login without a password: no AUTH
+  form->Edit20->clear();
+  form->Message_vz->setPlainText("Bureau\nÉtage 2");
+  form->Button34Click();
+  const std::string mail = server.Message(1);
+  ASSERT_FALSE(mail.empty());
+  EXPECT_EQ(mail.rfind("-\nmoi@example.org\ntoi@example.org\n", 0), 0u) << mail;
+  EXPECT_NE(mail.find("Subject: Alerte\r\n"), std::string::npos);
+  // The body is base64: decode it with Python's own mail reader.
+  const fs::path raw = testenv::writeFile(testenv::testRoot() / "raw.eml", mail.substr(mail.find("Date:")));
+  const std::string body = testenv::testRoot() / "body.txt";
+  ASSERT_EQ(std::system(("/usr/bin/python3 -c \"import email,sys; m=email.message_from_bytes(open(sys.argv[1],'rb').read());"
+                         " open(sys.argv[2],'w',encoding='utf-8').write(m.get_payload(decode=True).decode('utf-8'))\" '" +
+                         raw.string() + "' '" + body + "'")
+                            .c_str()),
+            0);
+  const std::string text = testenv::readFile(body);
+  EXPECT_EQ(text.rfind(" \r\nQuillomet vous informe !\r\nUne erreur est survenue lors de votre sauvegarde.\r\n \r\n"
+                       "Erreur : . \r\nDate et heure : ", 0),
+            0u)
+      << text;
+  EXPECT_NE(text.find("\r\n \r\nBureau\r\nÉtage 2\r\n"), std::string::npos) << text;
+
+  // With both login and password the mail goes with AUTH LOGIN; the error text is emptied.
+  form->mot_de_passe->setText("pw");
+  form->Edit20->setText("Cible non présente /t");
+  form->Button34Click();
+  EXPECT_EQ(server.Message(2).rfind("LOGIN alice\n", 0), 0u);
+  EXPECT_TRUE(form->Edit20->text().isEmpty());
+}
+
+TEST_F(NetworkWindow, MailFailuresAfterTheConnectionReachTheHandlerAndKeepTheText) {
+  if (!testenv::HaveAiosmtpd()) GTEST_SKIP() << "python3-aiosmtpd is not installed (scripts/install-deps.sh installs it)";
+  testenv::SmtpServer server("alice:pw");
+  ASSERT_GT(server.port(), 0);
+  MailSettings(server.port());
+  form->user_name->setText("alice");
+  form->mot_de_passe->setText("wrong");
+  form->Edit20->setText("Cible non présente /t");
+  EXPECT_THROW(form->Button34Click(), std::runtime_error);
+  EXPECT_EQ(S(form->Edit20->text()), "Cible non présente /t");
+
+  // No server at all: silent, the text stays.
+  form->SmtpPort = 1;
+  form->Button34Click();
+  EXPECT_EQ(S(form->Edit20->text()), "Cible non présente /t");
+}
+
+TEST_F(NetworkWindow, AnExceptionSendsTheMailButNeitherSoundsNorShows) {
+  if (!testenv::HaveAiosmtpd()) GTEST_SKIP() << "python3-aiosmtpd is not installed (scripts/install-deps.sh installs it)";
+  testenv::SmtpServer server;
+  ASSERT_GT(server.port(), 0);
+  MailSettings(server.port());
+  form->CheckBox_13->setChecked(true);
+  form->CheckBox_14->setChecked(true);
+  form->CheckBox_16->setChecked(true);
+  form->hide();
+  form->Edit3->setText("/s");
+  form->Edit4->setText("/t");
+  ui::Guarded([] { throw std::runtime_error("boom"); });
+  EXPECT_TRUE(calls.empty());
+  EXPECT_FALSE(form->isVisible());
+  EXPECT_FALSE(server.Message(1).empty());
+  EXPECT_TRUE(form->Edit20->text().isEmpty());
+}
+
+TEST_F(NetworkWindow, SoundFileThatCannotBePlayedShowsTheBox) {
+  form.reset();
+  form = std::make_unique<ui::TForm1>();  // with the window's own sound
+  form->on_equeued->setText(QString::fromStdString(testenv::writeFile(testenv::testRoot() / "x.wav", "text").string()));
+  const QString text = WithBox([&] { form->SpeedButton17Click(); });
+  EXPECT_EQ(S(text), "Il y a un problème avec le son wav ! Peux être le chemin indiqué n'est pas le bon...");
+  form->on_equeued->clear();
+  EXPECT_TRUE(WithBox([&] { form->SpeedButton17Click(); }).isEmpty());
+}
+
+}  // namespace

@@ -1,0 +1,81 @@
+#pragma once
+// A real SMTP server for mail tests: tests/support/smtp_server.py (aiosmtpd) run with
+// /usr/bin/python3 on a free loopback port, stopped when the object goes.
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <thread>
+
+#include "tests/support/testenv.h"
+
+namespace testenv {
+
+inline bool HaveAiosmtpd() { return std::system("/usr/bin/python3 -c 'import aiosmtpd' >/dev/null 2>&1") == 0; }
+
+class SmtpServer {
+ public:
+  // With a login "user:password", AUTH is offered and only that pair accepted.
+  explicit SmtpServer(const std::string& login = "") : out_(makeDir("mail")) {
+    const std::string script = (fixtures().parent_path() / "support/smtp_server.py").string();
+    int in[2], out[2];
+    if (::pipe(in) != 0) return;
+    if (::pipe(out) != 0) {
+      ::close(in[0]);
+      ::close(in[1]);
+      return;
+    }
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      ::dup2(in[0], 0);
+      ::dup2(out[1], 1);
+      ::close(in[1]);
+      ::close(out[0]);
+      if (login.empty())
+        ::execl("/usr/bin/python3", "python3", script.c_str(), out_.c_str(), nullptr);
+      else
+        ::execl("/usr/bin/python3", "python3", script.c_str(), out_.c_str(), "--login", login.c_str(), nullptr);
+      ::_exit(127);
+    }
+    ::close(in[0]);
+    ::close(out[1]);
+    stdin_ = in[1];
+    std::string line;
+    char c;
+    while (::read(out[0], &c, 1) == 1 && c != '\n') line += c;
+    ::close(out[0]);
+    port_ = std::atoi(line.c_str());
+  }
+  ~SmtpServer() {
+    if (stdin_ >= 0) ::close(stdin_);
+    if (pid_ > 0) {
+      ::kill(pid_, SIGTERM);
+      ::waitpid(pid_, nullptr, 0);
+    }
+  }
+  SmtpServer(const SmtpServer&) = delete;
+  SmtpServer& operator=(const SmtpServer&) = delete;
+
+  int port() const { return port_; }
+  // The n-th message received (from 1): "MECHANISM login" or "-", sender, recipients, then
+  // the raw message; waited for a little, "" when none came.
+  std::string Message(int n) const {
+    const std::filesystem::path path = out_ / (std::to_string(n) + ".txt");
+    for (int i = 0; i < 100 && !std::filesystem::exists(path); ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    return std::filesystem::exists(path) ? readFile(path) : "";
+  }
+  bool Received(int n) const { return std::filesystem::exists(out_ / (std::to_string(n) + ".txt")); }
+
+ private:
+  std::filesystem::path out_;
+  pid_t pid_ = -1;
+  int stdin_ = -1;
+  int port_ = 0;
+};
+
+}  // namespace testenv
