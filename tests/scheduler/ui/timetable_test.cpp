@@ -66,7 +66,7 @@ TEST(ScheduleList, FirstStartCreatesTheFileAndOpensTheEditor) {
 }
 
 TEST(ScheduleList, UnreadableFileIsReportedAndStartUpGoesOn) {
-  testenv::writeFile(DataFolderPath() / "serie.ini", "[Form1]\n");
+  testenv::writeFile(DataFolderPath() / "serie.ini", "[Form1]\nCheckBox_16=0\n");  // no alert mail
   fs::create_directories(SchedulePath());  // a folder where the file should be
   ui::TForm1 form;
   EXPECT_TRUE(fs::is_directory(SchedulePath()));
