@@ -87,7 +87,7 @@ std::vector<MountInfo> Mounts(const SystemRoots& roots) {
   std::vector<MountInfo> mounts;
   std::ifstream in(roots.proc + "/self/mountinfo");
   for (std::string line; std::getline(in, line);)
-    if (auto m = ParseLine(line)) mounts.push_back(std::move(*m));
+    if (auto m = ParseMountInfoLine(line)) mounts.push_back(std::move(*m));
   return mounts;
 }
 
