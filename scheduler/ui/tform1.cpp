@@ -180,7 +180,6 @@ void TForm1::connectFrame() {
   bind(JvTransparentButton5, &QAbstractButton::clicked, &TForm1::JvTransparentButton5Click);
   bind(JvTransparentButton6, &QAbstractButton::clicked, &TForm1::JvTransparentButton6Click);
   bind(JvTransparentButton7, &QAbstractButton::clicked, &TForm1::JvTransparentButton7Click);
-  bind(Button31, &QAbstractButton::clicked, &TForm1::Button31Click);
   bind(JvXPBar5, &XPBar::clicked, &TForm1::Button31Click);
   bind(Button37, &QAbstractButton::clicked, &TForm1::Button37Click);
   bind(Button32, &QAbstractButton::clicked, &TForm1::Button32Click);
@@ -390,6 +389,7 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
     if (dy > 0) Guarded([this] { ScrollBox3MouseWheelUp(); });
     return true;  // exactly 10 per notch, not Qt's own step on top
   }
+  if (watched == Edit13 && event->type() == QEvent::FocusIn) Guarded([this] { Edit13Enter(); });
   return QMainWindow::eventFilter(watched, event);
 }
 

@@ -11,6 +11,7 @@
 //   tform1_editor.cpp    timetable editor
 // Each file binds its own signals in its connect...() function, called by the constructor.
 #include <QMainWindow>
+#include <array>
 #include <cstdint>
 #include <ctime>
 #include <functional>
@@ -213,6 +214,37 @@ class TForm1 : public QMainWindow, public Ui::TForm1 {
   // --- timetable editor (tform1_editor.cpp) ---
   void Button6Click();
   void Button7Click();
+  void TabSheet10Enter();
+  void TabSheet3Enter();
+  void Button10Click();
+  void SpeedButton2Click();
+  void SpeedButton1Click();
+  void BitBtn1Click();
+  void Edit13Enter();
+  void Edit13MouseDown();
+  void Edit13MouseUp();
+  void JvXPBar4Items0Click();
+  void JvXPBar4Items1Click();
+  void JvXPBar4Items2Click();
+  void JvXPBar4Items3Click();
+  void JvXPBar4Items4Click();
+  void JvXPBar4Items5Click();
+  void JvXPBar4Items6Click();
+  void JvXPBar4Items7Click();
+  void JvXPBar4Items8Click();
+  void JvXPBar4Items9Click();
+  void JvXPBar2Items0Click();
+  void JvXPBar2Items1Click();
+  void JvXPBar2Items2Click();
+  void JvXPBar1Items0Click();
+  void JvXPBar1Items1Click();
+  void JvXPBar1Items2Click();
+  void JvXPBar1Items3Click();
+  void JvXPBar1Items4Click();
+  void JvXPBar1Items5Click();
+  void JvXPBar1Items6Click();
+  // Folder chooser of the editor's pickers; tests set their own.
+  std::function<bool(const QString& title, std::string& folder, bool allowNewFolder)> ChooseFolder;
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -231,6 +263,10 @@ class TForm1 : public QMainWindow, public Ui::TForm1 {
   void connectEditor();
   void createComponents();
   void setNavigation(TransparentButton* coloured);
+  void quickSource(int csidl, const std::string& below = {});
+  void editorHelp(const QString& text, const std::array<bool, 7>& days);
+  void editorPreset(const QString& text, const std::array<bool, 7>& days, int hours, int minutes);
+  void editorMessage(const QString& text);
   // Binds a signal to a handler that runs guarded (the signal's arguments are dropped).
   template <class Sender, class Signal>
   void bind(Sender* sender, Signal signal, void (TForm1::*handler)()) {
@@ -238,6 +274,7 @@ class TForm1 : public QMainWindow, public Ui::TForm1 {
   }
 
   ComponentRegistry registry_;
+  bool button31Saves_ = false;  // Button31 saves a USB entry instead of going to step two
   core::MinuteTracker dueMinutes_;       // clock minutes Timer1Timer has evaluated
   core::MinuteTracker midnightMinutes_;  // clock minutes Timer4Timer has evaluated
   std::unique_ptr<core::RunNetwork> network_;  // made by connectNetwork
