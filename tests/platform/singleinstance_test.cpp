@@ -79,16 +79,16 @@ TEST(InstanceLock, ProgramsStartedByTheHolderNeverKeepIt) {
   int st = 0;
   waitpid(holder, &st, 0);
   ASSERT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0);
-  // Wait until the child has reached exec (before that it still holds the forked descriptor).
-  for (int i = 0; i < 500; ++i) {
-    std::ifstream comm("/proc/" + std::to_string(child) + "/comm");
-    std::string name;
-    std::getline(comm, name);
-    if (name == "sleep") break;
-    usleep(10 * 1000);
-  }
+  // Once the child has passed exec the lock must be free while the child still runs; an
+  // inherited descriptor would keep it taken for the child's 30 s.
   InstanceLock lock;
-  EXPECT_EQ(lock.AcquireFile(path), LockResult::Acquired);
+  LockResult result = LockResult::Busy;
+  for (int i = 0; i < 500 && result != LockResult::Acquired; ++i) {
+    result = lock.AcquireFile(path);
+    if (result != LockResult::Acquired) usleep(10 * 1000);
+  }
+  EXPECT_EQ(result, LockResult::Acquired);
+  EXPECT_EQ(kill(child, 0), 0) << "the child ended before the check";
   kill(child, SIGKILL);
   close(pids[0]);
   close(pids[1]);
