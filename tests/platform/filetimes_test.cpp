@@ -1,4 +1,5 @@
 #include "platform/filetimes.h"
+#include "tests/support/testenv.h"
 
 #include <gtest/gtest.h>
 
@@ -8,14 +9,7 @@
 namespace {
 
 std::time_t Local(int y, int mo, int d, int h, int mi, int s) {
-  std::tm tm{};
-  tm.tm_year = y - 1900;
-  tm.tm_mon = mo - 1;
-  tm.tm_mday = d;
-  tm.tm_hour = h;
-  tm.tm_min = mi;
-  tm.tm_sec = s;
-  tm.tm_isdst = -1;
+  std::tm tm = testenv::makeTm(y, mo, d, h, mi, s);
   return std::mktime(&tm);
 }
 

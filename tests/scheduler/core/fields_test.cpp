@@ -1,4 +1,5 @@
 #include "scheduler/core/fields.h"
+#include "tests/support/testenv.h"
 
 #include <gtest/gtest.h>
 
@@ -34,16 +35,10 @@ TEST(ExtractField, Table) {
   }
 }
 
+// Local time with its weekday filled in.
 std::tm makeTm(int y, int mo, int d, int h, int mi, int s) {
-  std::tm t{};
-  t.tm_year = y - 1900;
-  t.tm_mon = mo - 1;
-  t.tm_mday = d;
-  t.tm_hour = h;
-  t.tm_min = mi;
-  t.tm_sec = s;
-  t.tm_isdst = -1;
-  std::mktime(&t);  // fills tm_wday
+  std::tm t = testenv::makeTm(y, mo, d, h, mi, s);
+  std::mktime(&t);
   return t;
 }
 
