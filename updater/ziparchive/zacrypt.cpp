@@ -1,6 +1,9 @@
 #include "updater/ziparchive/zacrypt.h"
 
+#include <sys/random.h>
+
 #include <array>
+#include <cerrno>
 #include <cstring>
 
 namespace ziparchive {
@@ -58,6 +61,27 @@ void ZipCryptInitKeys(const std::string& password, TZACryptKeys& keys) {
 void ZipCryptInitAndCheckHeader(const std::string& password, TZACryptKeys& keys, uint8_t* header) {
   ZipCryptInitKeys(password, keys);
   ZipCryptDecodeBuffer(header, kCryptHeaderSize, keys);
+}
+
+bool ZipCryptRandomBytes(uint8_t* buffer, size_t length) {
+  size_t done = 0;
+  while (done < length) {
+    const ssize_t n = ::getrandom(buffer + done, length - done, 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+bool ZipCryptMakeHeader(const std::string& password, uint32_t crc32, TZACryptKeys& keys, uint8_t* header) {
+  // Fresh random bytes for every entry: two entries never share a keystream.
+  if (!ZipCryptRandomBytes(header, kCryptHeaderSize - 2)) return false;
+  header[kCryptHeaderSize - 2] = static_cast<uint8_t>(crc32 >> 16);
+  header[kCryptHeaderSize - 1] = static_cast<uint8_t>(crc32 >> 24);
+  ZipCryptInitKeys(password, keys);
+  ZipCryptEncodeRange(kCryptHeaderSize, 0, header, keys);
+  return true;
 }
 
 uint8_t ZipCryptCheckByte(uint32_t crc32, uint16_t dosTime, uint16_t flags) {

@@ -28,6 +28,13 @@ void ZipCryptInitKeys(const std::string& password, TZACryptKeys& keys);
 // at the first data byte.
 void ZipCryptInitAndCheckHeader(const std::string& password, TZACryptKeys& keys, uint8_t* header);
 
+// Fills buffer with bytes of the kernel's random source; false when it cannot be had.
+bool ZipCryptRandomBytes(uint8_t* buffer, size_t length);
+// The enciphered header of an entry written with password: ten random bytes, then bits 16-23
+// and 24-31 of the entry's CRC-32. The keys then stand at the first data byte. False when no
+// random bytes could be had (the header is then not made).
+bool ZipCryptMakeHeader(const std::string& password, uint32_t crc32, TZACryptKeys& keys, uint8_t* header);
+
 // The byte the deciphered header ends with: the CRC's high byte, or the DOS time's when the
 // sizes and CRC follow the data (flag bit 3).
 uint8_t ZipCryptCheckByte(uint32_t crc32, uint16_t dosTime, uint16_t flags);

@@ -2,8 +2,6 @@
 
 #include <zlib.h>
 
-#include <stdexcept>
-
 #include <algorithm>
 #include <cstring>
 #include <memory>
@@ -408,11 +406,6 @@ std::unique_ptr<TZADataCipher> ReadCipherFor(TZABaseArchiver& a, TZADataSource& 
   }
   return std::make_unique<ZipCryptDecipher>(keys);
 }
-// Encipherer for an entry written with a password, after its encryption header.
-std::unique_ptr<TZADataCipher> WriteCipherFor(TZABaseArchiver&, TZADataSink&, TZAStream&, const TDirItem&) {
-  return nullptr;
-}
-
 // Fires the file and overall progress events; False when either asks to stop.
 bool ItemProgress(TZABaseArchiver& a, const std::string& name, TZAProcessOperation op, int64_t done,
                   int64_t total) {
@@ -429,6 +422,45 @@ bool ItemProgress(TZABaseArchiver& a, const std::string& name, TZAProcessOperati
   }
   if (cancel) a.FCancel = true;
   return !cancel;
+}
+
+class ZipCryptEncipher : public TZADataCipher {
+ public:
+  explicit ZipCryptEncipher(const TZACryptKeys& keys) : keys_(keys) {}
+  void Process(uint8_t* buffer, size_t count) override { ZipCryptEncodeRange(count, 0, buffer, keys_); }
+
+ private:
+  TZACryptKeys keys_;
+};
+
+// Encipherer for an entry written with a password. The header carries the CRC, so a first pass
+// over the source computes it (crc: the final CRC-32); the source is then back at its start and
+// the enciphered header written. nullptr when a progress handler cancelled the first pass.
+std::unique_ptr<TZADataCipher> WriteCipherFor(TZABaseArchiver& a, TZADataSink& sink, TZAStream& source,
+                                              const TDirItem& item, uint32_t& crc) {
+  const int64_t size = source.Size();
+  const auto block = static_cast<size_t>(
+      std::min<int64_t>(BufferSizeForMode(item.EntryCompressionMode), std::max<int64_t>(size, 1)));
+  std::unique_ptr<uint8_t[]> buffer(new uint8_t[block]);
+  const std::string& name = item.SourceFileName.empty() ? item.Name : item.SourceFileName;
+  StreamSource from(source);
+  crc = 0xFFFFFFFFu;
+  for (int64_t done = 0; done < size;) {
+    // Nothing is written yet: the entry shows 0 % while its CRC is taken.
+    if (!ItemProgress(a, name, item.Operation, 0, size)) return nullptr;
+    const auto want = static_cast<int64_t>(std::min<int64_t>(static_cast<int64_t>(block), size - done));
+    const int64_t got = from.ReadData(buffer.get(), want);
+    crc = UpdateCrc32Long(crc, buffer.get(), static_cast<size_t>(std::max<int64_t>(got, 0)));
+    done += std::max<int64_t>(got, 0);
+    if (got < want) break;  // the data pass finds the same shortfall and reports it
+  }
+  crc ^= 0xFFFFFFFFu;
+  source.SetPosition(0);
+  uint8_t header[kCryptHeaderSize];
+  TZACryptKeys keys;
+  if (!ZipCryptMakeHeader(item.EntryPassword, crc, keys, header)) throw EZAException::CreateForCode(0, &a);
+  if (!sink.WriteData(header, kCryptHeaderSize)) throw EZAException::CreateForCode(46, &a);
+  return std::make_unique<ZipCryptEncipher>(keys);
 }
 
 bool NeedsZip64(uint64_t size) { return size >= kSat32; }
@@ -537,11 +569,11 @@ bool TZABaseArchiver::CompressItem(TZAStream& source, TZAStream& dest, TDirItem&
   StreamSink to(dest);
   std::unique_ptr<TZADataCipher> cipher;
   int64_t header = 0;
+  uint32_t firstPassCrc = 0;
   if (!item.EntryPassword.empty()) {
-    cipher = WriteCipherFor(*this, to, source, item);
-    if (!cipher) throw std::logic_error("entry encryption is not available");
-    header = 12;
-    source.SetPosition(0);
+    cipher = WriteCipherFor(*this, to, source, item, firstPassCrc);
+    if (!cipher) return false;
+    header = static_cast<int64_t>(kCryptHeaderSize);
   }
   TZADeflateJob job;
   job.Method = item.CompressionMethod;
@@ -559,6 +591,8 @@ bool TZABaseArchiver::CompressItem(TZAStream& source, TZAStream& dest, TDirItem&
     if (out.Status == TZADataStatus::Cancelled || FCancel) return false;
     throw EZAException::CreateForCodeFmt(34, this, {static_cast<long long>(size), static_cast<long long>(out.Read)});
   }
+  // A source that changed between the two passes would leave a header that no password opens.
+  if (cipher && out.Crc32 != firstPassCrc) throw EZAException::CreateForCode(8, this);
   const bool always = Zip64Mode == zmAlways;
   StoreValue(out.Written + header, always, item.CompressedSize, item.Zip64CompressedSize, item.HasZip64);
   StoreValue(size, always, item.UncompressedSize, item.Zip64UncompressedSize, item.HasZip64);
@@ -586,7 +620,9 @@ bool TZABaseArchiver::WriteItemHeaderAndData(TZAStream& out, TDirItem& item, TZA
 
   TZALocalHeader h;
   h.VersionNeeded = version;
-  h.Flags = static_cast<uint16_t>(FlagsForName(item.Flags, item.Name) & ~0x0008);
+  // Bit 0 says whether an encryption header follows: only data written with a password has one.
+  h.Flags = static_cast<uint16_t>(FlagsForName(item.Flags, item.Name) & ~0x0009);
+  if (source != nullptr && !item.EntryPassword.empty()) h.Flags |= 1;
   item.Flags = h.Flags;
   h.CompressionMethod = size > 0 ? item.CompressionMethod : kMethodStored;
   h.LastModTime = item.LastModTime;

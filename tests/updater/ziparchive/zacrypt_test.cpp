@@ -3,12 +3,17 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
 #include "tests/support/testenv.h"
+#include "tests/updater/ziparchive/ourarchive.h"
+#include "tests/updater/ziparchive/peertools.h"
 #include "tests/updater/ziparchive/ziptestkit.h"
 #include "updater/ziparchive/zaarchiver.h"
+#include "updater/ziparchive/zaexcept.h"
+#include "updater/ziparchive/zarecords.h"
 
 namespace fs = std::filesystem;
 using namespace ziparchive;
@@ -23,6 +28,30 @@ std::vector<uint8_t> Header(const std::string& password, uint8_t b10, uint8_t b1
   ZipCryptInitKeys(password, keys);
   ZipCryptEncodeRange(h.size(), 0, h.data(), keys);
   return h;
+}
+
+// A wrong password that fails the check byte of every enciphered entry of the archive: any
+// wrong password passes one entry's check in 256.
+std::string WrongPasswordFor(const fs::path& archive) {
+  const std::string bytes = testenv::readFile(archive);
+  const auto* p = reinterpret_cast<const uint8_t*>(bytes.data());
+  TZipArchiver zip;
+  zip.FileName = archive.string();
+  zip.OpenArchiveMode(kOpenReadDenyNone);
+  const TZADirArray& dir = zip.FDirManager->CurrentDir;
+  for (int n = 0;; ++n) {
+    const std::string password = "wrong" + (n > 0 ? std::to_string(n) : std::string());
+    bool failsAll = true;
+    for (int i = 0; i < dir.DirItemCount() && failsAll; ++i) {
+      const TDirItem& e = dir.DirItemAt(i);
+      if ((e.Flags & 1) == 0) continue;
+      const uint8_t* local = p + EffectiveLocalHeaderOffset(e);
+      TZACryptKeys keys;
+      failsAll = !CheckItemPassword(local + 30 + GetU16(local + 26) + GetU16(local + 28), password, keys, e.Crc32,
+                                    e.LastModTime, e.Flags);
+    }
+    if (failsAll) return password;
+  }
 }
 
 }  // namespace
@@ -117,7 +146,7 @@ TEST_F(ZipCryptPeer, RightPasswordExtractsEveryEntry) {
 
 TEST_F(ZipCryptPeer, WrongPasswordPromptsThenTakesTheNewOne) {
   TZipArchiver zip;
-  zip.Password = "wrong";
+  zip.Password = WrongPasswordFor(archive);
   std::vector<std::string> asked;
   zip.OnPassword = [&](TZABaseArchiver*, const std::string& name, std::string& password, bool&) {
     asked.push_back(name);
@@ -135,7 +164,7 @@ TEST_F(ZipCryptPeer, WrongPasswordFailsCleanly) {
   {
     // The handler gives up: every entry is skipped, nothing is written, no failure is raised.
     TZipArchiver zip;
-    zip.Password = "wrong";
+    zip.Password = WrongPasswordFor(archive);
     int failures = 0;
     zip.OnPassword = [](TZABaseArchiver*, const std::string&, std::string&, bool& skip) { skip = true; };
     zip.OnProcessFileFailure = [&](TZABaseArchiver*, const std::string&, TZAProcessOperation, int32_t, int32_t,
@@ -149,7 +178,7 @@ TEST_F(ZipCryptPeer, WrongPasswordFailsCleanly) {
   {
     // The default dialog cancelled: the same.
     TZipArchiver zip;
-    zip.Password = "wrong";
+    zip.Password = WrongPasswordFor(archive);
     const TZABatchResult r = Extract(zip);
     EXPECT_EQ(r.Done, 0);
     EXPECT_EQ(r.Skipped, 3);
@@ -170,5 +199,239 @@ TEST_F(ZipCryptPeer, WrongPasswordFailsCleanly) {
     EXPECT_EQ(r.Failed, 2);
     EXPECT_EQ(codes, (std::vector<int32_t>{8, 8}));
     EXPECT_EQ(TreeOf(base), (std::vector<std::string>{"empty"}));
+  }
+}
+
+namespace {
+
+// Text and noise, so deflate has work at every level and several work buffers are needed.
+std::string Mixed(size_t n, unsigned seed) {
+  std::string s;
+  uint32_t x = seed * 2654435761u + 1;
+  while (s.size() < n) {
+    x = x * 1103515245u + 12345u;
+    if (x % 3) {
+      s += "journal line " + std::to_string(x % 5000) + "\n";
+    } else {
+      for (int i = 0; i < 64; ++i) s.push_back(static_cast<char>((x >> (i % 24)) ^ i));
+    }
+  }
+  s.resize(n);
+  return s;
+}
+
+const char kPassword[] = "s3cr\xC3\xA9t";  // bytes as they stand, UTF-8 included
+
+// Encrypted entries of every kind, one plain entry, and two twins that share content and password.
+std::vector<ourarchive::Source> EncryptedSources() {
+  using ourarchive::Source;
+  return {
+      {"empty.txt", "", kMethodDeflated, 6, kPassword},
+      {"small.txt", "hello\n", kMethodDeflated, 6, kPassword},
+      {"mixed.bin", Mixed(300000, 1), kMethodDeflated, 1, kPassword},
+      {"blocks.bin", Mixed(0x180000 * 2 + 7, 2), kMethodDeflated, 9, kPassword},
+      {"stored.bin", Mixed(70000, 3), kMethodStored, 0, kPassword},
+      {"plain.txt", "not enciphered\n", kMethodDeflated, 6, ""},
+      {"twin1.txt", "same bytes, same password\n", kMethodDeflated, 6, kPassword},
+      {"twin2.txt", "same bytes, same password\n", kMethodDeflated, 6, kPassword},
+  };
+}
+
+std::map<std::string, std::string> TreeContents(const fs::path& root) {
+  std::map<std::string, std::string> files;
+  for (const std::string& name : TreeOf(root)) {
+    if (name.back() != '/') files[name] = testenv::readFile(root / name);
+  }
+  return files;
+}
+
+// Compares by name and content without printing megabytes.
+void ExpectFiles(const std::map<std::string, std::string>& got, const std::map<std::string, std::string>& want,
+                 const std::string& who) {
+  EXPECT_EQ(got.size(), want.size()) << who;
+  for (const auto& [name, data] : want) {
+    const auto it = got.find(name);
+    EXPECT_TRUE(it != got.end() && it->second == data) << who << ": " << name;
+  }
+}
+
+}  // namespace
+
+TEST(ZipCryptWrite, EntriesWeEncipherOpenWithThePasswordInOursAndThePeers) {
+  const fs::path archive = testenv::testRoot() / "ours.zip";
+  const auto sources = EncryptedSources();
+  ourarchive::WriteArchive(archive, sources);
+  std::map<std::string, std::string> want;
+  for (const auto& s : sources) want[s.name] = s.data;
+  const std::string pw = peertools::Quote(kPassword);
+  const std::string a = peertools::Quote(archive.string());
+  struct Reader {
+    const char* tool;
+    std::string command;  // extracts into the folder OUT
+  };
+  const Reader readers[] = {
+      {"unzip", "unzip -q -P " + pw + " " + a + " -d OUT"},
+      {"7zz", "7zz x -p" + pw + " -oOUT " + a},
+      {"/usr/bin/python3",
+       "/usr/bin/python3 -c 'import sys, zipfile; zipfile.ZipFile(sys.argv[1]).extractall(sys.argv[2], "
+       "pwd=sys.argv[3].encode(\"utf-8\", \"surrogateescape\"))' " + a + " OUT " + pw},
+  };
+  int n = 0;
+  for (const Reader& r : readers) {
+    SCOPED_TRACE(r.tool);
+    if (!peertools::Have(r.tool)) {
+      ADD_FAILURE() << r.tool << " missing: run scripts/install-deps.sh";
+      continue;
+    }
+    const fs::path out = testenv::makeDir("out" + std::to_string(n++));
+    std::string command = r.command, output;
+    command.replace(command.find("OUT"), 3, peertools::Quote(out.string()));
+    ASSERT_EQ(peertools::Run(command, output), 0) << output;
+    ExpectFiles(TreeContents(out), want, r.tool);
+  }
+  // Ours, with the password.
+  const fs::path base = testenv::makeDir("ours");
+  TZipArchiver zip;
+  zip.Password = kPassword;
+  zip.OnPassword = [](TZABaseArchiver*, const std::string& name, std::string&, bool& skip) {
+    ADD_FAILURE() << "prompted for " << name;
+    skip = true;
+  };
+  zip.FileName = archive.string();
+  zip.OpenArchive();
+  zip.BaseDir = base.string();
+  const TZABatchResult r = zip.ExtractFiles("*.*", 0x28BF, "");
+  EXPECT_TRUE(r.Succeeded());
+  ExpectFiles(TreeContents(base), want, "ours");
+}
+
+TEST(ZipCryptWrite, AWrongPasswordSkipsTheEncipheredEntries) {
+  const fs::path archive = testenv::testRoot() / "ours.zip";
+  const auto sources = EncryptedSources();
+  ourarchive::WriteArchive(archive, sources);
+  const std::string wrong = WrongPasswordFor(archive);
+  {
+    const fs::path base = testenv::makeDir("ours");
+    TZipArchiver zip;
+    zip.Password = wrong;
+    std::vector<std::string> asked;
+    int failures = 0;
+    zip.OnPassword = [&](TZABaseArchiver*, const std::string& name, std::string&, bool& skip) {
+      asked.push_back(name);
+      skip = true;
+    };
+    zip.OnProcessFileFailure = [&](TZABaseArchiver*, const std::string&, TZAProcessOperation, int32_t, int32_t,
+                                   const std::string&, TZAAction&) { ++failures; };
+    zip.FileName = archive.string();
+    zip.OpenArchive();
+    zip.BaseDir = base.string();
+    const TZABatchResult r = zip.ExtractFiles("*.*", 0x28BF, "");
+    EXPECT_EQ(r.Done, 1);
+    EXPECT_EQ(r.Skipped, static_cast<int>(sources.size()) - 1);
+    EXPECT_EQ(failures, 0);
+    EXPECT_EQ(asked.size(), sources.size() - 1);
+    EXPECT_EQ(TreeOf(base), (std::vector<std::string>{"plain.txt"}));
+  }
+  // The peers refuse the enciphered entries too.
+  const std::string a = peertools::Quote(archive.string());
+  const std::string commands[] = {
+      "unzip -o -q -P " + wrong + " " + a + " small.txt -d " + peertools::Quote(testenv::makeDir("u").string()),
+      "7zz x -y -p" + wrong + " -o" + peertools::Quote(testenv::makeDir("7").string()) + " " + a + " small.txt",
+      "/usr/bin/python3 -c 'import sys, zipfile; zipfile.ZipFile(sys.argv[1]).read(\"small.txt\", pwd=sys.argv[2].encode())' " +
+          a + " " + wrong,
+  };
+  for (const std::string& command : commands) {
+    std::string output;
+    EXPECT_NE(peertools::Run(command, output), 0) << command << "\n" << output;
+  }
+}
+
+TEST(ZipCryptWrite, HeaderCarriesTheCrcAndFreshRandomBytesPerEntry) {
+  const fs::path archive = testenv::testRoot() / "h.zip";
+  const auto sources = EncryptedSources();
+  const std::vector<TDirItem> items = ourarchive::WriteArchive(archive, sources);
+  const std::string bytes = testenv::readFile(archive);
+  auto data = [&](const TDirItem& e) {
+    const auto* p = reinterpret_cast<const uint8_t*>(bytes.data()) + e.LocalHeaderOffset;
+    const size_t at = e.LocalHeaderOffset + 30 + GetU16(p + 26) + GetU16(p + 28);
+    return bytes.substr(at, e.CompressedSize);
+  };
+  std::vector<std::string> headers;
+  for (size_t i = 0; i < items.size(); ++i) {
+    const TDirItem& e = items[i];
+    SCOPED_TRACE(e.Name);
+    const bool enciphered = !sources[i].password.empty();
+    EXPECT_EQ(e.Flags & 1, enciphered ? 1 : 0);
+    EXPECT_EQ(e.Flags & 8, 0);
+    if (!enciphered) continue;
+    const std::string d = data(e);
+    ASSERT_GE(d.size(), kCryptHeaderSize);
+    std::string header = d.substr(0, kCryptHeaderSize);
+    headers.push_back(header);
+    TZACryptKeys keys;
+    ZipCryptInitAndCheckHeader(kPassword, keys, reinterpret_cast<uint8_t*>(header.data()));
+    EXPECT_EQ(static_cast<uint8_t>(header[10]), static_cast<uint8_t>(e.Crc32 >> 16));
+    EXPECT_EQ(static_cast<uint8_t>(header[11]), static_cast<uint8_t>(e.Crc32 >> 24));
+  }
+  // The empty file: the header alone, CRC 0, stored.
+  EXPECT_EQ(items[0].CompressedSize, kCryptHeaderSize);
+  EXPECT_EQ(items[0].Crc32, 0u);
+  EXPECT_EQ(items[0].CompressionMethod, kMethodStored);
+  // The stored entry: its size plus the header.
+  EXPECT_EQ(items[4].CompressedSize, sources[4].data.size() + kCryptHeaderSize);
+  // No two entries share their random bytes, the twins included: their data differ throughout.
+  for (size_t i = 0; i < headers.size(); ++i) {
+    for (size_t j = i + 1; j < headers.size(); ++j) EXPECT_NE(headers[i].substr(0, 10), headers[j].substr(0, 10));
+  }
+  EXPECT_NE(data(items[6]).substr(kCryptHeaderSize), data(items[7]).substr(kCryptHeaderSize));
+}
+
+namespace {
+
+// A source whose bytes change once they have all been read (a file rewritten while it is added).
+class ChangingSource : public TZAMemoryStream {
+ public:
+  explicit ChangingSource(const std::string& data) { WriteBuffer(data.data(), static_cast<int64_t>(data.size())); }
+  int64_t Read(void* buffer, int64_t count) override {
+    const int64_t n = TZAMemoryStream::Read(buffer, count);
+    if (n > 0 && Position() == Size() && ++passes_ == 1) static_cast<uint8_t*>(Memory())[0] ^= 0x55;
+    return n;
+  }
+
+ private:
+  int passes_ = 0;
+};
+
+}  // namespace
+
+TEST(ZipCryptWrite, ASourceThatChangesBetweenThePassesOrACancelStopsTheEntry) {
+  TZipArchiver z;
+  TDirItem item;
+  item.Name = "moving.txt";
+  item.CompressionMethod = kMethodDeflated;
+  item.EntryCompressionMode = 6;
+  item.EntryPassword = "pw";
+  {
+    ChangingSource src(Mixed(5000, 4));
+    TZAMemoryStream out;
+    try {
+      z.CompressItem(src, out, item);
+      ADD_FAILURE() << "no exception";
+    } catch (const EZAException& e) {
+      EXPECT_EQ(e.NativeError, 8);
+    }
+  }
+  {
+    // Cancelled while the CRC is taken: nothing is written, no failure.
+    TZAMemoryStream src;
+    const std::string data = Mixed(3 << 20, 5);
+    src.WriteBuffer(data.data(), static_cast<int64_t>(data.size()));
+    TZAMemoryStream out;
+    z.FProgressEnabled = true;
+    z.OnFileProgress = [](TZABaseArchiver*, const std::string&, double, TZAProcessOperation, TZAProgressPhase,
+                          bool& cancel) { cancel = true; };
+    EXPECT_FALSE(z.CompressItem(src, out, item));
+    EXPECT_TRUE(z.FCancel);
+    EXPECT_EQ(out.Size(), 0);
   }
 }

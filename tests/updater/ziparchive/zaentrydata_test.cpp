@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "tests/support/testenv.h"
+#include "tests/updater/ziparchive/ourarchive.h"
 #include "tests/updater/ziparchive/zipbuilder.h"
 #include "updater/ziparchive/zaarchiver.h"
 #include "updater/ziparchive/zadirmanager.h"
@@ -20,6 +21,8 @@
 #include "updater/ziparchive/zaexcept.h"
 
 using namespace ziparchive;
+using ourarchive::Source;
+using ourarchive::WriteArchive;
 namespace fs = std::filesystem;
 
 namespace {
@@ -98,43 +101,6 @@ void ExpectSameFiles(const std::map<std::string, std::string>& got, const std::m
     }
   }
   for (const auto& entry : got) EXPECT_TRUE(want.count(entry.first)) << "extra " << entry.first;
-}
-
-struct Source {
-  std::string name;
-  std::string data;
-  uint16_t method = kMethodDeflated;
-  uint8_t mode = 6;
-};
-
-// Writes an archive with our own entry writer and directory writer.
-std::vector<TDirItem> WriteArchive(const fs::path& path, const std::vector<Source>& sources, TZip64Mode zip64 = zmAuto) {
-  TZipArchiver z;
-  z.Zip64Mode = zip64;
-  z.FileName = path.string();
-  z.OpenArchiveMode(kCreateArchiveMode);
-  std::vector<TDirItem> written;
-  TZADirArray& dir = z.FDirManager->CurrentDir;
-  for (const Source& s : sources) {
-    TDirItem item;
-    item.Signature = kCentralHeaderSignature;
-    item.Name = s.name;
-    item.CompressionMethod = s.method;
-    item.EntryCompressionMode = s.mode;
-    item.LastModTime = 0x6000;
-    item.LastModDate = 0x58A6;
-    item.ExternalAttributes = 0x20;
-    TZAMemoryStream src;
-    src.WriteBuffer(s.data.data(), static_cast<int64_t>(s.data.size()));
-    z.FArchiveStream->Seek(0, soEnd);
-    EXPECT_TRUE(z.WriteItemHeaderAndData(*z.FArchiveStream, item, &src));
-    dir.SetDirItemCount(dir.DirItemCount() + 1);
-    dir.PutDirItem(dir.DirItemCount() - 1, item);
-    written.push_back(item);
-  }
-  z.FDirManager->WriteCentralDir();
-  z.CloseArchive();
-  return written;
 }
 
 std::string PythonReads(const fs::path& archive) {

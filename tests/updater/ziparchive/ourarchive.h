@@ -1,0 +1,62 @@
+#pragma once
+// Writes archives with our own entry writer and directory writer, for the tests that check
+// what we write.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "updater/ziparchive/zaarchiver.h"
+#include "updater/ziparchive/zadirmanager.h"
+#include "updater/ziparchive/zaentrydata.h"
+
+namespace ourarchive {
+
+using namespace ziparchive;
+
+struct Source {
+  Source(std::string n, std::string d, uint16_t m = kMethodDeflated, uint8_t level = 6, std::string pw = "")
+      : name(std::move(n)), data(std::move(d)), method(m), mode(level), password(std::move(pw)) {}
+  std::string name;
+  std::string data;
+  uint16_t method;
+  uint8_t mode;
+  std::string password;  // not empty: the entry is enciphered
+};
+
+// Writes the archive; returns the entries as written.
+inline std::vector<TDirItem> WriteArchive(const std::filesystem::path& path, const std::vector<Source>& sources,
+                                          TZip64Mode zip64 = zmAuto) {
+  TZipArchiver z;
+  z.Zip64Mode = zip64;
+  z.FileName = path.string();
+  z.OpenArchiveMode(kCreateArchiveMode);
+  std::vector<TDirItem> written;
+  TZADirArray& dir = z.FDirManager->CurrentDir;
+  for (const Source& s : sources) {
+    TDirItem item;
+    item.Signature = kCentralHeaderSignature;
+    item.Name = s.name;
+    item.CompressionMethod = s.method;
+    item.EntryCompressionMode = s.mode;
+    item.EntryPassword = s.password;
+    item.LastModTime = 0x6000;
+    item.LastModDate = 0x58A6;
+    item.ExternalAttributes = 0x20;
+    TZAMemoryStream src;
+    src.WriteBuffer(s.data.data(), static_cast<int64_t>(s.data.size()));
+    z.FArchiveStream->Seek(0, soEnd);
+    EXPECT_TRUE(z.WriteItemHeaderAndData(*z.FArchiveStream, item, &src));
+    dir.SetDirItemCount(dir.DirItemCount() + 1);
+    dir.PutDirItem(dir.DirItemCount() - 1, item);
+    written.push_back(item);
+  }
+  z.FDirManager->WriteCentralDir();
+  z.CloseArchive();
+  return written;
+}
+
+}  // namespace ourarchive
