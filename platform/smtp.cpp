@@ -3,6 +3,7 @@
 #include <curl/curl.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <mutex>
 
@@ -30,6 +31,77 @@ std::string Envelope(const std::string& address) {
   return "<" + address + ">";
 }
 
+// Whether the server's EHLO answer offered STARTTLS, read from the lines it sent.
+int Watch(CURL*, curl_infotype type, char* data, std::size_t size, void* user) {
+  if (type != CURLINFO_HEADER_IN) return 0;
+  auto* offered = static_cast<bool*>(user);
+  std::string line(data, size);
+  for (char& c : line) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  if (line.size() >= 12 && line.compare(0, 3, "250") == 0 && (line[3] == '-' || line[3] == ' ') &&
+      line.compare(4, 8, "STARTTLS") == 0)
+    *offered = true;
+  return 0;
+}
+
+struct Attempt {
+  CURLcode code = CURLE_OK;
+  long response = 0;
+  curl_off_t connected = 0;
+  bool starttlsOffered = false;
+  std::string error;
+};
+
+Attempt Perform(const SmtpRequest& r, curl_usessl level) {
+  Attempt a;
+  CURL* curl = curl_easy_init();
+  if (!curl) {
+    a.code = CURLE_FAILED_INIT;
+    a.error = "curl_easy_init";
+    return a;
+  }
+  char error[CURL_ERROR_SIZE] = "";
+  const std::string host = r.host.find(':') != std::string::npos ? "[" + r.host + "]" : r.host;
+  const std::string url = (r.implicitTls ? "smtps://" : "smtp://") + host + ":" + std::to_string(r.port);
+  const std::string from = Envelope(r.from);
+  curl_slist* recipients = curl_slist_append(nullptr, Envelope(r.to).c_str());
+  Upload upload{&r.message};
+
+  curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+  curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, error);
+  curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, r.connectTimeoutMs);
+  curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, r.totalTimeoutMs);
+  curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
+  curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, r.stallSeconds);
+  curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "smtp,smtps");
+  curl_easy_setopt(curl, CURLOPT_USE_SSL, static_cast<long>(level));
+  curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
+  curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
+  if (!r.caFile.empty()) curl_easy_setopt(curl, CURLOPT_CAINFO, r.caFile.c_str());
+  curl_easy_setopt(curl, CURLOPT_VERBOSE, 1L);
+  curl_easy_setopt(curl, CURLOPT_DEBUGFUNCTION, Watch);
+  curl_easy_setopt(curl, CURLOPT_DEBUGDATA, &a.starttlsOffered);
+  curl_easy_setopt(curl, CURLOPT_MAIL_FROM, from.c_str());
+  curl_easy_setopt(curl, CURLOPT_MAIL_RCPT, recipients);
+  if (!r.login.empty() && !r.password.empty()) {
+    curl_easy_setopt(curl, CURLOPT_USERNAME, r.login.c_str());
+    curl_easy_setopt(curl, CURLOPT_PASSWORD, r.password.c_str());
+    curl_easy_setopt(curl, CURLOPT_LOGIN_OPTIONS, "AUTH=LOGIN");
+  }
+  curl_easy_setopt(curl, CURLOPT_UPLOAD, 1L);
+  curl_easy_setopt(curl, CURLOPT_READFUNCTION, ReadUpload);
+  curl_easy_setopt(curl, CURLOPT_READDATA, &upload);
+  curl_easy_setopt(curl, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(r.message.size()));
+
+  a.code = curl_easy_perform(curl);
+  curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &a.response);
+  curl_easy_getinfo(curl, CURLINFO_CONNECT_TIME_T, &a.connected);
+  curl_slist_free_all(recipients);
+  curl_easy_cleanup(curl);
+  if (a.code != CURLE_OK) a.error = *error ? error : curl_easy_strerror(a.code);
+  return a;
+}
+
 }  // namespace
 
 SmtpResult SendMail(const SmtpRequest& r) {
@@ -43,53 +115,25 @@ SmtpResult SendMail(const SmtpRequest& r) {
       return result;
     }
   }
-  CURL* curl = curl_easy_init();
-  if (!curl) {
-    result.error = "curl_easy_init";
-    return result;
+  // TLS is required first; only a server that answered without offering STARTTLS gets the
+  // mail in clear, on a second connection.
+  Attempt a = Perform(r, CURLUSESSL_ALL);
+  result.tls = true;
+  if (!r.implicitTls && !a.starttlsOffered && a.response > 0 &&
+      (a.code == CURLE_USE_SSL_FAILED || a.code == CURLE_REMOTE_ACCESS_DENIED)) {
+    a = Perform(r, CURLUSESSL_NONE);
+    result.tls = false;
   }
-  char error[CURL_ERROR_SIZE] = "";
-  const std::string url = "smtp://" + r.host + ":" + std::to_string(r.port);
-  const std::string from = Envelope(r.from);
-  curl_slist* recipients = curl_slist_append(nullptr, Envelope(r.to).c_str());
-  Upload upload{&r.message};
-
-  curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
-  curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, error);
-  curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-  curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, r.connectTimeoutMs);
-  curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
-  curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, r.stallSeconds);
-  curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "smtp");
-  curl_easy_setopt(curl, CURLOPT_MAIL_FROM, from.c_str());
-  curl_easy_setopt(curl, CURLOPT_MAIL_RCPT, recipients);
-  if (!r.login.empty() && !r.password.empty()) {
-    curl_easy_setopt(curl, CURLOPT_USERNAME, r.login.c_str());
-    curl_easy_setopt(curl, CURLOPT_PASSWORD, r.password.c_str());
-    curl_easy_setopt(curl, CURLOPT_LOGIN_OPTIONS, "AUTH=LOGIN");
-  }
-  curl_easy_setopt(curl, CURLOPT_UPLOAD, 1L);
-  curl_easy_setopt(curl, CURLOPT_READFUNCTION, ReadUpload);
-  curl_easy_setopt(curl, CURLOPT_READDATA, &upload);
-  curl_easy_setopt(curl, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(r.message.size()));
-
-  const CURLcode code = curl_easy_perform(curl);
-  long response = 0;
-  curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &response);
-  curl_off_t connected = 0;
-  curl_easy_getinfo(curl, CURLINFO_CONNECT_TIME_T, &connected);
-  curl_slist_free_all(recipients);
-  curl_easy_cleanup(curl);
-
-  if (code == CURLE_OK) {
+  if (a.code == CURLE_OK) {
     result.outcome = SmtpOutcome::Sent;
     return result;
   }
-  result.error = *error ? error : curl_easy_strerror(code);
+  result.tls = false;
+  result.error = a.error;
   // Nothing answered yet: no connection, or no usable greeting.
-  const bool noGreeting = response == 0 && (code == CURLE_WEIRD_SERVER_REPLY || code == CURLE_GOT_NOTHING ||
-                                            code == CURLE_RECV_ERROR || code == CURLE_OPERATION_TIMEDOUT);
-  if (code == CURLE_COULDNT_RESOLVE_HOST || code == CURLE_COULDNT_CONNECT || connected == 0 || noGreeting)
+  const bool noGreeting = a.response == 0 && (a.code == CURLE_WEIRD_SERVER_REPLY || a.code == CURLE_GOT_NOTHING ||
+                                              a.code == CURLE_RECV_ERROR || a.code == CURLE_OPERATION_TIMEDOUT);
+  if (a.code == CURLE_COULDNT_RESOLVE_HOST || a.code == CURLE_COULDNT_CONNECT || a.connected == 0 || noGreeting)
     result.outcome = SmtpOutcome::NotConnected;
   else
     result.outcome = SmtpOutcome::Failed;

@@ -1,5 +1,7 @@
 #pragma once
-// Sending one mail over SMTP (libcurl, smtp://), blocking until the exchange ends.
+// Sending one mail over SMTP (libcurl), blocking until the exchange ends. TLS through STARTTLS
+// whenever the server offers it (a server that does not still gets the mail in clear), or from
+// the start; certificates are verified.
 #include <string>
 
 namespace platform {
@@ -7,11 +9,15 @@ namespace platform {
 struct SmtpRequest {
   std::string host;
   int port = 25;
-  std::string login, password;  // AUTH LOGIN only when both are set
+  bool implicitTls = false;      // TLS from the start (smtps) instead of STARTTLS
+  std::string caFile;           // certificates to trust; "" = the system's
+  std::string login, password;  // AUTH LOGIN only when both are set; never sent in clear to
+                                // a server that offers TLS
   std::string from, to;
   std::string message;          // the whole text: headers, blank line, body (CRLF)
   long connectTimeoutMs = 300;
   long stallSeconds = 30;        // the exchange is given up when no byte moves this long
+  long totalTimeoutMs = 60000;   // and in any case after this long
 };
 
 enum class SmtpOutcome {
@@ -23,6 +29,7 @@ enum class SmtpOutcome {
 struct SmtpResult {
   SmtpOutcome outcome = SmtpOutcome::Failed;
   std::string error;  // the client's text when not sent
+  bool tls = false;   // the mail went over TLS
 };
 
 SmtpResult SendMail(const SmtpRequest& request);

@@ -11,6 +11,9 @@ packages=(
   python3-aiosmtpd samba smbclient cifs-utils zip unzip 7zip libarchive-tools
   xdg-utils xvfb xauth rsync hyperfine findutils procps util-linux time dosfstools
 )
+# Network shares and mail: gvfs's SMB backend and FUSE folders (share mounts), dbus for a test
+# session bus, openssl for the mail tests' certificates.
+packages+=(gvfs-backends gvfs-fuse dbus openssl)
 
 missing=()
 for p in "${packages[@]}"; do

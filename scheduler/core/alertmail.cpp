@@ -47,6 +47,38 @@ bool MailFieldsMissing(const AlertMailFields& f) {
   return f.smtp.empty() || f.from.empty() || f.to.empty() || f.subject.empty();
 }
 
+SmtpServerAddress ParseSmtpServer(const std::string& text) {
+  SmtpServerAddress a;
+  std::string t = text;
+  while (!t.empty() && (t.back() == ' ' || t.back() == '\t')) t.pop_back();
+  while (!t.empty() && (t.front() == ' ' || t.front() == '\t')) t.erase(0, 1);
+  a.host = t;
+  std::size_t colon = std::string::npos;
+  if (!t.empty() && t.front() == '[') {
+    const std::size_t close = t.find(']');
+    if (close == std::string::npos) return a;
+    a.host = t.substr(1, close - 1);
+    if (close + 1 == t.size()) return a;
+    if (t[close + 1] != ':') return SmtpServerAddress{t, 25, false};
+    colon = close + 1;
+  } else {
+    colon = t.find(':');
+    if (colon == std::string::npos || t.find(':', colon + 1) != std::string::npos) return a;  // no port, or IPv6
+    a.host = t.substr(0, colon);
+  }
+  const std::string digits = t.substr(colon + 1);
+  int port = 0;
+  bool ok = !digits.empty() && digits.size() <= 5;
+  for (char c : digits) {
+    if (c < '0' || c > '9') ok = false;
+    else port = port * 10 + (c - '0');
+  }
+  if (!ok || port < 1 || port > 65535 || a.host.empty()) return SmtpServerAddress{t, 25, false};
+  a.port = port;
+  a.implicitTls = port == 465;
+  return a;
+}
+
 std::string MissingMailFieldsText() {
   return "Vous devez indiquer les renseignements suivant :\r\rVotre SMTP\rVotre E-mail\r"
          "L'e-mail du destinataire\rLe sujet de l'E-mail\r\rOu décochez l'option \"Envoyer E-mail\" ";

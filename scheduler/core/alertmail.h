@@ -10,6 +10,15 @@ struct AlertMailFields {
 };
 
 bool MailFieldsMissing(const AlertMailFields& fields);
+
+// The SMTP server setting: "host", "host:port", "[v6 address]:port" or a bare IPv6 address.
+// Port 465 means TLS from the start. An unreadable port leaves the text as the host, port 25.
+struct SmtpServerAddress {
+  std::string host;
+  int port = 25;
+  bool implicitTls = false;
+};
+SmtpServerAddress ParseSmtpServer(const std::string& text);
 // The message box text shown when a required field is empty (lines joined by CR).
 std::string MissingMailFieldsText();
 

@@ -209,7 +209,7 @@ class TForm1 : public QMainWindow, public Ui::TForm1 {
   // The e-mail only, for an error that reached the application-wide handler.
   void RaiseExceptionAlert(const std::string& errorText);
   std::unique_ptr<core::AlertSound> Sound;  // tests put their own
-  int SmtpPort = 25;
+  std::string SmtpCaFile;  // certificates the mail trusts; "" = the system's (tests set their own)
 
   // --- timetable editor (tform1_editor.cpp) ---
   void Button6Click();

@@ -122,8 +122,11 @@ void TForm1::Button34Click() {
   if (!Message_vz->toPlainText().isEmpty())
     for (const QString& line : Message_vz->toPlainText().split(QChar(10))) lines.push_back(S(line));
   platform::SmtpRequest request;
-  request.host = fields.smtp;
-  request.port = SmtpPort;
+  const core::SmtpServerAddress server = core::ParseSmtpServer(fields.smtp);
+  request.host = server.host;
+  request.port = server.port;
+  request.implicitTls = server.implicitTls;
+  request.caFile = SmtpCaFile;
   request.from = fields.from;
   request.to = fields.to;
   request.login = S(user_name->text());

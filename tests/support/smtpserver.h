@@ -6,10 +6,12 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "tests/support/testenv.h"
 
@@ -19,8 +21,10 @@ inline bool HaveAiosmtpd() { return std::system("/usr/bin/python3 -c 'import aio
 
 class SmtpServer {
  public:
-  // With a login "user:password", AUTH is offered and only that pair accepted.
-  explicit SmtpServer(const std::string& login = "") : out_(makeDir("mail")) {
+  // With a login "user:password", AUTH is offered and only that pair accepted; `options` are
+  // more arguments of the script ("--cert", CERT, "--key", KEY, "--implicit-tls").
+  explicit SmtpServer(const std::string& login = "", const std::vector<std::string>& options = {})
+      : out_(makeDir("mail-" + std::to_string(Count()++))) {
     const std::string script = (fixtures().parent_path() / "support/smtp_server.py").string();
     int in[2], out[2];
     if (::pipe(in) != 0) return;
@@ -33,12 +37,17 @@ class SmtpServer {
     if (pid_ == 0) {
       ::dup2(in[0], 0);
       ::dup2(out[1], 1);
+      const std::string errors = (out_ / "server.err").string();
+      if (std::FILE* err = std::fopen(errors.c_str(), "w")) ::dup2(::fileno(err), 2);
       ::close(in[1]);
       ::close(out[0]);
-      if (login.empty())
-        ::execl("/usr/bin/python3", "python3", script.c_str(), out_.c_str(), nullptr);
-      else
-        ::execl("/usr/bin/python3", "python3", script.c_str(), out_.c_str(), "--login", login.c_str(), nullptr);
+      std::vector<std::string> args{"python3", script, out_.string()};
+      if (!login.empty()) args.insert(args.end(), {"--login", login});
+      args.insert(args.end(), options.begin(), options.end());
+      std::vector<char*> argv;
+      for (std::string& a : args) argv.push_back(a.data());
+      argv.push_back(nullptr);
+      ::execv("/usr/bin/python3", argv.data());
       ::_exit(127);
     }
     ::close(in[0]);
@@ -70,8 +79,17 @@ class SmtpServer {
     return std::filesystem::exists(path) ? readFile(path) : "";
   }
   bool Received(int n) const { return std::filesystem::exists(out_ / (std::to_string(n) + ".txt")); }
+  // Every AUTH seen, one line each: "tls LOGIN user" or "plain LOGIN user".
+  std::string AuthLog() const {
+    const std::filesystem::path path = out_ / "auth.log";
+    return std::filesystem::exists(path) ? readFile(path) : "";
+  }
 
  private:
+  static int& Count() {
+    static int n = 0;
+    return n;
+  }
   std::filesystem::path out_;
   pid_t pid_ = -1;
   int stdin_ = -1;

@@ -64,6 +64,33 @@ TEST(AlertMail, RequiredFields) {
             "L'e-mail du destinataire\rLe sujet de l'E-mail\r\rOu décochez l'option \"Envoyer E-mail\" ");
 }
 
+TEST(AlertMail, ServerSettingMayCarryAPort) {
+  struct {
+    const char* text;
+    const char* host;
+    int port;
+    bool implicitTls;
+  } cases[] = {
+      {"smtp.example.org", "smtp.example.org", 25, false},
+      {" smtp.example.org:2525 ", "smtp.example.org", 2525, false},
+      {"smtp.example.org:465", "smtp.example.org", 465, true},
+      {"smtp.example.org:587", "smtp.example.org", 587, false},
+      {"[::1]:2525", "::1", 2525, false},
+      {"[::1]", "::1", 25, false},
+      {"::1", "::1", 25, false},
+      {"host:", "host:", 25, false},
+      {"host:abc", "host:abc", 25, false},
+      {"host:70000", "host:70000", 25, false},
+      {":25", ":25", 25, false},
+  };
+  for (const auto& c : cases) {
+    const SmtpServerAddress a = ParseSmtpServer(c.text);
+    EXPECT_EQ(a.host, c.host) << c.text;
+    EXPECT_EQ(a.port, c.port) << c.text;
+    EXPECT_EQ(a.implicitTls, c.implicitTls) << c.text;
+  }
+}
+
 TEST(AlertMail, BodyLines) {
   const Calls fixed{" ", "Quillomet vous informe !", "Une erreur est survenue lors de votre sauvegarde.", " "};
   Calls expected = fixed;

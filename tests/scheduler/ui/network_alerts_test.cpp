@@ -22,6 +22,7 @@
 #include "scheduler/ui/slotguard.h"
 #include "scheduler/ui/tform1.h"
 #include "tests/support/smtpserver.h"
+#include "tests/support/testca.h"
 #include "tests/support/modalbox.h"
 #include "tests/support/testenv.h"
 
@@ -77,8 +78,7 @@ class NetworkWindow : public ::testing::Test {
     return testenv::WithBox(body);
   }
   void MailSettings(int port) {
-    form->SmtpPort = port;
-    form->Smtp_vz->setText("127.0.0.1");
+    form->Smtp_vz->setText(QString::fromStdString("127.0.0.1:" + std::to_string(port)));
     form->Email_v->setText("moi@example.org");
     form->Email_D->setText("toi@example.org");
     form->Sujet_vz->setText("Alerte");
@@ -250,6 +250,26 @@ TEST_F(NetworkWindow, TestMailReachesARealServer) {
   EXPECT_TRUE(form->Edit20->text().isEmpty());
 }
 
+// "host:port" in the server setting; the login goes inside STARTTLS, verified against the CA
+// the window is given.
+TEST_F(NetworkWindow, TestMailUsesTheServerPortAndStarttls) {
+  if (!testenv::HaveAiosmtpd()) GTEST_SKIP() << "python3-aiosmtpd is not installed (scripts/install-deps.sh installs it)";
+  if (!testenv::HaveOpenssl()) GTEST_SKIP() << "openssl is not installed (scripts/install-deps.sh installs it)";
+  const testenv::TestCa ca = testenv::MakeTestCa();
+  ASSERT_TRUE(ca.ok);
+  testenv::SmtpServer server("alice:pw", {"--cert", ca.serverCert.string(), "--key", ca.serverKey.string()});
+  ASSERT_GT(server.port(), 0);
+  MailSettings(server.port());
+  form->SmtpCaFile = ca.caCert.string();
+  form->user_name->setText("alice");
+  form->mot_de_passe->setText("pw");
+  form->Edit20->setText("Cible non présente /t");
+  form->Button34Click();
+  EXPECT_EQ(server.Message(1).rfind("LOGIN alice\n", 0), 0u);
+  EXPECT_EQ(server.AuthLog(), "tls LOGIN alice\n");
+  EXPECT_TRUE(form->Edit20->text().isEmpty());
+}
+
 TEST_F(NetworkWindow, MailFailuresAfterTheConnectionReachTheHandlerAndKeepTheText) {
   if (!testenv::HaveAiosmtpd()) GTEST_SKIP() << "python3-aiosmtpd is not installed (scripts/install-deps.sh installs it)";
   testenv::SmtpServer server("alice:pw");
@@ -262,7 +282,7 @@ TEST_F(NetworkWindow, MailFailuresAfterTheConnectionReachTheHandlerAndKeepTheTex
   EXPECT_EQ(S(form->Edit20->text()), "Cible non présente /t");
 
   // No server at all: silent, the text stays.
-  form->SmtpPort = 1;
+  form->Smtp_vz->setText("127.0.0.1:1");
   form->Button34Click();
   EXPECT_EQ(S(form->Edit20->text()), "Cible non présente /t");
 }
