@@ -1,5 +1,6 @@
 #include "scheduler/core/backuprun.h"
 
+#include <climits>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -17,7 +18,9 @@
 namespace core {
 namespace {
 
-constexpr std::size_t kPathLimit = 259;
+constexpr std::size_t kPathBytes = PATH_MAX - 1;  // without the ending NUL
+constexpr std::size_t kNameBytes = NAME_MAX;
+constexpr char kPathTooLong[] = "longueur total du chemin + le fichier ne doit dépasser 260 caractères";
 
 std::string WithSlash(std::string path) {
   if (path.empty() || path.back() != '/') path += '/';
@@ -78,11 +81,16 @@ bool TargetWithinSource(const std::string& target, const std::string& source) {
 
 bool IsSystemRoot(const std::string& target) { return !IsNetworkPath(target) && Resolved(target) == "/"; }
 
-std::size_t PathCharacters(const std::string& path) {
-  std::size_t n = 0;
-  for (unsigned char c : path)
-    if ((c & 0xC0) != 0x80) ++n;
-  return n;
+bool PathWithinLimits(const std::string& path) {
+  if (path.size() > kPathBytes) return false;
+  std::size_t start = 0;
+  while (start < path.size()) {
+    std::size_t end = path.find('/', start);
+    if (end == std::string::npos) end = path.size();
+    if (end - start > kNameBytes) return false;
+    start = end + 1;
+  }
+  return true;
 }
 
 BackupRun::BackupRun(TScruteDossier& walker, RunView& view, const DailyLog& log, bool bindWalker)
@@ -204,6 +212,11 @@ void BackupRun::FolderFound(const std::string& nom) {
   view_.Panel(2, counters_.foldersScanned);
   if (nom.compare(0, sourceRoot_.size(), sourceRoot_) != 0) return;
   const std::string folder = targetRoot_ + nom.substr(sourceRoot_.size()) + "/";
+  // Past the platform's limits a folder can be neither walked nor made: the path rule's row.
+  if (!PathWithinLimits(nom) || !PathWithinLimits(folder.substr(0, folder.size() - 1))) {
+    Report("0", 6, folder, nom, kPathTooLong, "");
+    return;
+  }
   // The walker reports a folder's files right after it: its descriptor serves them.
   if (int fd = TargetFolder(folder); fd >= 0) {
     platform::RemoveCopyTempsAt(fd);
@@ -223,10 +236,9 @@ void BackupRun::FileFound(TScruteDossier* sender, const std::string& nom) {
   if (nom.compare(0, sourceRoot_.size(), sourceRoot_) != 0) return;
   const std::string target = targetRoot_ + nom.substr(sourceRoot_.size());
 
-  if (PathCharacters(nom) >= kPathLimit || PathCharacters(target) >= kPathLimit) {
+  if (!PathWithinLimits(nom) || !PathWithinLimits(target)) {
     ++counters_.filesCopied;
-    Report(std::to_string(counters_.filesCopied), 6, target, nom,
-           "longueur total du chemin + le fichier ne doit dépasser 260 caractères", "");
+    Report(std::to_string(counters_.filesCopied), 6, target, nom, kPathTooLong, "");
     return;
   }
 

@@ -155,7 +155,7 @@ std::string NetworkComputer(const std::string& path);
 bool TargetWithinSource(const std::string& target, const std::string& source);
 // Target resolving to the root "/".
 bool IsSystemRoot(const std::string& target);
-// Characters (UTF-8 code points) of a path, for the 259-character rule.
-std::size_t PathCharacters(const std::string& path);
+// The platform's limits: a path of at most 4,095 bytes, every name in it of at most 255.
+bool PathWithinLimits(const std::string& path);
 
 }  // namespace core

@@ -326,28 +326,25 @@ TEST_F(BackupRunTest, FoldersPathLimitAndLeftTempFiles) {
   // Left by a killed run: never taken for a backup, removed by the next run.
   writeFile(dst / ".quillomet-AbC123.part", "partial");
   writeFile(dst / "one" / ".quillomet-xyz789.part", "partial");
-  std::string longName(259 - (dst / "").string().size(), 'L');
-  writeFile(src / longName, "too long");
+  std::string longName(259 - (dst / "").string().size(), 'L');  // 259 characters are within the limits
+  writeFile(src / longName, "long");
 
   Run(false);  // sub-folders off: direct sub-folders are still created, empty
   EXPECT_TRUE(fs::is_directory(dst / "one"));
   EXPECT_FALSE(fs::exists(dst / "one" / "f"));
   EXPECT_FALSE(fs::exists(dst / ".quillomet-AbC123.part"));
   EXPECT_FALSE(fs::exists(dst / "one" / ".quillomet-xyz789.part"));
-  EXPECT_FALSE(fs::exists(dst / longName));
+  EXPECT_EQ(readFile(dst / longName), "long");
   std::map<std::string, core::LastRunRow> bySource;
   for (auto& r : view.rows) bySource[r.source] = r;
-  auto& refused = bySource[(src / longName).string()];
-  EXPECT_EQ(refused.image, 6);
-  EXPECT_EQ(refused.message, "longueur total du chemin + le fichier ne doit dépasser 260 caractères");
-  EXPECT_EQ(refused.error, "");
+  EXPECT_EQ(bySource[(src / longName).string()].image, 7);
   auto& folder = bySource[(src / "blocked").string()];
   EXPECT_EQ(folder.image, 6);
   EXPECT_EQ(folder.number, "0");
   EXPECT_EQ(folder.target, (dst / "blocked").string() + "/");
   EXPECT_EQ(folder.message, "Impossible de créer répertoire ");
   EXPECT_EQ(folder.error, "S");
-  EXPECT_EQ(run.Counters().filesCopied, 2);  // "top" and the refused one
+  EXPECT_EQ(run.Counters().filesCopied, 2);  // "top" and the long one
 
   Run(true);  // the blocked folder's file then fails on its own
   auto failed = std::find_if(view.rows.begin(), view.rows.end(),
@@ -356,6 +353,90 @@ TEST_F(BackupRunTest, FoldersPathLimitAndLeftTempFiles) {
   EXPECT_EQ(failed->image, 6);
   EXPECT_EQ(failed->error, std::to_string(ENOTDIR));
   EXPECT_EQ(readFile(dst / "one" / "two" / "g"), "2");
+}
+
+TEST(PathWithinLimits, BytesOfThePathAndOfEachName) {
+  const std::string name255(255, 'n');
+  std::string p4095;  // names of 99 bytes
+  while (p4095.size() + 100 <= 4095) p4095 += "/" + std::string(99, 'a');
+  p4095 += "/" + std::string(4095 - p4095.size() - 1, 'b');
+  struct {
+    std::string path;
+    bool within;
+  } cases[] = {
+      {p4095, true},         // 4,095 bytes
+      {p4095 + "c", false},  // 4,096 bytes
+      {"/a/" + name255 + "/b", true},
+      {"/a/" + name255 + "x/b", false},                     // a name of 256 bytes
+      {"/a/" + name255 + "x", false},                       // also as the last name
+      {"/" + std::string(85, 'x') + std::string(85 * 2, '\xC3'), true},  // bytes, not characters
+  };
+  for (const auto& c : cases) EXPECT_EQ(core::PathWithinLimits(c.path), c.within) << c.path.size();
+}
+
+// Folders and files made below an open folder, so that paths may pass what open() accepts.
+class DeepTree {
+ public:
+  explicit DeepTree(const fs::path& root) : fd_(::open(root.c_str(), O_RDONLY | O_DIRECTORY)), path_(root.string()) {}
+  ~DeepTree() { ::close(fd_); }
+  void Folder(const std::string& name) {
+    ASSERT_EQ(::mkdirat(fd_, name.c_str(), 0755), 0) << std::strerror(errno);
+    const int next = ::openat(fd_, name.c_str(), O_RDONLY | O_DIRECTORY);
+    ASSERT_GE(next, 0);
+    ::close(fd_);
+    fd_ = next;
+    path_ += "/" + name;
+  }
+  void File(const std::string& name, const std::string& bytes) {
+    const int f = ::openat(fd_, name.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ASSERT_GE(f, 0) << std::strerror(errno);
+    ASSERT_EQ(::write(f, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    ::close(f);
+  }
+  const std::string& Path() const { return path_; }
+
+ private:
+  int fd_;
+  std::string path_;
+};
+
+// Paths past the old 259 characters are copied whole; a path past the platform's limits gets
+// the path rule's row and the walk goes on.
+TEST_F(BackupRunTest, DeepTreesAreCopiedUpToThePlatformLimits) {
+  DeepTree tree(src);
+  std::vector<std::string> copied;
+  while (tree.Path().size() - src.string().size() < 300) {
+    tree.Folder(std::string(40, 'd') + std::to_string(copied.size()));
+    tree.File("f.txt", tree.Path());
+    copied.push_back(tree.Path() + "/f.txt");
+  }
+  while (tree.Path().size() < 3900) tree.Folder(std::string(200, 'p'));
+  tree.File("ok.txt", "ok");
+  const std::string beyond(250, 'x');  // the folder is walkable, this file's path is not
+  tree.File(beyond, "too deep");
+  const std::string deepest = tree.Path();
+  tree.Folder(std::string(200, 'q'));  // a folder past the limit: walked no further
+  writeFile(src / "zz-after.txt", "after");
+
+  ASSERT_EQ(Run(), core::StartResult::Ran);
+  ASSERT_GT(copied.back().size(), 259u);
+  for (const std::string& file : copied) {
+    const std::string target = dst.string() + file.substr(src.string().size());
+    EXPECT_EQ(readFile(target), file.substr(0, file.size() - 6)) << file.size();
+  }
+  EXPECT_EQ(readFile(dst / "zz-after.txt"), "after");
+  std::map<std::string, core::LastRunRow> bySource;
+  for (auto& r : view.rows) bySource[r.source] = r;
+  EXPECT_EQ(bySource[deepest + "/ok.txt"].image, 7);
+  const core::LastRunRow& refused = bySource[deepest + "/" + beyond];
+  EXPECT_EQ(refused.image, 6);
+  EXPECT_EQ(refused.message, "longueur total du chemin + le fichier ne doit dépasser 260 caractères");
+  EXPECT_EQ(refused.error, "");
+  const core::LastRunRow& folder = bySource[deepest + "/" + std::string(200, 'q')];
+  EXPECT_EQ(folder.image, 6);
+  EXPECT_EQ(folder.number, "0");
+  EXPECT_EQ(folder.message, refused.message);
+  EXPECT_EQ(view.ended, 1);
 }
 
 TEST_F(BackupRunTest, ALogFailureLeavesTheRunIdle) {
