@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "updater/ziparchive/zaarchiver.h"
+#include "updater/ziparchive/zablocks.h"
 #include "updater/ziparchive/zacrypt.h"
 #include "updater/ziparchive/zadirmanager.h"
 #include "updater/ziparchive/zaexcept.h"
@@ -52,20 +53,6 @@ class ZStream {
   bool deflating_ = false;
 };
 
-// Hands a block of output on: counts it, checks it against the declared size, adds it to
-// the CRC and writes it.
-TZADataStatus Emit(TZADataSink& sink, const uint8_t* data, size_t n, const TZAInflateJob& job,
-                   TZADataOutcome& out) {
-  if (n == 0) return TZADataStatus::Ok;
-  if (static_cast<uint64_t>(out.Written) + n > static_cast<uint64_t>(std::max<int64_t>(job.UncompressedSize, 0))) {
-    return TZADataStatus::TooLong;
-  }
-  out.Crc32 = UpdateCrc32Long(out.Crc32, data, n);
-  if (!sink.WriteData(data, static_cast<int64_t>(n))) return TZADataStatus::WriteShort;
-  out.Written += static_cast<int64_t>(n);
-  return TZADataStatus::Ok;
-}
-
 // Reads the next block of compressed input; deciphers it.
 TZADataStatus Refill(TZADataSource& source, uint8_t* in, size_t& got, const TZAInflateJob& job,
                      TZADataOutcome& out) {
@@ -85,7 +72,7 @@ TZADataStatus CopyStored(TZADataSource& source, TZADataSink& sink, const TZAInfl
   while (out.Read < job.CompressedSize) {
     size_t got = 0;
     TZADataStatus s = Refill(source, in.get(), got, job, out);
-    if (s == TZADataStatus::Ok) s = Emit(sink, in.get(), got, job, out);
+    if (s == TZADataStatus::Ok) s = EmitDecoded(sink, in.get(), got, job, out);
     if (s != TZADataStatus::Ok) return s;
   }
   return TZADataStatus::Ok;
@@ -112,7 +99,7 @@ TZADataStatus Inflate(TZADataSource& source, TZADataSink& sink, const TZAInflate
     z->avail_out = static_cast<uInt>(outSize);
     const int ret = inflate(z.get(), Z_NO_FLUSH);
     if (ret != Z_OK && ret != Z_STREAM_END && ret != Z_BUF_ERROR) return TZADataStatus::InflateError;
-    const TZADataStatus s = Emit(sink, outBuf.get(), outSize - z->avail_out, job, out);
+    const TZADataStatus s = EmitDecoded(sink, outBuf.get(), outSize - z->avail_out, job, out);
     if (s != TZADataStatus::Ok) return s;
     if (ret == Z_STREAM_END) return TZADataStatus::Ok;
     const bool outputRoom = z->avail_out != 0;
@@ -158,6 +145,27 @@ const char* DataStatusText(TZADataStatus status) {
   return "unknown";
 }
 
+// Hands a block of output on: counts it, checks it against the declared size, adds it to
+// the CRC and writes it.
+TZADataStatus EmitDecoded(TZADataSink& sink, const uint8_t* data, size_t n, const TZAInflateJob& job,
+                   TZADataOutcome& out) {
+  if (n == 0) return TZADataStatus::Ok;
+  if (static_cast<uint64_t>(out.Written) + n > static_cast<uint64_t>(std::max<int64_t>(job.UncompressedSize, 0))) {
+    return TZADataStatus::TooLong;
+  }
+  out.Crc32 = UpdateCrc32Long(out.Crc32, data, n);
+  if (!sink.WriteData(data, static_cast<int64_t>(n))) return TZADataStatus::WriteShort;
+  out.Written += static_cast<int64_t>(n);
+  return TZADataStatus::Ok;
+}
+
+TZADataOutcome FinishDecoded(const TZAInflateJob& job, TZADataOutcome& out) {
+  out.Crc32 ^= 0xFFFFFFFFu;
+  if (out.Status == TZADataStatus::Ok && out.Written != job.UncompressedSize) out.Status = TZADataStatus::SizeMismatch;
+  if (out.Status == TZADataStatus::Ok && out.Crc32 != job.Crc32) out.Status = TZADataStatus::CrcMismatch;
+  return out;
+}
+
 TZADataOutcome DecodeEntryData(TZADataSource& source, TZADataSink& sink, const TZAInflateJob& job) {
   TZADataOutcome out;
   out.Crc32 = 0xFFFFFFFFu;
@@ -168,10 +176,7 @@ TZADataOutcome DecodeEntryData(TZADataSource& source, TZADataSink& sink, const T
   } else if (job.CompressedSize > 0) {
     out.Status = job.Method == kMethodStored ? CopyStored(source, sink, job, out) : Inflate(source, sink, job, out);
   }
-  out.Crc32 ^= 0xFFFFFFFFu;
-  if (out.Status == TZADataStatus::Ok && out.Written != job.UncompressedSize) out.Status = TZADataStatus::SizeMismatch;
-  if (out.Status == TZADataStatus::Ok && out.Crc32 != job.Crc32) out.Status = TZADataStatus::CrcMismatch;
-  return out;
+  return FinishDecoded(job, out);
 }
 
 bool EntryRangesOverlap(const TZADirArray& dir) {
@@ -486,6 +491,43 @@ int BufferSizeForMode(int mode) {
 
 namespace {
 
+// Whether the blocks of an entry may be read: an enciphered one needs its check bytes, as the
+// block hook deciphers them with the password, to match their CRC.
+bool BlockPasswordFits(TZABaseArchiver& a, const TDirItem& item, const TZABlockHeader& h) {
+  if (h.CipherId == kBlockNotEnciphered) return true;
+  auto fits = [&] {
+    uint8_t check[sizeof h.Check];
+    std::memcpy(check, h.Check, sizeof check);
+    DecipherBlock(static_cast<uint8_t>(h.CipherId), check, sizeof check, a.Password);
+    return (UpdateCrc32Long(0xFFFFFFFFu, check, sizeof check) ^ 0xFFFFFFFFu) == h.CheckCrc;
+  };
+  if (fits() || a.FSuppressPasswordEvent) return true;
+  bool skip = false;
+  a.DoPassword(item.Name, a.Password, skip);
+  if (skip) {
+    a.FSkip = true;
+    return false;
+  }
+  // The hook takes no part of the password, so asking again could never end: one answer decides.
+  return fits();
+}
+
+TZADataStatus ReadBlocks(TZABaseArchiver& a, TZADataSource& source, TZAStream& dest, TDirItem& item,
+                         int64_t compressed) {
+  TZAInflateJob job;
+  job.Method = item.CompressionMethod;
+  job.CompressedSize = compressed;
+  job.UncompressedSize = EffectiveUncompressedSize(item);
+  job.Crc32 = item.Crc32;
+  const TZADataProgress progress = [&](int64_t done, int64_t total) {
+    return ItemProgress(a, item.Name, item.Operation, done, total);
+  };
+  job.Progress = &progress;
+  const TZABlockCheck check = [&](const TZABlockHeader& h) { return BlockPasswordFits(a, item, h); };
+  StreamSink sink(dest);
+  return DecodeBlockData(source, sink, job, item.UncompressedSize == kSat32, check).Status;
+}
+
 TZADataStatus ReadItemData(TZABaseArchiver& a, TZAStream& archive, TZAStream& dest, TDirItem& item) {
   TZADirManager* dir = a.FDirManager.get();
   TZAVolumeNumberInfo volume;
@@ -529,10 +571,11 @@ TZADataStatus ReadItemData(TZABaseArchiver& a, TZAStream& archive, TZAStream& de
     compressed = std::min(compressed, dir->CentralDirOffset - start);
   }
   if (item.CompressionMethod == kMethodDeflate64) throw EZAException::CreateForCode(55, &a);
-  if (item.CompressionMethod != kMethodStored && item.CompressionMethod != kMethodDeflated) {
-    return TZADataStatus::UnsupportedMethod;
-  }
+  const bool blocks = item.CompressionMethod != kMethodStored && item.CompressionMethod != kMethodDeflated;
+  // Other methods are the block format, from version 1.1 on.
+  if (blocks && item.VersionNeeded <= 10) return TZADataStatus::UnsupportedMethod;
   a.FSkip = false;
+  if (blocks) return ReadBlocks(a, source, dest, item, compressed);
 
   TZAInflateJob job;
   job.Method = item.CompressionMethod;

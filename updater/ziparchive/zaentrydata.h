@@ -82,6 +82,13 @@ struct TZADataOutcome {
 // are not read as data.
 TZADataOutcome DecodeEntryData(TZADataSource& source, TZADataSink& sink, const TZAInflateJob& job);
 
+// Hands decoded output on: checks it against the declared size, adds it to the running CRC
+// (out.Crc32, preset) and writes it.
+TZADataStatus EmitDecoded(TZADataSink& sink, const uint8_t* data, size_t n, const TZAInflateJob& job,
+                          TZADataOutcome& out);
+// Ends a decode: the CRC inverted, then the size and CRC checks on a status still Ok.
+TZADataOutcome FinishDecoded(const TZAInflateJob& job, TZADataOutcome& out);
+
 struct TZADeflateJob {
   uint16_t Method = kMethodDeflated;
   int Level = 6;               // 0-9

@@ -1,6 +1,6 @@
 #pragma once
-// Writes archives with our own entry writer and directory writer, for the tests that check
-// what we write.
+// Writes archives with our own entry writer and directory writer, and decompresses an entry
+// with our own reader, for the tests of the data path.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -57,6 +57,16 @@ inline std::vector<TDirItem> WriteArchive(const std::filesystem::path& path, con
   z.FDirManager->WriteCentralDir();
   z.CloseArchive();
   return written;
+}
+
+// Decompresses entry index of the open archive into memory; false when its data do not check.
+inline bool Unpack(TZipArchiver& z, int index, std::string& content) {
+  TDirItem& e = z.FDirManager->CurrentDir.DirItemAt(index);
+  z.FArchiveStream->SetPosition(EffectiveLocalHeaderOffset(e));
+  TZAMemoryStream out;
+  const bool ok = z.DecompressItem(*z.FArchiveStream, out, e);
+  content.assign(reinterpret_cast<const char*>(out.Memory()), static_cast<size_t>(out.Size()));
+  return ok;
 }
 
 }  // namespace ourarchive
