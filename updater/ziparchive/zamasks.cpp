@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include <clocale>
+#include <cstdlib>
 #include <cwctype>
 #include <locale.h>
 #include <vector>
@@ -167,7 +168,42 @@ bool NameOrFileMatches(std::string_view name, std::string_view mask) {
 
 }  // namespace
 
+namespace {
+
+TZACaseRules RulesOfEnvironment() {
+  for (const char* variable : {"LC_ALL", "LC_CTYPE", "LANG"}) {
+    const char* value = std::getenv(variable);
+    if (value != nullptr && *value != '\0') return CaseRulesForLocale(value);
+  }
+  return TZACaseRules::Simple;
+}
+
+TZACaseRules& RulesInForce() {
+  static TZACaseRules rules = RulesOfEnvironment();
+  return rules;
+}
+
+constexpr char32_t kCapitalDottedI = 0x0130;
+constexpr char32_t kSmallDotlessI = 0x0131;
+
+}  // namespace
+
+TZACaseRules CaseRulesForLocale(std::string_view localeName) {
+  const std::string_view language = localeName.substr(0, localeName.find_first_of("_.@"));
+  return language == "tr" || language == "az" ? TZACaseRules::Turkic : TZACaseRules::Simple;
+}
+
+void SetCaseLocale(std::string_view localeName) {
+  RulesInForce() = localeName.empty() ? RulesOfEnvironment() : CaseRulesForLocale(localeName);
+}
+
+TZACaseRules CaseRules() { return RulesInForce(); }
+
 char32_t FoldCase(char32_t c) {
+  if (RulesInForce() == TZACaseRules::Turkic) {
+    if (c == U'i' || c == kCapitalDottedI) return kCapitalDottedI;
+    if (c == U'I' || c == kSmallDotlessI) return U'I';
+  }
   if (c < 0x80) return (c >= U'a' && c <= U'z') ? c - 0x20 : c;
   if (c >= 0xD800 && c <= 0xDFFF) return c;
   const locale_t loc = Utf8Locale();

@@ -1,6 +1,6 @@
 #pragma once
 // File masks: the wildcard matcher, the ZIP-name adapter and the attribute filter.
-// Names and masks are UTF-8; "?" takes one code point and case folding is simple Unicode folding.
+// Names and masks are UTF-8; "?" takes one code point and case folds by the user's locale.
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -9,6 +9,16 @@
 #include "updater/ziparchive/zadirarray.h"
 
 namespace ziparchive {
+
+// Case rules of a locale: Turkish and Azeri pair "i" with the dotted capital and the dotless
+// small i with "I"; every other locale folds by the simple Unicode rules.
+enum class TZACaseRules { Simple, Turkic };
+// The rules of a locale name such as "tr_TR.UTF-8" or "az_AZ@latin".
+TZACaseRules CaseRulesForLocale(std::string_view localeName);
+// The rules in force: those of the given locale name, or for an empty name the user's locale
+// as LC_ALL, LC_CTYPE and LANG give it (read once, on first use, when never set).
+void SetCaseLocale(std::string_view localeName);
+TZACaseRules CaseRules();
 
 // Fold of one code point, the same for every case-insensitive comparison.
 char32_t FoldCase(char32_t c);

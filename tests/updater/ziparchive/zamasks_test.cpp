@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -13,6 +15,7 @@
 using namespace ziparchive;
 
 TEST(MaskMatchesName, Table) {
+  SetCaseLocale("C.UTF-8");
   struct Case {
     const char* name;
     const char* mask;
@@ -60,6 +63,85 @@ TEST(MaskMatchesName, Table) {
   for (const Case& c : cases) {
     EXPECT_EQ(MaskMatchesName(c.name, c.mask), c.match) << "name '" << c.name << "' mask '" << c.mask << "'";
   }
+  SetCaseLocale("");
+}
+
+namespace {
+
+// Case rules of a locale for one test; the user's own afterwards.
+struct ScopedCaseLocale {
+  explicit ScopedCaseLocale(const char* name) { SetCaseLocale(name); }
+  ~ScopedCaseLocale() { SetCaseLocale(""); }
+};
+
+}  // namespace
+
+TEST(CaseRules, TurkishAndAzeriLocalesPairTheDottedAndDotlessI) {
+  const char* turkic[] = {"tr_TR.UTF-8", "tr_TR", "tr", "az_AZ.UTF-8", "az_AZ@latin"};
+  const char* simple[] = {"fr_FR.UTF-8", "C.UTF-8", "C", "POSIX", "en_US", "trk_XX", "zz_TR.UTF-8"};
+  for (const char* name : turkic) EXPECT_EQ(CaseRulesForLocale(name), TZACaseRules::Turkic) << name;
+  for (const char* name : simple) EXPECT_EQ(CaseRulesForLocale(name), TZACaseRules::Simple) << name;
+
+  const char* dottedCapital = "\xC4\xB0";  // U+0130
+  const char* dotlessSmall = "\xC4\xB1";   // U+0131
+  struct Case {
+    std::string name, mask;
+    bool turkic, simple;  // the answer under each rule
+  };
+  const Case cases[] = {
+      {"file.TXT", "*.txt", true, true},
+      {"FILE", "file", false, true},
+      {std::string("F") + dottedCapital + "LE", "file", true, true},
+      {"FILE", std::string("f") + dotlessSmall + "le", true, true},
+      {"file", std::string("f") + dotlessSmall + "le", false, true},
+      {std::string("d") + dottedCapital + "z", "DIZ", false, true},
+      {"MIX.ini", "mix.INI", false, true},
+      {"mix.ini", "M?X.*", true, true},
+      {"\xC3\x89T\xC3\x89", "\xC3\xA9t\xC3\xA9", true, true},  // other letters fold as ever
+  };
+  for (const char* locale : {"tr_TR.UTF-8", "fr_FR.UTF-8"}) {
+    ScopedCaseLocale scoped(locale);
+    const bool isTurkic = CaseRules() == TZACaseRules::Turkic;
+    for (const Case& c : cases) {
+      EXPECT_EQ(MaskMatchesName(c.name, c.mask), isTurkic ? c.turkic : c.simple)
+          << locale << ": name '" << c.name << "' mask '" << c.mask << "'";
+    }
+    // Folders of the non-recursive search fold the same way.
+    EXPECT_EQ(FoldedFolderOf("Dir/a") == FoldedFolderOf("DIR/b"), !isTurkic) << locale;
+  }
+}
+
+TEST(CaseRules, TheUsersLocaleComesFromTheEnvironmentInItsOrder) {
+  struct Case {
+    const char *all, *ctype, *lang;
+    TZACaseRules rules;
+  } cases[] = {
+      {nullptr, nullptr, "tr_TR.UTF-8", TZACaseRules::Turkic},
+      {nullptr, "az_AZ.UTF-8", "fr_FR.UTF-8", TZACaseRules::Turkic},
+      {"fr_FR.UTF-8", "tr_TR.UTF-8", "tr_TR.UTF-8", TZACaseRules::Simple},
+      {"", "", "tr_TR", TZACaseRules::Turkic},  // empty values do not count
+      {nullptr, nullptr, nullptr, TZACaseRules::Simple},
+  };
+  const char* names[] = {"LC_ALL", "LC_CTYPE", "LANG"};
+  std::vector<std::pair<std::string, std::string>> saved;
+  for (const char* n : names) {
+    if (const char* v = std::getenv(n)) saved.emplace_back(n, v);
+  }
+  for (const Case& c : cases) {
+    const char* values[] = {c.all, c.ctype, c.lang};
+    for (int i = 0; i < 3; ++i) {
+      if (values[i] != nullptr) {
+        setenv(names[i], values[i], 1);
+      } else {
+        unsetenv(names[i]);
+      }
+    }
+    SetCaseLocale("");
+    EXPECT_EQ(CaseRules(), c.rules) << (c.lang ? c.lang : "-");
+  }
+  for (const char* n : names) unsetenv(n);
+  for (const auto& [n, v] : saved) setenv(n.c_str(), v.c_str(), 1);
+  SetCaseLocale("");
 }
 
 TEST(MatchesMask, CaseSensitivityAndStarDotStarInsideTheMask) {
