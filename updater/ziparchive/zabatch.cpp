@@ -50,6 +50,8 @@ TZABatchResult TZABaseArchiver::ProcessFiles(TZAProcessOperation operation) {
   const bool reports = ReportsProgress(operation);
   TZAAction action = fxaIgnore;
   if (reports) DoOverallProgress(0, operation, ppStart, FCancel);
+  // A batch cancelled before it began has no end to report.
+  const bool cancelledAtStart = FCancel;
   for (int i = 0; dir && !FCancel && i < dir->DirItemCount();) {
     if (!dir->DirItemAt(i).Selected) {
       ++i;
@@ -96,7 +98,7 @@ TZABatchResult TZABaseArchiver::ProcessFiles(TZAProcessOperation operation) {
     if (action == fxaAbort || FCancel) break;
     if (!(operation == poDelete && dir->DirItemCount() < countBefore)) ++i;
   }
-  if (reports) {
+  if (reports && !cancelledAtStart) {
     const bool cancelled = FCancel;
     DoOverallProgress(100, operation, ppEnd, FCancel);
     FCancel = cancelled || FCancel;

@@ -388,6 +388,31 @@ TEST(ExtractBatch, CancelDuringTheLastEntryDeletesItsFile) {
   EXPECT_EQ(TreeOf(root / "base"), (std::vector<std::string>{"first.txt", "sub/"}));
 }
 
+TEST(ExtractBatch, CancelAtTheStartOfTheBatchReportsNoEnd) {
+  const fs::path root = testenv::makeDir("cancel-start");
+  const fs::path zip = MakeZip(root / "c.zip", {Dos("a.txt", "1"), Dos("b.txt", "2")});
+  for (TZAProcessOperation op : {poExtract, poTest}) {
+    SCOPED_TRACE(op);
+    Fixture f(zip, root / "base");
+    std::vector<TZAProgressPhase> overall;
+    int fileEvents = 0;
+    f.zip.OnOverallProgress = [&](TZABaseArchiver*, double, TZAProcessOperation, TZAProgressPhase phase,
+                                  bool& cancel) {
+      overall.push_back(phase);
+      cancel = phase == ppStart;
+    };
+    f.zip.OnFileProgress = [&](TZABaseArchiver*, const std::string&, double, TZAProcessOperation, TZAProgressPhase,
+                               bool&) { ++fileEvents; };
+    f.zip.CollectItems("*.*", 0x28BF, "");
+    const TZABatchResult r = f.zip.ProcessFiles(op);
+    EXPECT_TRUE(r.Cancelled);
+    EXPECT_EQ(r.Done, 0);
+    EXPECT_EQ(overall, (std::vector<TZAProgressPhase>{ppStart}));
+    EXPECT_EQ(fileEvents, 0);
+    EXPECT_FALSE(fs::exists(root / "base"));
+  }
+}
+
 TEST(ExtractBatch, TestModeChecksEverythingAndWritesNothing) {
   const fs::path root = testenv::makeDir("test");
   ZEntry bad = Dos("bad.txt", "BROKEN-STORED-DATA");
