@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <charconv>
 #include <optional>
+#include <utility>
 
 #include "platform/atomicfile.h"
 
@@ -98,9 +99,39 @@ std::optional<std::string> ReadWholeFile(const std::filesystem::path& path, bool
   return bytes;
 }
 
+std::string Lower(std::string_view s) {
+  std::string out(s);
+  for (char& c : out) c = AsciiLower(c);
+  return out;
+}
+
 }  // namespace
 
+void IniFile::Block::IndexKeys() {
+  keys.clear();
+  for (size_t i = 0; i < lines.size(); ++i) {
+    if (std::optional<std::string_view> key = KeyName(lines[i])) keys.emplace(Lower(*key), i);
+  }
+}
+
+void IniFile::IndexBlocks() {
+  firstBlock_.clear();
+  for (size_t b = 0; b < blocks_.size(); ++b) {
+    if (blocks_[b].hasHeader) firstBlock_.emplace(blocks_[b].name, b);
+  }
+}
+
+const IniFile::Block* IniFile::FindBlock(std::string_view section) const {
+  auto it = firstBlock_.find(Lower(section));
+  return it == firstBlock_.end() ? nullptr : &blocks_[it->second];
+}
+
+IniFile::Block* IniFile::FindBlock(std::string_view section) {
+  return const_cast<Block*>(std::as_const(*this).FindBlock(section));
+}
+
 IniFile::IniFile(std::filesystem::path path, mode_t mode) : path_(std::move(path)), mode_(mode) {
+  blocks_.emplace_back();
   bool missing = false;
   std::optional<std::string> bytes = ReadWholeFile(path_, missing);
   if (!bytes) {
@@ -114,38 +145,28 @@ IniFile::IniFile(std::filesystem::path path, mode_t mode) : path_(std::move(path
     size_t nl = rest.find('\n');
     std::string_view line = rest.substr(0, nl);
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    lines_.emplace_back(line);
+    if (std::optional<std::string_view> name = HeaderName(line)) {
+      Block block;
+      block.hasHeader = true;
+      block.header = line;
+      block.name = Lower(*name);
+      blocks_.push_back(std::move(block));
+    } else {
+      blocks_.back().lines.emplace_back(line);
+    }
     if (nl == npos) break;
     rest.remove_prefix(nl + 1);
   }
-}
-
-std::vector<IniFile::Span> IniFile::Sections(std::string_view section) const {
-  std::vector<Span> spans;
-  for (size_t i = 0; i < lines_.size(); ++i) {
-    std::optional<std::string_view> name = HeaderName(lines_[i]);
-    if (!name) continue;
-    if (!spans.empty() && spans.back().end == npos) spans.back().end = i;
-    if (SameName(*name, section)) spans.push_back({i, npos});
-  }
-  if (!spans.empty() && spans.back().end == npos) spans.back().end = lines_.size();
-  return spans;
-}
-
-size_t IniFile::FindKey(std::string_view section, std::string_view key) const {
-  std::vector<Span> spans = Sections(section);
-  if (spans.empty()) return npos;
-  for (size_t i = spans.front().header + 1; i < spans.front().end; ++i) {
-    std::optional<std::string_view> name = KeyName(lines_[i]);
-    if (name && SameName(*name, key)) return i;
-  }
-  return npos;
+  for (Block& block : blocks_) block.IndexKeys();
+  IndexBlocks();
 }
 
 std::string IniFile::ReadString(std::string_view section, std::string_view key, std::string_view def) const {
-  size_t i = FindKey(section, key);
-  if (i == npos) return std::string(def);
-  return DecodeValue(RawValue(lines_[i]));
+  const Block* block = FindBlock(section);
+  if (!block) return std::string(def);
+  auto it = block->keys.find(Lower(key));
+  if (it == block->keys.end()) return std::string(def);
+  return DecodeValue(RawValue(block->lines[it->second]));
 }
 
 int IniFile::ReadInteger(std::string_view section, std::string_view key, int def) const {
@@ -164,22 +185,21 @@ bool IniFile::ReadBool(std::string_view section, std::string_view key, bool def)
   return ReadInteger(section, key, def ? 1 : 0) != 0;
 }
 
-bool IniFile::SectionExists(std::string_view section) const { return !Sections(section).empty(); }
+bool IniFile::SectionExists(std::string_view section) const { return FindBlock(section) != nullptr; }
 
 bool IniFile::ValueExists(std::string_view section, std::string_view key) const {
-  return FindKey(section, key) != npos;
+  const Block* block = FindBlock(section);
+  return block && block->keys.count(Lower(key)) != 0;
 }
 
 std::vector<std::string> IniFile::ReadSection(std::string_view section) const {
   std::vector<std::string> keys;
-  std::vector<Span> spans = Sections(section);
-  if (spans.empty()) return keys;
-  for (size_t i = spans.front().header + 1; i < spans.front().end; ++i) {
-    std::optional<std::string_view> name = KeyName(lines_[i]);
-    if (!name) continue;
-    bool seen = false;
-    for (const std::string& k : keys) seen = seen || SameName(k, *name);
-    if (!seen) keys.emplace_back(*name);
+  const Block* block = FindBlock(section);
+  if (!block) return keys;
+  for (size_t i = 0; i < block->lines.size(); ++i) {
+    std::optional<std::string_view> name = KeyName(block->lines[i]);
+    // The index holds the first line of every key: only that line names it.
+    if (name && block->keys.at(Lower(*name)) == i) keys.emplace_back(*name);
   }
   return keys;
 }
@@ -190,21 +210,27 @@ bool IniFile::WriteString(std::string_view section, std::string_view key, std::s
   if (HasLineBreakOrNul(value)) return false;
   std::string line = std::string(key) + "=" + EncodeValue(value);
   dirty_ = true;
-  size_t at = FindKey(section, key);
-  if (at != npos) {
-    lines_[at] = std::move(line);
+  Block* block = FindBlock(section);
+  if (!block) {
+    Block added;
+    added.hasHeader = true;
+    added.header = "[" + std::string(section) + "]";
+    added.name = Lower(section);
+    blocks_.push_back(std::move(added));
+    block = &blocks_.back();
+    firstBlock_.emplace(block->name, blocks_.size() - 1);
+  }
+  const std::string lowered = Lower(key);
+  if (auto it = block->keys.find(lowered); it != block->keys.end()) {
+    block->lines[it->second] = std::move(line);
     return true;
   }
-  std::vector<Span> spans = Sections(section);
-  if (spans.empty()) {
-    lines_.push_back("[" + std::string(section) + "]");
-    lines_.push_back(std::move(line));
-    return true;
-  }
-  // After the last non-blank line of the section, so blank separators stay before the next one.
-  size_t insert = spans.front().end;
-  while (insert > spans.front().header + 1 && Trim(lines_[insert - 1]).empty()) --insert;
-  lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(insert), std::move(line));
+  // After the last non-blank line of the section, so blank separators stay before the next
+  // one; only blank lines move, so the key index stays right.
+  size_t insert = block->lines.size();
+  while (insert > 0 && Trim(block->lines[insert - 1]).empty()) --insert;
+  block->lines.insert(block->lines.begin() + static_cast<std::ptrdiff_t>(insert), std::move(line));
+  block->keys.emplace(lowered, insert);
   return true;
 }
 
@@ -217,34 +243,42 @@ bool IniFile::WriteBool(std::string_view section, std::string_view key, bool val
 }
 
 void IniFile::DeleteKey(std::string_view section, std::string_view key) {
-  std::vector<Span> spans = Sections(section);
-  for (auto s = spans.rbegin(); s != spans.rend(); ++s) {
-    for (size_t i = s->end; i-- > s->header + 1;) {
-      std::optional<std::string_view> name = KeyName(lines_[i]);
-      if (name && SameName(*name, key)) {
-        lines_.erase(lines_.begin() + static_cast<std::ptrdiff_t>(i));
-        dirty_ = true;
-      }
-    }
+  const std::string name = Lower(section), lowered = Lower(key);
+  for (Block& block : blocks_) {
+    if (!block.hasHeader || block.name != name) continue;
+    const size_t before = block.lines.size();
+    std::erase_if(block.lines, [&](const std::string& line) {
+      std::optional<std::string_view> k = KeyName(line);
+      return k && Lower(*k) == lowered;
+    });
+    if (block.lines.size() == before) continue;
+    dirty_ = true;
+    block.IndexKeys();
   }
 }
 
 void IniFile::EraseSection(std::string_view section) {
-  std::vector<Span> spans = Sections(section);
-  for (auto s = spans.rbegin(); s != spans.rend(); ++s) {
-    lines_.erase(lines_.begin() + static_cast<std::ptrdiff_t>(s->header),
-                 lines_.begin() + static_cast<std::ptrdiff_t>(s->end));
-    dirty_ = true;
-  }
+  const std::string name = Lower(section);
+  const size_t before = blocks_.size();
+  std::erase_if(blocks_, [&](const Block& block) { return block.hasHeader && block.name == name; });
+  if (blocks_.size() == before) return;
+  dirty_ = true;
+  IndexBlocks();
 }
 
 bool IniFile::UpdateFile() {
   if (!loaded_) return false;
   if (!dirty_) return true;
   std::string bytes;
-  for (const std::string& line : lines_) {
-    bytes += line;
-    bytes += '\n';
+  for (const Block& block : blocks_) {
+    if (block.hasHeader) {
+      bytes += block.header;
+      bytes += '\n';
+    }
+    for (const std::string& line : block.lines) {
+      bytes += line;
+      bytes += '\n';
+    }
   }
   if (!WriteFileAtomic(path_, bytes, mode_)) return false;
   dirty_ = false;

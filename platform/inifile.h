@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace platform {
@@ -59,17 +60,25 @@ class IniFile {
   static std::string DecodeValue(std::string_view raw);
 
  private:
-  struct Span {  // lines [header, end) of one section; header is the "[...]" line
-    size_t header;
-    size_t end;
+  // One "[name]" line with the lines up to the next one; the lines before the first header
+  // form a block without a header. Each block indexes its keys (first occurrence), and the
+  // file indexes the first block of every name, so lookups do not scan the file.
+  struct Block {
+    bool hasHeader = false;
+    std::string header;  // the header line as it stands
+    std::string name;    // its name, lower case
+    std::vector<std::string> lines;
+    std::unordered_map<std::string, size_t> keys;  // lower-case key -> first line
+    void IndexKeys();
   };
-  std::vector<Span> Sections(std::string_view section) const;
-  // Index of the first line of `key` inside the first section, or npos.
-  size_t FindKey(std::string_view section, std::string_view key) const;
+  const Block* FindBlock(std::string_view section) const;
+  Block* FindBlock(std::string_view section);
+  void IndexBlocks();
 
   std::filesystem::path path_;
   mode_t mode_;
-  std::vector<std::string> lines_;
+  std::vector<Block> blocks_;
+  std::unordered_map<std::string, size_t> firstBlock_;  // lower-case name -> first block
   bool loaded_ = true;
   bool dirty_ = false;
 };

@@ -10,6 +10,11 @@ namespace core {
 // folder known) falls back to the temporary folder rather than "/Quillomet/".
 std::string DataFolderIn(const std::string& appDataFolder);
 
+// Takes group and other permissions off the data folder and off its files that hold
+// credentials ("reseau.ini", "serie.ini"), which earlier versions left open. Links are not
+// followed. A file or folder that is missing is left alone.
+void NarrowDataFolderModes(const std::string& dataFolder);
+
 // No settings file yet: nothing was ever saved.
 bool IsFirstRun(const std::string& dataFolder);
 

@@ -168,7 +168,12 @@ void TSvgEditIni::LoadComponent(const platform::IniFile& ini, const std::string&
   const std::string listSection = form + key;
   if (auto* edit = qobject_cast<QLineEdit*>(c)) {
     // An absent key keeps the designed text; a key stored empty empties the edit.
-    if (SauveEdit && ini.ValueExists(form, key)) edit->setText(FromUtf8(ini.ReadString(form, key, "")));
+    if (SauveEdit && ini.ValueExists(form, key)) {
+      const QString text = FromUtf8(ini.ReadString(form, key, ""));
+      // An edit cuts what passes its maximum length (32,767 by default): the value comes back whole.
+      if (text.size() > edit->maxLength()) edit->setMaxLength(static_cast<int>(text.size()));
+      edit->setText(text);
+    }
   } else if (auto* picker = qobject_cast<QDateTimeEdit*>(c)) {
     if (SauveDateTimePicker && ini.ValueExists(form, key)) {
       QDateTime when = QDateTime::fromString(FromUtf8(ini.ReadString(form, key, "")), Qt::ISODate);

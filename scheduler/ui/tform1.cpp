@@ -125,6 +125,7 @@ void TForm1::FormCreate() {
   platform::SetIdlePriority();
   DataFolder = core::DataFolderIn(platform::SpecialFolderPath(platform::kCsidlAppData));
   platform::MakeDirs(DataFolder, 0700);
+  core::NarrowDataFolderModes(DataFolder);
   if (core::IsFirstRun(DataFolder)) {
     Button15Click();
     Timer2->stop();
