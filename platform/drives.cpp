@@ -48,6 +48,7 @@ std::optional<MountInfo> ParseMountInfoLine(const std::string& line) {
   } catch (...) {
     return std::nullopt;
   }
+  m.root = Unescape(f[3]);
   m.mountPoint = Unescape(f[4]);
   m.fsType = f[dash + 1];
   m.source = dash + 2 < f.size() ? Unescape(f[dash + 2]) : "";

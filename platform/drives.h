@@ -25,6 +25,7 @@ struct SystemRoots {
 };
 
 struct MountInfo {
+  std::string root;  // the folder of the file system that the mount shows (a bind mount's source)
   std::string mountPoint;
   std::string fsType;
   std::string source;

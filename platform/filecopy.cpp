@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <random>
 #include <vector>
 
 namespace platform {
@@ -147,8 +148,42 @@ int RemoveCopyTempsAt(int dirfd) {
   return removed;
 }
 
+namespace {
+
+bool SameState(const struct stat& a, const struct stat& b) {
+  return a.st_size == b.st_size && a.st_mtim.tv_sec == b.st_mtim.tv_sec &&
+         a.st_mtim.tv_nsec == b.st_mtim.tv_nsec && a.st_ctim.tv_sec == b.st_ctim.tv_sec &&
+         a.st_ctim.tv_nsec == b.st_ctim.tv_nsec && a.st_ino == b.st_ino;
+}
+
+// A temp file of our own pattern, created in dirfd without following links.
+int CreateTemp(int dirfd, std::string& name) {
+  static const char kChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  thread_local std::mt19937_64 random{std::random_device{}() ^ static_cast<std::uint64_t>(::getpid())};
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::uint64_t bits = random();
+    name = kTempPrefix;
+    for (int i = 0; i < 6; ++i, bits >>= 6) name += kChars[bits % 62];
+    name += kTempSuffix;
+    int fd = ::openat(dirfd, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd >= 0 || errno != EEXIST) return fd;
+  }
+  errno = EEXIST;
+  return -1;
+}
+
+}  // namespace
+
 CopyResult CopyFileReplacing(const std::string& source, const std::string& target,
                              const CopyProgress& progress) {
+  const auto slash = target.find_last_of('/');
+  Fd dir{::open(FolderOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
+  if (dir.fd < 0) return Failure(errno);
+  return CopyFileInto(source, dir.fd, slash == std::string::npos ? target : target.substr(slash + 1), progress);
+}
+
+CopyResult CopyFileInto(const std::string& source, int dirfd, const std::string& name,
+                        const CopyProgress& progress) {
   // O_NONBLOCK so that a FIFO does not block the open; only regular files are copied.
   Fd in{::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY)};
   if (in.fd < 0) return Failure(errno);
@@ -157,33 +192,49 @@ CopyResult CopyFileReplacing(const std::string& source, const std::string& targe
   if (S_ISDIR(st.st_mode)) return Failure(EISDIR);
   if (!S_ISREG(st.st_mode)) return Failure(EINVAL);  // O_NONBLOCK does nothing to a regular file
 
-  std::string temp = FolderOf(target) + "/" + kTempPrefix + "XXXXXX" + kTempSuffix;
-  Fd out{::mkostemps(temp.data(), sizeof kTempSuffix - 1, O_CLOEXEC)};
+  std::string temp;
+  Fd out{CreateTemp(dirfd, temp)};
   if (out.fd < 0) return Failure(errno);
 
   auto fail = [&](int error) {
     ::close(out.release());
-    ::unlink(temp.c_str());
+    ::unlinkat(dirfd, temp.c_str(), 0);
     return Failure(error);
   };
 
-  bool cancelled = false;
-  if (!CopyData(in.fd, out.fd, static_cast<std::uint64_t>(st.st_size), progress, cancelled))
-    return fail(cancelled ? ECANCELED : errno);
+  // The copy holds the source as it was from one look to the next; a source that changed in
+  // between (a file still being written) is copied again.
+  for (int attempt = 1;; ++attempt) {
+    bool cancelled = false;
+    if (!CopyData(in.fd, out.fd, static_cast<std::uint64_t>(st.st_size), progress, cancelled))
+      return fail(cancelled ? ECANCELED : errno);
+    struct stat after;
+    if (::fstat(in.fd, &after) != 0) return fail(errno);
+    if (SameState(st, after)) break;
+    if (attempt == kCopyTries) {
+      CopyResult r = fail(EAGAIN);
+      r.changed = true;
+      return r;
+    }
+    st = after;
+    if (::lseek(in.fd, 0, SEEK_SET) != 0 || ::ftruncate(out.fd, 0) != 0 || ::lseek(out.fd, 0, SEEK_SET) != 0)
+      return fail(errno);
+  }
   if (::fchmod(out.fd, st.st_mode & 07777) != 0) return fail(errno);
   const struct timespec times[2] = {st.st_atim, st.st_mtim};
   if (::futimens(out.fd, times) != 0) return fail(errno);
   if (::close(out.release()) != 0) {
     int e = errno;
-    ::unlink(temp.c_str());
+    ::unlinkat(dirfd, temp.c_str(), 0);
     return Failure(e);
   }
-  if (::rename(temp.c_str(), target.c_str()) != 0) {
+  // renameat replaces whatever the name holds (a link included) without following it.
+  if (::renameat(dirfd, temp.c_str(), dirfd, name.c_str()) != 0) {
     int e = errno;
-    ::unlink(temp.c_str());
+    ::unlinkat(dirfd, temp.c_str(), 0);
     return Failure(e);
   }
-  return CopyResult{true, 0, {}};
+  return CopyResult{true, 0, {}, false};
 }
 
 }  // namespace platform

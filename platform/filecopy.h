@@ -11,17 +11,27 @@ struct CopyResult {
   bool ok = false;
   int error = 0;        // errno of the failure, 0 on success
   std::string message;  // the system's text for it
+  bool changed = false;  // the source kept changing while it was copied
 };
+
+// Times a source that changes while it is copied is copied again before the copy fails.
+inline constexpr int kCopyTries = 3;
 
 // Called after every chunk with the bytes written so far and the source size taken at the
 // start; returning false cancels the copy (the old target stays as it was).
 using CopyProgress = std::function<bool(std::uint64_t done, std::uint64_t total)>;
 
 // Copies source over target (copy_file_range, read/write where that is refused), keeps the
-// source's permission bits and times, and renames over the target only on success. On any
-// failure the temp file is removed and the target is untouched.
+// source's permission bits and times, and renames over the target only on success. After the
+// data the source is looked at again (size, modification and change times): a source that
+// changed meanwhile is copied again, up to kCopyTries times, and then the copy fails with
+// `changed` set. On any failure the temp file is removed and the target is untouched.
 CopyResult CopyFileReplacing(const std::string& source, const std::string& target,
                              const CopyProgress& progress = {});
+// The same into `name` inside the open folder `dirfd`: the temp file is created there without
+// following links, and a link under `name` is replaced, never followed.
+CopyResult CopyFileInto(const std::string& source, int dirfd, const std::string& name,
+                        const CopyProgress& progress = {});
 
 // True for a name CopyFileReplacing gives its temp files.
 bool IsCopyTempName(const std::string& name);

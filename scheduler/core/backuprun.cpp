@@ -1,7 +1,7 @@
 #include "scheduler/core/backuprun.h"
 
-#include <climits>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <filesystem>
 #include <fcntl.h>
@@ -21,6 +21,7 @@ namespace {
 constexpr std::size_t kPathBytes = PATH_MAX - 1;  // without the ending NUL
 constexpr std::size_t kNameBytes = NAME_MAX;
 constexpr char kPathTooLong[] = "longueur total du chemin + le fichier ne doit dépasser 260 caractères";
+constexpr const char* kLinkMessage = "Lien symbolique à la place du répertoire, non suivi ";
 
 std::string WithSlash(std::string path) {
   if (path.empty() || path.back() != '/') path += '/';
@@ -71,12 +72,65 @@ std::string NetworkComputer(const std::string& path) {
   return ExtractField(path + "/", '/', 4);
 }
 
+namespace {
+
+bool Within(const std::string& inner, const std::string& outer) {
+  if (outer == "/") return !inner.empty() && inner[0] == '/';
+  return inner == outer ||
+         (inner.size() > outer.size() && inner.compare(0, outer.size(), outer) == 0 && inner[outer.size()] == '/');
+}
+
+// The target's nearest existing folder, and each folder above it through "..", is the source.
+bool AncestorIsSource(const std::string& target, const struct stat& source) {
+  std::filesystem::path p(target);
+  int fd = -1;
+  for (;;) {
+    fd = ::open(p.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0 || !p.has_relative_path()) break;
+    p = p.parent_path();
+  }
+  for (int level = 0; fd >= 0 && level < 4096; ++level) {
+    struct stat st;
+    if (::fstat(fd, &st) != 0) break;
+    if (st.st_dev == source.st_dev && st.st_ino == source.st_ino) {
+      ::close(fd);
+      return true;
+    }
+    const int up = ::openat(fd, "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    struct stat upSt;
+    const bool top = up < 0 || ::fstat(up, &upSt) != 0 || (upSt.st_dev == st.st_dev && upSt.st_ino == st.st_ino);
+    ::close(fd);
+    fd = top ? -1 : up;
+    if (top && up >= 0) ::close(up);
+  }
+  if (fd >= 0) ::close(fd);
+  return false;
+}
+
+// The folder of its file system that a resolved path shows, with that file system's device
+// ("" when no mount holds it): a bind mount shows a folder below its file system's root.
+std::pair<std::string, std::string> FileSystemFolder(const std::string& resolved) {
+  auto mount = platform::MountOf(resolved);
+  if (!mount) return {};
+  std::string inside = resolved.substr(mount->mountPoint == "/" ? 0 : mount->mountPoint.size());
+  std::string folder = mount->root == "/" ? inside : mount->root + inside;
+  if (folder.empty()) folder = "/";
+  return {std::to_string(mount->major) + ":" + std::to_string(mount->minor), folder};
+}
+
+}  // namespace
+
 bool TargetWithinSource(const std::string& target, const std::string& source) {
   if (IsNetworkPath(target) != IsNetworkPath(source)) return false;
   std::string t = Resolved(target), s = Resolved(source);
-  if (t == s) return true;
-  if (s == "/") return !IsNetworkPath(t);
-  return t.size() > s.size() && t.compare(0, s.size(), s) == 0 && t[s.size()] == '/';
+  if (IsNetworkPath(t)) return Within(t, s);
+  if (Within(t, s)) return true;
+  struct stat st;
+  if (::stat(s.c_str(), &st) != 0) return false;
+  if (AncestorIsSource(t, st)) return true;
+  auto [sourceDevice, sourceFolder] = FileSystemFolder(s);
+  auto [targetDevice, targetFolder] = FileSystemFolder(t);
+  return !sourceDevice.empty() && sourceDevice == targetDevice && Within(targetFolder, sourceFolder);
 }
 
 bool IsSystemRoot(const std::string& target) { return !IsNetworkPath(target) && Resolved(target) == "/"; }
@@ -100,22 +154,147 @@ BackupRun::BackupRun(TScruteDossier& walker, RunView& view, const DailyLog& log,
   walker_.OnDossier = [this](TScruteDossier*, const std::string& nom) { FolderFound(nom); };
   walker_.OnFichier = [this](TScruteDossier* s, const std::string& nom) { FileFound(s, nom); };
   walker_.OnFinExecute = [this](TScruteDossier*) { WalkEnded(); };
+  walker_.OnErreur = [this](TScruteDossier*, const std::string& nom, int error) { FolderUnreadable(nom, error); };
 }
 
-BackupRun::~BackupRun() { CloseTargetFolder(); }
-
-int BackupRun::TargetFolder(const std::string& folder) {
-  if (folderFd_ >= 0 && folder == folderPath_) return folderFd_;
-  CloseTargetFolder();
-  folderFd_ = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (folderFd_ >= 0) folderPath_ = folder;
-  return folderFd_;
+BackupRun::~BackupRun() {
+  CloseTargetFolders();
+  if (recordFd_ >= 0) ::close(recordFd_);
 }
 
-void BackupRun::CloseTargetFolder() {
-  if (folderFd_ >= 0) ::close(folderFd_);
-  folderFd_ = -1;
-  folderPath_.clear();
+int BackupRun::ChainFd(std::size_t index) {
+  ChainEntry& entry = chain_[index];
+  if (entry.fd >= 0) return entry.fd;
+  // Closed to spare descriptors: opened again from the nearest open folder below it.
+  std::size_t base = index;
+  while (base > 0 && chain_[base - 1].fd < 0) --base;
+  int parent = base == 0 ? rootFd_ : chain_[base - 1].fd;
+  std::size_t from = base == 0 ? 0 : chain_[base - 1].rel.size() + 1;
+  int fd = parent;
+  while (fd >= 0 && from < entry.rel.size()) {
+    std::size_t end = entry.rel.find('/', from);
+    if (end == std::string::npos) end = entry.rel.size();
+    const int next = ::openat(fd, entry.rel.substr(from, end - from).c_str(),
+                              O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd != parent) ::close(fd);
+    fd = next;
+    from = end + 1;
+  }
+  entry.fd = fd;
+  return fd;
+}
+
+BackupRun::FolderOpen BackupRun::TargetFolder(const std::string& rel, bool create) {
+  FolderOpen out;
+  if (rel.empty()) {
+    out.fd = rootFd_;
+    out.error = rootFd_ < 0 ? ENOENT : 0;
+    return out;
+  }
+  while (!chain_.empty() && !Within(rel, chain_.back().rel)) {
+    if (chain_.back().fd >= 0) ::close(chain_.back().fd);
+    chain_.pop_back();
+  }
+  int parent = rootFd_;
+  std::size_t from = 0;
+  if (!chain_.empty()) {
+    parent = ChainFd(chain_.size() - 1);
+    from = chain_.back().rel.size() + 1;
+  }
+  while (from <= rel.size()) {
+    if (parent < 0) {
+      out.error = out.error ? out.error : ENOENT;
+      return out;
+    }
+    std::size_t end = rel.find('/', from);
+    if (end == std::string::npos) end = rel.size();
+    const std::string name = rel.substr(from, end - from);
+    constexpr int kFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+    int fd = ::openat(parent, name.c_str(), kFlags);
+    out.created = false;
+    if (fd < 0 && errno == ENOENT && create) {
+      if (::mkdirat(parent, name.c_str(), 0777) == 0) out.created = true;
+      fd = ::openat(parent, name.c_str(), kFlags);
+    }
+    if (fd < 0) {
+      out.error = errno;
+      struct stat st;
+      out.link = ::fstatat(parent, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode);
+      return out;
+    }
+    // The deepest folders keep their descriptors; those far above are closed meanwhile.
+    constexpr std::size_t kOpenLevels = 64;
+    if (chain_.size() >= kOpenLevels && chain_[chain_.size() - kOpenLevels].fd >= 0) {
+      ::close(chain_[chain_.size() - kOpenLevels].fd);
+      chain_[chain_.size() - kOpenLevels].fd = -1;
+    }
+    chain_.push_back(ChainEntry{rel.substr(0, end), fd});
+    parent = fd;
+    from = end + 1;
+  }
+  out.fd = parent;
+  return out;
+}
+
+void BackupRun::CloseTargetFolders() {
+  for (const ChainEntry& e : chain_)
+    if (e.fd >= 0) ::close(e.fd);
+  chain_.clear();
+  if (rootFd_ >= 0) ::close(rootFd_);
+  rootFd_ = -1;
+  failedRel_.clear();
+  failed_ = FolderOpen{};
+}
+
+void BackupRun::RecordCopyFolder(int fd, const std::string& rel) {
+  if (log_.Folder().empty() || (recordFd_ >= 0 && rel == recordedRel_)) return;
+  // The folder's own path, links resolved: the next run opens it without following any.
+  char path[PATH_MAX + 1];
+  const ssize_t n = ::readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), path, PATH_MAX);
+  if (n <= 0) return;
+  if (recordFd_ < 0) {
+    recordFd_ = ::open((log_.Folder() + kCopyRecordName).c_str(),
+                       O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0600);
+    if (recordFd_ < 0) return;
+  }
+  path[n] = '\n';
+  if (::pwrite(recordFd_, path, static_cast<std::size_t>(n) + 1, 0) == n + 1 && ::ftruncate(recordFd_, n + 1) == 0)
+    recordedRel_ = rel;
+}
+
+void BackupRun::ClearCopyRecord() {
+  if (recordFd_ < 0) return;
+  ::close(recordFd_);
+  recordFd_ = -1;
+  recordedRel_.clear();
+  ::unlink((log_.Folder() + kCopyRecordName).c_str());
+}
+
+void BackupRun::RemoveRecordedTemps() {
+  if (log_.Folder().empty()) return;
+  const std::string record = log_.Folder() + kCopyRecordName;
+  const int in = ::open(record.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (in < 0) return;
+  char buf[PATH_MAX + 2];
+  const ssize_t n = ::read(in, buf, sizeof buf - 1);
+  ::close(in);
+  const std::string text = n > 0 ? std::string(buf, static_cast<std::size_t>(n)) : std::string();
+  const std::string path = text.substr(0, text.find('\n'));
+  // Down from "/" one level at a time: a link planted on the way is not followed.
+  int fd = path.size() > 1 && path[0] == '/' ? ::open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1;
+  for (std::size_t from = 1; fd >= 0 && from < path.size();) {
+    std::size_t end = path.find('/', from);
+    if (end == std::string::npos) end = path.size();
+    const int next = ::openat(fd, path.substr(from, end - from).c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    ::close(fd);
+    fd = next;
+    from = end + 1;
+  }
+  if (fd >= 0) {
+    platform::RemoveCopyTempsAt(fd);
+    ::close(fd);
+  }
+  ::unlink(record.c_str());
 }
 
 StartResult BackupRun::Start(const RunJob& job, bool idleMarker) {
@@ -190,9 +369,13 @@ void BackupRun::WalkStarted() {
     removable_ = drive.removable;
     if (removable_) freeSpaceLeft_ = drive.freeBytes;
   }
-  // Temp files of a copy that was cut short (a killed run) never count as backups.
-  CloseTargetFolder();
-  if (int fd = TargetFolder(WithSlash(target)); fd >= 0) platform::RemoveCopyTempsAt(fd);
+  // Temp files of a copy that was cut short (a killed run) never count as backups: those of
+  // the folder the record names, and those found in the folders this run goes through.
+  CloseTargetFolders();
+  ClearCopyRecord();
+  RemoveRecordedTemps();
+  rootFd_ = ::open(target.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (rootFd_ >= 0) platform::RemoveCopyTempsAt(rootFd_);
 
   view_.RunStarted(job_);
   counters_ = RunCounters{};
@@ -204,6 +387,9 @@ void BackupRun::WalkStarted() {
   walker_.Filtre = job_.filter;
   walker_.SousDossier = job_.subfolders;
   walker_.MaxPenetration = -1;
+  // A target reached again inside the source (through a mount) is not walked into.
+  walker_.Excluded.reset();
+  if (struct stat st; rootFd_ >= 0 && ::fstat(rootFd_, &st) == 0) walker_.Excluded = FolderId{st.st_dev, st.st_ino};
   if (Pump) walker_.Pump = Pump, walker_.PumpInterval = PumpInterval;
 }
 
@@ -211,22 +397,28 @@ void BackupRun::FolderFound(const std::string& nom) {
   ++counters_.foldersScanned;
   view_.Panel(2, counters_.foldersScanned);
   if (nom.compare(0, sourceRoot_.size(), sourceRoot_) != 0) return;
-  const std::string folder = targetRoot_ + nom.substr(sourceRoot_.size()) + "/";
+  const std::string rel = nom.substr(sourceRoot_.size());
+  const std::string folder = targetRoot_ + rel + "/";
   // Past the platform's limits a folder can be neither walked nor made: the path rule's row.
   if (!PathWithinLimits(nom) || !PathWithinLimits(folder.substr(0, folder.size() - 1))) {
     Report("0", 6, folder, nom, kPathTooLong, "");
     return;
   }
-  // The walker reports a folder's files right after it: its descriptor serves them.
-  if (int fd = TargetFolder(folder); fd >= 0) {
-    platform::RemoveCopyTempsAt(fd);
+  FolderOpen f = TargetFolder(rel, true);
+  if (f.fd < 0) {
+    failedRel_ = rel;
+    failed_ = f;
+    Report("0", 6, folder, nom, f.link ? kLinkMessage : "Impossible de créer répertoire ", "S");
     return;
   }
-  if (::mkdir(folder.c_str(), 0777) != 0 && !IsFolder(folder)) {
-    Report("0", 6, folder, nom, "Impossible de créer répertoire ", "S");
-    return;
-  }
-  TargetFolder(folder);
+  if (!f.created) platform::RemoveCopyTempsAt(f.fd);
+}
+
+void BackupRun::FolderUnreadable(const std::string& nom, int error) {
+  if (!PathWithinLimits(nom)) return;  // the path rule's row has said it
+  const std::string rel = nom.compare(0, sourceRoot_.size(), sourceRoot_) == 0 ? nom.substr(sourceRoot_.size()) : "";
+  Report("0", 6, targetRoot_ + rel + (rel.empty() ? "" : "/"), nom,
+         "Impossible de lire le répertoire : " + std::string(std::strerror(error)), std::to_string(error));
 }
 
 void BackupRun::FileFound(TScruteDossier* sender, const std::string& nom) {
@@ -234,7 +426,8 @@ void BackupRun::FileFound(TScruteDossier* sender, const std::string& nom) {
   view_.Panel(0, counters_.filesTreated);
   view_.CurrentFile(nom);
   if (nom.compare(0, sourceRoot_.size(), sourceRoot_) != 0) return;
-  const std::string target = targetRoot_ + nom.substr(sourceRoot_.size());
+  const std::string rel = nom.substr(sourceRoot_.size());
+  const std::string target = targetRoot_ + rel;
 
   if (!PathWithinLimits(nom) || !PathWithinLimits(target)) {
     ++counters_.filesCopied;
@@ -249,9 +442,12 @@ void BackupRun::FileFound(TScruteDossier* sender, const std::string& nom) {
   } else if (::stat(nom.c_str(), &st) == 0) {
     q.source = FactsOf(st.st_size, st.st_mtim.tv_sec);
   }
-  const std::size_t slash = target.find_last_of('/');
-  const int fd = TargetFolder(target.substr(0, slash + 1));
-  if ((fd >= 0 ? ::fstatat(fd, target.c_str() + slash + 1, &st, 0) : ::stat(target.c_str(), &st)) == 0) {
+  const std::size_t slash = rel.find_last_of('/');
+  const std::string relFolder = slash == std::string::npos ? std::string() : rel.substr(0, slash);
+  const std::string name = rel.substr(slash + 1);
+  FolderOpen folder = !relFolder.empty() && relFolder == failedRel_ ? failed_ : TargetFolder(relFolder, true);
+  // Only what stands under the name is looked at: a link there is replaced, not followed.
+  if (folder.fd >= 0 && ::fstatat(folder.fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISLNK(st.st_mode)) {
     q.target = FactsOf(S_ISREG(st.st_mode) ? st.st_size : 0, st.st_mtim.tv_sec);
   }
   q.overwrite = job_.overwrite;
@@ -263,7 +459,7 @@ void BackupRun::FileFound(TScruteDossier* sender, const std::string& nom) {
   if (a.counted) ++counters_.filesCopied;
 
   if (q.source.size == 0) {
-    if (a.action == CopyAction::Copy) CopyOne(nom, target, 0);
+    if (a.action == CopyAction::Copy) CopyInto(nom, folder, relFolder, name, target, 0);
     PumpMaybe();
     return;
   }
@@ -275,26 +471,45 @@ void BackupRun::FileFound(TScruteDossier* sender, const std::string& nom) {
   }
   if (a.action == CopyAction::Copy) {
     view_.Panel(1, counters_.filesCopied);
-    CopyOne(nom, target, q.source.size);
+    CopyInto(nom, folder, relFolder, name, target, q.source.size);
   }
   view_.Progress(0);
   PumpMaybe();
 }
 
 void BackupRun::CopyOne(const std::string& nom, const std::string& target, std::uint64_t size) {
+  std::string rel = target.compare(0, targetRoot_.size(), targetRoot_) == 0 ? target.substr(targetRoot_.size()) : target;
+  const std::size_t slash = rel.find_last_of('/');
+  const std::string relFolder = slash == std::string::npos ? std::string() : rel.substr(0, slash);
+  CopyInto(nom, TargetFolder(relFolder, true), relFolder, rel.substr(slash + 1), target, size);
+}
+
+void BackupRun::CopyInto(const std::string& nom, const FolderOpen& folder, const std::string& relFolder,
+                         const std::string& name, const std::string& target, std::uint64_t size) {
   // A copy always runs to its end; a stop takes effect at the walker's next entry.
   auto progress = [this](std::uint64_t done, std::uint64_t total) {
     view_.Progress(total == 0 ? 0 : static_cast<int>(std::min<std::uint64_t>(done, total) * 100 / total));
     PumpMaybe();
     return true;
   };
-  platform::CopyResult r = platform::CopyFileReplacing(nom, target, size > 0 ? progress : platform::CopyProgress{});
+  platform::CopyResult r;
+  if (folder.fd < 0) {
+    r.error = folder.link ? ELOOP : folder.error;
+    r.message = std::strerror(r.error);
+  } else {
+    RecordCopyFolder(folder.fd, relFolder);
+    r = platform::CopyFileInto(nom, folder.fd, name, size > 0 ? progress : platform::CopyProgress{});
+  }
   const std::string number = std::to_string(counters_.filesCopied);
   if (r.ok) {
     Report(number, 7, target, nom, "", "");
     return;
   }
   if (size > CopyThreshold) Log(LockLogLine(log_.TimeNow(), nom, target));
+  if (r.changed) {
+    Report(number, 6, target, nom, "Le fichier a changé pendant la copie, copie abandonnée", "S");
+    return;
+  }
   Report(number, 6, target, nom, r.message, std::to_string(r.error));
 }
 
@@ -309,7 +524,8 @@ void BackupRun::Report(const std::string& number, int code, const std::string& t
 }
 
 void BackupRun::WalkEnded() {
-  CloseTargetFolder();
+  CloseTargetFolders();
+  ClearCopyRecord();
   view_.RunEnded(job_);
   const std::string t = log_.TimeNow();
   view_.History(RunEndedRow(t, job_.source, job_.target, job_.filter, job_.subfolders));

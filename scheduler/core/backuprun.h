@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "scheduler/core/history.h"
 
@@ -118,6 +119,8 @@ class BackupRun {
               const std::string& message, const std::string& error);
   // Copies one file with progress and reports it under the current FilesCopied number.
   void CopyOne(const std::string& nom, const std::string& target, std::uint64_t size);
+  // A source folder the walker could not read: an error row and a log line.
+  void FolderUnreadable(const std::string& nom, int error);
 
  private:
   void PreflightError(const std::string& message, const std::string& path, const HistoryRow& row,
@@ -126,10 +129,24 @@ class BackupRun {
   void Log(const std::string& line) const;
   void PumpMaybe();
   std::string LocalOf(const std::string& path) const;
-  // Descriptor of a target folder (kept for the files that follow in it); -1 when it cannot
-  // be opened.
-  int TargetFolder(const std::string& folder);
-  void CloseTargetFolder();
+  // Target folders are opened from the target root one level at a time, never through a
+  // link; the open ancestors of the current folder are kept for the folders that follow.
+  struct FolderOpen {
+    int fd = -1;
+    int error = 0;        // errno when fd is -1
+    bool link = false;    // a link stands where a folder belongs
+    bool created = false;  // the last level was made by this call
+  };
+  FolderOpen TargetFolder(const std::string& rel, bool create);
+  void CopyInto(const std::string& nom, const FolderOpen& folder, const std::string& relFolder,
+                const std::string& name, const std::string& target, std::uint64_t size);
+  int ChainFd(std::size_t index);
+  void CloseTargetFolders();
+  // The folder of the copy under way, written to the data folder, so that a run killed in the
+  // middle of a copy has its temp file removed by the next run.
+  void RecordCopyFolder(int fd, const std::string& rel);
+  void ClearCopyRecord();
+  void RemoveRecordedTemps();
 
   TScruteDossier& walker_;
   RunView& view_;
@@ -142,20 +159,31 @@ class BackupRun {
   std::int64_t freeSpaceLeft_ = 0;
   bool busy_ = false;
   std::chrono::steady_clock::time_point lastPump_{};
-  int folderFd_ = -1;
-  std::string folderPath_;
+  int rootFd_ = -1;
+  struct ChainEntry {
+    std::string rel;  // relative to the target root, no ending "/"
+    int fd = -1;      // -1: closed to spare descriptors, opened again when needed
+  };
+  std::vector<ChainEntry> chain_;
+  std::string failedRel_;  // a target folder that could not be opened, and why
+  FolderOpen failed_;
+  int recordFd_ = -1;
+  std::string recordedRel_;
 };
 
 // "//computer/share/..." paths; every POSIX path starts with one "/".
 bool IsNetworkPath(const std::string& path);
 // The computer of a network path ("" for a local one).
 std::string NetworkComputer(const std::string& path);
-// Target equal to the source or inside it, on resolved paths ("/a", "/a/" and a link to it
-// are one folder).
+// Target equal to the source or inside it: on resolved paths ("/a", "/a/" and a link to it
+// are one folder), on the folders above the target, and on the folders of the file system
+// that mounts show (a bind mount of a folder of the source).
 bool TargetWithinSource(const std::string& target, const std::string& source);
 // Target resolving to the root "/".
 bool IsSystemRoot(const std::string& target);
 // The platform's limits: a path of at most 4,095 bytes, every name in it of at most 255.
 bool PathWithinLimits(const std::string& path);
+// Name of the record of the copy under way, in the data folder.
+inline constexpr const char* kCopyRecordName = "copie-en-cours";
 
 }  // namespace core

@@ -18,6 +18,7 @@ class DailyLog {
 
   void Append(std::string_view line) const;
   std::string PathFor(std::time_t when) const;
+  const std::string& Folder() const { return folder_; }
   std::time_t Now() const;
   // "HH:MM:SS" of the current time, as every line and history row starts.
   std::string TimeNow() const;

@@ -6,6 +6,7 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -120,15 +121,21 @@ void TScruteDossier::ScanFolder(Walk& walk, int level, const std::string& folder
 
   // The root may be a link to a folder; sub-folders never are.
   int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | (level > 0 ? O_NOFOLLOW : 0);
+  const std::string& shown = dir.empty() ? folder : dir;
+  auto failed = [&](int error) {
+    if (error != ENOENT && OnErreur) OnErreur(this, shown, error);
+  };
   int fd = open(dir.empty() ? "/" : dir.c_str(), flags);
-  if (fd < 0) return;
+  if (fd < 0) return failed(errno);
   struct stat dirStat {};
   if (fstat(fd, &dirStat) != 0) {
+    failed(errno);
     close(fd);
     return;
   }
   DirHandle handle(fdopendir(fd));
   if (!handle) {
+    failed(errno);
     close(fd);
     return;
   }
@@ -139,7 +146,14 @@ void TScruteDossier::ScanFolder(Walk& walk, int level, const std::string& folder
   // folder, so link loops cannot happen).
   std::vector<Entry> files;
   std::vector<Entry> folders;
-  while (dirent* de = readdir(handle.get())) {
+  for (;;) {
+    errno = 0;
+    dirent* de = readdir(handle.get());
+    if (!de) {
+      // A listing cut short is reported; what was read is still walked.
+      if (errno != 0) failed(errno);
+      break;
+    }
     const char* name = de->d_name;
     if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0))) continue;
     unsigned char type = de->d_type;
@@ -166,6 +180,7 @@ void TScruteDossier::ScanFolder(Walk& walk, int level, const std::string& folder
       if (!statted && fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
       if (!S_ISDIR(st.st_mode)) continue;
       if (st.st_dev != dirStat.st_dev && st.st_dev != walk.rootDev && walk.isPseudo(st.st_dev)) continue;
+      if (Excluded && *Excluded == FolderId{st.st_dev, st.st_ino}) continue;
       folders.push_back(Entry{name, true, false, 0, 0});
     }
   }

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 namespace core {
@@ -14,6 +15,15 @@ class TScruteDossier;
 
 using TScruteEvent = std::function<void(TScruteDossier* Sender, const std::string& Nom)>;
 using TNotifyEvent = std::function<void(TScruteDossier* Sender)>;
+// A folder that could not be opened or read to its end, with the errno of the failure.
+using TScruteErrorEvent = std::function<void(TScruteDossier* Sender, const std::string& Nom, int error)>;
+
+// A folder as the file system knows it, whatever path leads to it.
+struct FolderId {
+  std::uint64_t dev = 0;
+  std::uint64_t ino = 0;
+  bool operator==(const FolderId&) const = default;
+};
 
 class TScruteDossier {
  public:
@@ -26,12 +36,16 @@ class TScruteDossier {
   std::string Filtre = "*.*";
   bool SousDossier = true;
   int MaxPenetration = 10000;  // deepest level walked, root = 0; negative = no limit
+  // A folder neither reported nor entered wherever it shows up in the tree (a backup's
+  // target reached through a mount or a bind mount inside the source).
+  std::optional<FolderId> Excluded;
 
   TScruteEvent OnFichier;  // one file found
   TScruteEvent OnDossier;  // one sub-folder found, before it is entered
   TNotifyEvent OnCreate;   // kept for the form; never fired
   TNotifyEvent OnExecute;  // first step of a walk
   TNotifyEvent OnFinExecute;  // last step of a walk, also after a stop
+  TScruteErrorEvent OnErreur;  // a folder that cannot be read (one that vanished is not reported)
 
   // Event pump (the scheduler binds it to the Qt event loop); may be empty.
   std::function<void()> Pump;

@@ -168,3 +168,44 @@ TEST(CopyFileReplacing, ReplacesALinkNotWhatItPointsTo) {
   EXPECT_EQ(readFile(pointee), "keep me");
   EXPECT_EQ(Names(dir / "out"), std::vector<std::string>{"dst"});
 }
+
+// A source written to while it is copied: each change is seen after the data and the copy
+// starts again; one that keeps changing fails without touching the target.
+TEST(CopyFileInto, ASourceChangingDuringTheCopyIsCopiedAgainOrFails) {
+  struct Case {
+    const char* name;
+    int changingTries;  // copies during which the source grows
+    bool ok;
+  } cases[] = {
+      {"still", 0, true},
+      {"once", 1, true},
+      {"twice", platform::kCopyTries - 1, true},
+      {"always", platform::kCopyTries, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto dir = testenv::makeDir(c.name);
+    auto src = writeFile(dir / "growing.log", std::string(100000, 'a'));
+    auto dst = writeFile(dir / "out" / "growing.log", "old");
+    int appended = 0;
+    auto r = platform::CopyFileReplacing(src, dst, [&](std::uint64_t, std::uint64_t) {
+      if (appended < c.changingTries) {
+        int fd = ::open(src.c_str(), O_WRONLY | O_APPEND);
+        EXPECT_EQ(::write(fd, "more\n", 5), 5);
+        ::close(fd);
+        ++appended;
+      }
+      return true;
+    });
+    EXPECT_EQ(r.ok, c.ok) << r.message;
+    EXPECT_EQ(r.changed, !c.ok);
+    if (c.ok) {
+      EXPECT_EQ(readFile(dst), readFile(src));  // the whole of the last state, not a cut
+      EXPECT_EQ(MtimeOf(dst).tv_sec, MtimeOf(src).tv_sec);
+      EXPECT_EQ(MtimeOf(dst).tv_nsec, MtimeOf(src).tv_nsec);
+    } else {
+      EXPECT_EQ(readFile(dst), "old");
+    }
+    EXPECT_EQ(Names(dir / "out"), std::vector<std::string>{"growing.log"});
+  }
+}

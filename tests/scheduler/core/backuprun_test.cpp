@@ -1,5 +1,6 @@
 #include "scheduler/core/backuprun.h"
 
+#include "platform/filecopy.h"
 #include "scheduler/core/dailylog.h"
 #include "scheduler/core/scrutedossier.h"
 #include "tests/support/testenv.h"
@@ -10,9 +11,13 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sys/resource.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 
 #include <filesystem>
+#include <fstream>
 #include <map>
 
 namespace fs = std::filesystem;
@@ -75,7 +80,9 @@ class BackupRunTest : public ::testing::Test {
     return core::RunJob{src.string(), dst.string(), "*.*", subfolders, overwrite};
   }
   core::StartResult Run(bool subfolders = true, bool overwrite = false) {
+    auto hook = std::move(view.onProgress);  // a test's hook lasts over the reset
     view = Recorder{};
+    view.onProgress = std::move(hook);
     return run.Start(Job(subfolders, overwrite));
   }
   std::string LogText() { return readFile(log.PathFor(now)); }
@@ -450,4 +457,156 @@ TEST_F(BackupRunTest, ALogFailureLeavesTheRunIdle) {
   EXPECT_FALSE(r.Busy());
   EXPECT_FALSE(w.Running);
   EXPECT_EQ(readFile(dst / "f"), "x");
+}
+
+// Links planted in the target are never followed: a link where a folder belongs is an error
+// row, a link under a file's name is replaced, a link named like a temp file stays.
+TEST_F(BackupRunTest, LinksPlantedInTheTargetAreNeverFollowed) {
+  const fs::path elsewhere = testenv::makeDir("elsewhere");
+  writeFile(elsewhere / "important.conf", "theirs");
+  writeFile(elsewhere / "victim", "theirs");
+  writeFile(elsewhere / ".quillomet-AbC123.part", "theirs");
+  writeFile(src / "sub" / "important.conf", "ours");
+  writeFile(src / "sub" / "deeper" / "x", "ours");
+  writeFile(src / "real" / "inner" / "important.conf", "ours");
+  writeFile(src / "top.conf", "ours");
+  fs::create_directory_symlink(elsewhere, dst / "sub");
+  fs::create_directories(dst / "real");
+  fs::create_directory_symlink(elsewhere, dst / "real" / "inner");
+  fs::create_symlink(elsewhere / "victim", dst / "top.conf");
+  fs::create_symlink(elsewhere / "victim", dst / ".quillomet-XyZ789.part");
+
+  ASSERT_EQ(Run(), core::StartResult::Ran);
+  for (const char* name : {"important.conf", "victim", ".quillomet-AbC123.part"})
+    EXPECT_EQ(readFile(elsewhere / name), "theirs") << name;
+  EXPECT_FALSE(fs::exists(elsewhere / "deeper"));
+  EXPECT_FALSE(fs::exists(elsewhere / "inner"));
+  EXPECT_TRUE(fs::is_symlink(dst / "sub"));
+  EXPECT_TRUE(fs::is_symlink(dst / ".quillomet-XyZ789.part"));
+  EXPECT_FALSE(fs::is_symlink(dst / "top.conf"));  // replaced by the copy
+  EXPECT_EQ(readFile(dst / "top.conf"), "ours");
+
+  std::map<std::string, core::LastRunRow> bySource;
+  for (auto& r : view.rows) bySource[r.source] = r;
+  for (const fs::path folder : {src / "sub", src / "real" / "inner"}) {
+    const auto& row = bySource[folder.string()];
+    EXPECT_EQ(row.image, 6) << folder;
+    EXPECT_EQ(row.message, "Lien symbolique à la place du répertoire, non suivi ");
+  }
+  for (const fs::path file : {src / "sub" / "important.conf", src / "real" / "inner" / "important.conf"}) {
+    const auto& row = bySource[file.string()];
+    EXPECT_EQ(row.image, 6) << file;
+    EXPECT_EQ(row.error, std::to_string(ELOOP));
+  }
+  EXPECT_NE(LogText().find("Lien symbolique"), std::string::npos);
+}
+
+// A source written to while it is copied gets an error row, never a cut copy called a success.
+TEST_F(BackupRunTest, ASourceThatKeepsChangingIsAnErrorNotAStaleCopy) {
+  writeFile(src / "growing.log", std::string(200000, 'a'));
+  writeFile(src / "still", "s");
+  view.onProgress = [&](int percent) {
+    if (percent == 0) return;
+    std::ofstream(src / "growing.log", std::ios::app) << "one more line\n";
+  };
+  Run();
+  view.onProgress = nullptr;
+  EXPECT_FALSE(fs::exists(dst / "growing.log"));
+  EXPECT_EQ(readFile(dst / "still"), "s");
+  auto row = std::find_if(view.rows.begin(), view.rows.end(),
+                          [&](auto& r) { return r.source == (src / "growing.log").string(); });
+  ASSERT_NE(row, view.rows.end());
+  EXPECT_EQ(row->image, 6);
+  EXPECT_EQ(row->message, "Le fichier a changé pendant la copie, copie abandonnée");
+  for (auto& e : fs::directory_iterator(dst)) EXPECT_FALSE(platform::IsCopyTempName(e.path().filename()));
+
+  Run();  // once it holds still, the next run copies it whole
+  EXPECT_EQ(readFile(dst / "growing.log"), readFile(src / "growing.log"));
+}
+
+// The folder of the copy under way is on record in the data folder; after a killed run the
+// next one removes the temp files left there, even in a folder it no longer walks, and goes
+// through no link to get there.
+TEST_F(BackupRunTest, TempFilesOfAKilledRunAreRemovedFromTheRecordedFolder) {
+  writeFile(src / "now" / "f", std::string(100000, 'f'));
+  std::string recorded;
+  view.onProgress = [&](int) {
+    if (recorded.empty()) recorded = readFile(data / core::kCopyRecordName);
+  };
+  Run();
+  view.onProgress = nullptr;
+  EXPECT_EQ(recorded, fs::canonical(dst / "now").string() + "\n");
+  EXPECT_FALSE(fs::exists(data / core::kCopyRecordName));  // gone once the run ended
+
+  struct Case {
+    const char* name;
+    bool throughLink;
+    bool removed;
+  } cases[] = {{"plain", false, true}, {"linked", true, false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const fs::path left = testenv::makeDir(std::string("left-") + c.name);
+    writeFile(left / ".quillomet-Kil1ed.part", "cut copy");
+    writeFile(left / "keep.part", "user's");
+    fs::path named = left;
+    if (c.throughLink) {
+      named = testenv::testRoot() / "link-to-left";
+      fs::create_directory_symlink(left, named);
+    }
+    writeFile(data / core::kCopyRecordName, named.string() + "\n");
+    Run();
+    EXPECT_EQ(fs::exists(left / ".quillomet-Kil1ed.part"), !c.removed);
+    EXPECT_EQ(readFile(left / "keep.part"), "user's");
+    EXPECT_FALSE(fs::exists(data / core::kCopyRecordName));
+  }
+}
+
+// A source folder that cannot be read is an error row and a log line, like a file. (Root reads
+// every folder: the run as nobody is in bench/backup_run/hostile_test.sh.)
+TEST_F(BackupRunTest, AnUnreadableSourceFolderIsAnErrorRow) {
+  if (::geteuid() == 0) GTEST_SKIP() << "root reads every folder";
+  writeFile(src / "locked" / "inside", "x");
+  writeFile(src / "f", "x");
+  ::chmod((src / "locked").c_str(), 0);
+  Run();
+  ::chmod((src / "locked").c_str(), 0755);
+  auto row = std::find_if(view.rows.begin(), view.rows.end(),
+                          [&](auto& r) { return r.source == (src / "locked").string() && r.image == 6; });
+  ASSERT_NE(row, view.rows.end());
+  EXPECT_EQ(row->message, "Impossible de lire le répertoire : " + std::string(std::strerror(EACCES)));
+  EXPECT_EQ(row->error, std::to_string(EACCES));
+  EXPECT_NE(LogText().find("Impossible de lire le répertoire"), std::string::npos);
+  EXPECT_EQ(readFile(dst / "f"), "x");
+}
+
+// A target inside the source through a bind mount is the source's own folder: refused; and a
+// target mounted inside the source is not walked into.
+TEST_F(BackupRunTest, TargetInsideTheSourceThroughABindMount) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root for bind mounts";
+  fs::create_directories(src / "sub");
+  writeFile(src / "sub" / "f", "1");
+  writeFile(src / "g", "2");
+  const fs::path mnt = testenv::makeDir("mnt"), inner = src / "m";
+  fs::create_directories(inner);
+  pid_t pid = ::fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    // Own mount namespace: nothing stays mounted when the child ends.
+    if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) _exit(77);
+    if (::mount((src / "sub").c_str(), mnt.c_str(), nullptr, MS_BIND, nullptr) != 0) _exit(77);
+    if (::mount(dst.c_str(), inner.c_str(), nullptr, MS_BIND, nullptr) != 0) _exit(77);
+    int failures = 0;
+    if (run.Start(core::RunJob{src.string(), mnt.string(), "*.*", true, false}) != core::StartResult::SameFolder) failures |= 1;
+    if (run.Start(core::RunJob{src.string(), (mnt / "deeper").string(), "*.*", true, false}) !=
+        core::StartResult::SameFolder)
+      failures |= 2;
+    if (run.Start(core::RunJob{src.string(), dst.string(), "*.*", true, false}) != core::StartResult::Ran) failures |= 4;
+    if (fs::exists(dst / "m") || !fs::exists(dst / "sub" / "f") || !fs::exists(dst / "g")) failures |= 8;
+    _exit(failures);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status));
+  if (WEXITSTATUS(status) == 77) GTEST_SKIP() << "bind mounts are not allowed here";
+  EXPECT_EQ(WEXITSTATUS(status), 0);
 }

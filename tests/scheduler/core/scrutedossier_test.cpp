@@ -1,5 +1,6 @@
 #include "scheduler/core/scrutedossier.h"
 
+#include <cerrno>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/socket.h>
@@ -35,6 +36,9 @@ struct Recorder {
     w.OnFinExecute = [this](TScruteDossier*) { events.push_back("E"); };
     w.OnFichier = [this](TScruteDossier*, const std::string& nom) { events.push_back("F:" + rel(nom)); };
     w.OnDossier = [this](TScruteDossier*, const std::string& nom) { events.push_back("D:" + rel(nom)); };
+    w.OnErreur = [this](TScruteDossier*, const std::string& nom, int error) {
+      events.push_back("!:" + rel(nom) + ":" + std::to_string(error));
+    };
   }
   std::string rel(const std::string& nom) const {
     return nom.rfind(root + "/", 0) == 0 ? nom.substr(root.size() + 1) : "?" + nom;
@@ -168,17 +172,28 @@ TEST(ScruteDossier, StopBeforeOrInsideOnExecuteHasNoEffect) {
 
 TEST(ScruteDossier, MissingOrUnlistableRootGivesOnlyStartAndEnd) {
   fs::path file = testenv::writeFile(testenv::makeDir("m") / "plain", "x");
-  for (std::string root : {std::string("/nonexistent-quillomet"), file.string(), file.string() + "/sub",
-                           std::string()}) {
-    Recorder r{root, {}};
+  // A missing root is quiet; one that is no folder is reported as unreadable.
+  const std::string notDir = "!:?" + file.string() + ":" + std::to_string(ENOTDIR);
+  const std::string notDirSub = "!:?" + file.string() + "/sub:" + std::to_string(ENOTDIR);
+  struct Case {
+    std::string root;
+    Events events;
+  } cases[] = {
+      {"/nonexistent-quillomet", {"X", "E"}},
+      {file.string(), {"X", notDir, "E"}},
+      {file.string() + "/sub", {"X", notDirSub, "E"}},
+      {"", {"X", "E"}},
+  };
+  for (const auto& c : cases) {
+    Recorder r{c.root, {}};
     TScruteDossier w;
     r.bind(w);
     w.Execute();
-    EXPECT_EQ(r.events, (Events{"X", "E"})) << '"' << root << '"';
+    EXPECT_EQ(r.events, c.events) << '"' << c.root << '"';
   }
 }
 
-TEST(ScruteDossier, UnlistableSubFolderIsSkippedAndTheWalkGoesOn) {
+TEST(ScruteDossier, UnlistableSubFolderIsReportedAndTheWalkGoesOn) {
   if (geteuid() != 0) GTEST_SKIP() << "needs root (the walk runs as nobody)";
   fs::path root = testenv::makeDir("walk");
   fs::permissions(testenv::testRoot(), fs::perms::others_exec, fs::perm_options::add);
@@ -198,13 +213,53 @@ TEST(ScruteDossier, UnlistableSubFolderIsSkippedAndTheWalkGoesOn) {
     w.Execute();
     Events got(r.events.begin() + 1, r.events.end() - 1);
     std::sort(got.begin(), got.end());
-    bool ok = r.events.back() == "E" && got == Events{"D:a", "D:locked", "D:z", "F:a/f1", "F:z/f3"};
+    bool ok = r.events.back() == "E" &&
+              got == Events{"!:locked:" + std::to_string(EACCES), "D:a", "D:locked", "D:z", "F:a/f1", "F:z/f3"};
     _exit(ok ? 0 : 1);
   }
   int status = 0;
   ASSERT_EQ(waitpid(pid, &status, 0), pid);
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+// A folder whose path is longer than the system takes cannot be opened, root or not.
+TEST(ScruteDossier, FolderPastThePathLengthLimitIsReported) {
+  fs::path root = testenv::makeDir("deep");
+  const std::string level(200, 'n');
+  int fd = open(root.c_str(), O_RDONLY | O_DIRECTORY);
+  std::string rel;
+  for (int i = 0; i < 22; ++i) {
+    ASSERT_EQ(mkdirat(fd, level.c_str(), 0755), 0);
+    int next = openat(fd, level.c_str(), O_RDONLY | O_DIRECTORY);
+    close(fd);
+    fd = next;
+    rel += (rel.empty() ? "" : "/") + level;
+  }
+  close(fd);
+  Recorder r{root.string(), {}};
+  TScruteDossier w;
+  r.bind(w);
+  w.Execute();
+  const auto error = std::find_if(r.events.begin(), r.events.end(), [](auto& e) { return e[0] == '!'; });
+  ASSERT_NE(error, r.events.end());
+  EXPECT_EQ(error->substr(error->rfind(':') + 1), std::to_string(ENAMETOOLONG));
+  EXPECT_EQ(std::count_if(r.events.begin(), r.events.end(), [](auto& e) { return e[0] == '!'; }), 1);
+}
+
+// The excluded folder is skipped wherever it shows up, under any name.
+TEST(ScruteDossier, ExcludedFolderIsNeitherReportedNorEntered) {
+  fs::path root = testenv::makeDir("excl");
+  testenv::writeFile(root / "keep" / "f", "1");
+  testenv::writeFile(root / "target" / "copied", "2");
+  struct stat st {};
+  ASSERT_EQ(stat((root / "target").c_str(), &st), 0);
+  Recorder r{root.string(), {}};
+  TScruteDossier w;
+  r.bind(w);
+  w.Excluded = core::FolderId{st.st_dev, st.st_ino};
+  w.Execute();
+  EXPECT_EQ(r.events, (Events{"X", "D:keep", "F:keep/f", "E"}));
 }
 
 TEST(ScruteDossier, ExceptionFromHandlerClearsRunning) {
