@@ -56,9 +56,9 @@ int list(TZipArchiver& zip, const std::string& mask) {
     total += size;
     packed += csize;
     const unsigned d = item.LastModDate, t = item.LastModTime;
-    std::printf("%12lld %12lld %-9s %08x %04u-%02u-%02u %02u:%02u:%02u %s\n", (long long)size, (long long)csize,
+    std::printf("%12lld %12lld %-9s %08x %04u-%02u-%02u %02u:%02u:%02u %.*s\n", (long long)size, (long long)csize,
                 methodName(item.CompressionMethod).c_str(), item.Crc32, 1980 + (d >> 9), (d >> 5) & 15, d & 31,
-                t >> 11, (t >> 5) & 63, (t & 31) * 2, item.Name.c_str());
+                t >> 11, (t >> 5) & 63, (t & 31) * 2, int(item.Name().size()), item.Name().data());
   });
   std::printf("%12lld %12lld %d entries\n", (long long)total, (long long)packed, count);
   return 0;
@@ -78,7 +78,7 @@ int test(TZipArchiver& zip, const std::string& mask, bool quiet) {
     } catch (const std::exception& e) {
       why = e.what();
     }
-    const std::string& name = dir.DirItemAt(i).Name;
+    const std::string name(dir.DirItemAt(i).Name());
     if (!why.empty()) {
       ++failed;
       std::printf("FAILED  %s: %s\n", name.c_str(), why.c_str());

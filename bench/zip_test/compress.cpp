@@ -41,8 +41,8 @@ int main(int argc, char** argv) {
       if (stat(file.c_str(), &st) != 0) continue;
       TDirItem item;
       item.Signature = kCentralHeaderSignature;
-      item.Name = fs::relative(file, root).generic_string();
-      item.SourceFileName = file.string();
+      item.SetName(fs::relative(file, root).generic_string());
+      item.EditPending().SourceFileName = file.string();
       item.CompressionMethod = level > 0 ? 8 : 0;
       item.EntryCompressionMode = static_cast<uint8_t>(level);
       const uint32_t dos = UnixToDosDateTime(st.st_mtime);

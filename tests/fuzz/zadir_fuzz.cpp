@@ -24,8 +24,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     int64_t total = 0;
     for (int i = 0; i < dir.CurrentDir.DirItemCount(); ++i) {
       const TDirItem& item = dir.CurrentDir.DirItemAt(i);
-      total += EffectiveCompressedSize(item) + int64_t(item.Name.size());
-      for (const TZAExtraField& f : item.ExtraFields) total += f.DataSize;
+      total += EffectiveCompressedSize(item) + int64_t(item.Name().size());
+      for (const TZAExtraFieldView f : item.ExtraFields()) total += f.DataSize;
     }
     (void)total;
     // Every entry's data, as a test run reads it; the open refuses overlapping entries.

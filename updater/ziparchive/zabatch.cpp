@@ -61,7 +61,7 @@ TZABatchResult TZABaseArchiver::ProcessFiles(TZAProcessOperation operation) {
     const int countBefore = dir->DirItemCount();
     do {
       action = fxaIgnore;
-      const std::string name = Backslashed(dir->DirItemAt(i).Name);
+      const std::string name = Backslashed(std::string(dir->DirItemAt(i).Name()));
       try {
         bool confirm = true;
         DoConfirmProcessFile(name, operation, confirm);
@@ -151,7 +151,7 @@ TDirItem& TZABaseArchiver::PrepareItemUpdate(int index, const std::string& diskF
   if (index < 0 || index >= dir.DirItemCount()) throw EZAException::CreateForCode(24, this);
   if (!InUpdate()) throw EZAException::CreateForCode(25, this);
   TDirItem& item = dir.DirItemAt(index);
-  item.SourceFileName = diskFile;
+  item.EditPending().SourceFileName = diskFile;
   item.Operation = poUpdate;
   return item;
 }

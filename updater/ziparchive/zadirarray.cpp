@@ -1,20 +1,195 @@
 #include "updater/ziparchive/zadirarray.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "updater/ziparchive/zaexcept.h"
+#include "updater/ziparchive/zarecords.h"
 
 namespace ziparchive {
 
-void TDirItem::SetSourceStream(TZAStream* stream, bool owns) {
-  OwnsSourceStream = owns && stream != nullptr;
-  if (stream == nullptr) {
-    SourceStream.reset();
-  } else if (owns) {
-    SourceStream.reset(stream);
-  } else {
-    SourceStream = std::shared_ptr<TZAStream>(stream, [](TZAStream*) {});
+struct TDirItem::Owned {
+  std::string Name;
+  std::string Extra;
+  std::string Comment;
+  TDirItemPending Pending;
+};
+
+namespace {
+
+constexpr size_t kBlockHeader = 6;
+
+struct ArenaTexts {
+  std::string_view name, extra, comment;
+};
+
+ArenaTexts arenaTexts(uintptr_t tail) {
+  const char* b = reinterpret_cast<const char*>(tail);
+  const uint8_t* u = reinterpret_cast<const uint8_t*>(b);
+  size_t n = GetU16(u), e = GetU16(u + 2), c = GetU16(u + 4);
+  b += kBlockHeader;
+  return {std::string_view(b, n), std::string_view(b + n, e), std::string_view(b + n + e, c)};
+}
+
+uint16_t clamp16(size_t n) { return uint16_t(std::min<size_t>(n, kSaturated16)); }
+
+std::string normalizedArea(std::string_view area) {
+  std::string out(area.size(), '\0');
+  out.resize(NormalizeExtraArea(reinterpret_cast<const uint8_t*>(area.data()), area.size(),
+                                reinterpret_cast<uint8_t*>(out.data())));
+  return out;
+}
+
+const TDirItemPending kNoPending{};
+
+}  // namespace
+
+TDirItem::Owned* TDirItem::owned() const {
+  return (tail_ & 1) ? reinterpret_cast<Owned*>(tail_ - 1) : nullptr;
+}
+
+TDirItem::Owned& TDirItem::makeOwned() {
+  if (Owned* o = owned()) return *o;
+  auto o = std::make_unique<Owned>();
+  if (tail_) {
+    ArenaTexts t = arenaTexts(tail_);
+    o->Name = t.name;
+    o->Extra = t.extra;
+    o->Comment = t.comment;
   }
+  tail_ = reinterpret_cast<uintptr_t>(o.release()) + 1;
+  return *owned();
+}
+
+void TDirItem::release() {
+  delete owned();
+  tail_ = 0;
+}
+
+TDirItem::TDirItem(const TDirItem& other) { *this = other; }
+
+TDirItem& TDirItem::operator=(const TDirItem& other) {
+  if (&other == this) return *this;
+  std::unique_ptr<Owned> copy;
+  if (Owned* o = other.owned()) {
+    copy = std::make_unique<Owned>(*o);
+  } else if (other.tail_) {
+    ArenaTexts t = arenaTexts(other.tail_);
+    copy = std::make_unique<Owned>(Owned{std::string(t.name), std::string(t.extra), std::string(t.comment), {}});
+  }
+  static_cast<TDirItemFields&>(*this) = other;
+  release();
+  if (copy) tail_ = reinterpret_cast<uintptr_t>(copy.release()) + 1;
+  return *this;
+}
+
+TDirItem::TDirItem(TDirItem&& other) noexcept { *this = std::move(other); }
+
+TDirItem& TDirItem::operator=(TDirItem&& other) noexcept {
+  if (&other == this) return *this;
+  release();
+  static_cast<TDirItemFields&>(*this) = other;
+  tail_ = other.tail_;
+  other.tail_ = 0;
+  return *this;
+}
+
+TDirItem::~TDirItem() { release(); }
+
+std::string_view TDirItem::Name() const {
+  if (Owned* o = owned()) return o->Name;
+  return tail_ ? arenaTexts(tail_).name : std::string_view();
+}
+
+std::string_view TDirItem::ExtraArea() const {
+  if (Owned* o = owned()) return o->Extra;
+  return tail_ ? arenaTexts(tail_).extra : std::string_view();
+}
+
+std::string_view TDirItem::Comment() const {
+  if (Owned* o = owned()) return o->Comment;
+  return tail_ ? arenaTexts(tail_).comment : std::string_view();
+}
+
+void TDirItem::SetName(std::string_view name) {
+  std::string copy(name);  // name may lie in this entry's own block
+  makeOwned().Name = std::move(copy);
+  NameLength = clamp16(name.size());
+}
+
+void TDirItem::SetComment(std::string_view comment) {
+  std::string copy(comment);
+  makeOwned().Comment = std::move(copy);
+  CommentLength = clamp16(comment.size());
+}
+
+void TDirItem::SetExtraArea(std::string_view area) {
+  std::string copy = normalizedArea(area);
+  makeOwned().Extra = std::move(copy);
+}
+
+void TDirItem::SetExtraFields(const std::vector<TZAExtraField>& fields) {
+  std::string area;
+  for (const TZAExtraField& f : fields) {
+    uint8_t head[4];
+    PutU16(head, f.HeaderId);
+    PutU16(head + 2, uint16_t(f.Data.size()));
+    area.append(reinterpret_cast<const char*>(head), 4);
+    area.append(reinterpret_cast<const char*>(f.Data.data()), std::min<size_t>(f.Data.size(), kSaturated16));
+  }
+  makeOwned().Extra = std::move(area);
+}
+
+const TDirItemPending& TDirItem::Pending() const {
+  Owned* o = owned();
+  return o ? o->Pending : kNoPending;
+}
+
+TDirItemPending& TDirItem::EditPending() { return makeOwned().Pending; }
+
+bool TDirItem::HasPending() const {
+  const TDirItemPending& p = Pending();
+  return &p != &kNoPending &&
+         (!p.OldName.empty() || !p.EntryPassword.empty() || !p.SourceFileName.empty() || p.SourceStream ||
+          p.SourcePosition != 0 || p.OwnsSourceStream);
+}
+
+void TDirItem::SetSourceStream(TZAStream* stream, bool owns) {
+  TDirItemPending& p = EditPending();
+  p.OwnsSourceStream = owns && stream != nullptr;
+  if (stream == nullptr) {
+    p.SourceStream.reset();
+  } else if (owns) {
+    p.SourceStream.reset(stream);
+  } else {
+    p.SourceStream = std::shared_ptr<TZAStream>(stream, [](TZAStream*) {});
+  }
+}
+
+TZAExtraFieldView TZAExtraFieldList::iterator::operator*() const {
+  TZAExtraFieldView v;
+  v.HeaderId = GetU16(p_);
+  v.DataSize = GetU16(p_ + 2);
+  v.Data = std::span<const uint8_t>(p_ + 4, v.DataSize);
+  return v;
+}
+
+TZAExtraFieldList::iterator& TZAExtraFieldList::iterator::operator++() {
+  p_ += 4 + GetU16(p_ + 2);
+  return *this;
+}
+
+size_t TZAExtraFieldList::size() const {
+  size_t n = 0;
+  for (auto it = begin(); it != end(); ++it) ++n;
+  return n;
+}
+
+TZAExtraFieldView TZAExtraFieldList::operator[](size_t index) const {
+  auto it = begin();
+  for (size_t i = 0; i < index && it != end(); ++i) ++it;
+  if (it == end()) throw EZAException::CreateForCode(3);
+  return *it;
 }
 
 int64_t EffectiveCompressedSize(const TDirItem& it) {
@@ -27,6 +202,36 @@ int64_t EffectiveUncompressedSize(const TDirItem& it) {
 
 int64_t EffectiveLocalHeaderOffset(const TDirItem& it) {
   return it.LocalHeaderOffset == 0xFFFFFFFFu ? it.Zip64LocalHeaderOffset : static_cast<int64_t>(it.LocalHeaderOffset);
+}
+
+char* TZATextArena::Allocate(size_t size) {
+  size = (size + 1) & ~size_t(1);
+  if (size > left_) {
+    constexpr size_t kLargestChunk = 1 << 20;
+    if (size > kLargestChunk / 4) {
+      // A large block gets a chunk of its own; the current one stays in use.
+      chunks_.push_back(std::make_unique_for_overwrite<char[]>(size));
+      reserved_ += size;
+      return chunks_.back().get();
+    }
+    chunks_.push_back(std::make_unique_for_overwrite<char[]>(nextChunk_));
+    next_ = chunks_.back().get();
+    left_ = nextChunk_;
+    reserved_ += nextChunk_;
+    nextChunk_ = std::min(nextChunk_ * 2, kLargestChunk);
+  }
+  char* p = next_;
+  next_ += size;
+  left_ -= size;
+  return p;
+}
+
+void TZATextArena::Clear() {
+  chunks_.clear();
+  next_ = nullptr;
+  left_ = 0;
+  nextChunk_ = 16 << 10;
+  reserved_ = 0;
 }
 
 TZADirArray::~TZADirArray() { ClearDirItems(); }
@@ -43,6 +248,7 @@ void TZADirArray::SetDirItemCount(int count) {
     items_.resize(static_cast<size_t>(std::max(capacity + growthStep_, count)));
   } else if (count == 0) {
     std::vector<TDirItem>().swap(items_);
+    arena_.Clear();
   } else {
     for (int i = count; i < count_; ++i) items_[static_cast<size_t>(i)] = TDirItem{};
   }
@@ -54,9 +260,59 @@ void TZADirArray::GetDirItem(int index, TDirItem& item) const {
   item = items_[static_cast<size_t>(index)];
 }
 
+void TZADirArray::intern(TDirItem& item, std::string_view name, std::string_view extraArea,
+                         std::string_view comment) {
+  item.release();
+  if (name.empty() && extraArea.empty() && comment.empty()) return;
+  if (name.size() > kSaturated16 || extraArea.size() > kSaturated16 || comment.size() > kSaturated16) {
+    // Too long for a block: kept apart (the writer refuses such an entry anyway).
+    TDirItem::Owned& o = item.makeOwned();
+    o.Name = name;
+    o.Extra = extraArea;
+    o.Comment = comment;
+    return;
+  }
+  char* b = arena_.Allocate(kBlockHeader + name.size() + extraArea.size() + comment.size());
+  uint8_t* u = reinterpret_cast<uint8_t*>(b);
+  PutU16(u, uint16_t(name.size()));
+  PutU16(u + 2, uint16_t(extraArea.size()));
+  PutU16(u + 4, uint16_t(comment.size()));
+  char* p = b + kBlockHeader;
+  if (!name.empty()) std::memcpy(p, name.data(), name.size());
+  p += name.size();
+  if (!extraArea.empty()) std::memcpy(p, extraArea.data(), extraArea.size());
+  p += extraArea.size();
+  if (!comment.empty()) std::memcpy(p, comment.data(), comment.size());
+  item.tail_ = reinterpret_cast<uintptr_t>(b);
+}
+
+void TZADirArray::SetDirItemTexts(int index, std::string_view name, std::string_view extraArea,
+                                  std::string_view comment) {
+  checkIndex(index, 3);
+  TDirItem& item = items_[static_cast<size_t>(index)];
+  if (item.HasPending()) {
+    TDirItem::Owned& o = item.makeOwned();
+    o.Name = name;
+    o.Extra = normalizedArea(extraArea);
+    o.Comment = comment;
+    return;
+  }
+  scratch_.resize(extraArea.size());
+  scratch_.resize(NormalizeExtraArea(reinterpret_cast<const uint8_t*>(extraArea.data()), extraArea.size(),
+                                     reinterpret_cast<uint8_t*>(scratch_.data())));
+  intern(item, name, scratch_, comment);
+}
+
 void TZADirArray::PutDirItem(int index, const TDirItem& item) {
   checkIndex(index, 1);
-  items_[static_cast<size_t>(index)] = item;
+  TDirItem& slot = items_[static_cast<size_t>(index)];
+  if (&slot == &item) return;
+  if (item.HasPending()) {
+    slot = item;
+    return;
+  }
+  static_cast<TDirItemFields&>(slot) = item;
+  intern(slot, item.Name(), item.ExtraArea(), item.Comment());
 }
 
 TDirItem& TZADirArray::DirItemAt(int index) {
@@ -80,13 +336,14 @@ void TZADirArray::DeleteDirItem(int index) {
 void TZADirArray::ClearDirItems() {
   for (int i = 0; i < count_; ++i) items_[static_cast<size_t>(i)] = TDirItem{};
   count_ = 0;
+  arena_.Clear();
 }
 
 void TZADirArray::AssignDirItems(const TZADirArray& other) {
   if (&other == this) return;
   ClearDirItems();
   SetDirItemCount(other.count_);
-  for (int i = 0; i < other.count_; ++i) items_[static_cast<size_t>(i)] = other.items_[static_cast<size_t>(i)];
+  for (int i = 0; i < other.count_; ++i) PutDirItem(i, other.items_[static_cast<size_t>(i)]);
 }
 
 void TZADirArray::ClearDirItemSelection() {
@@ -100,7 +357,7 @@ double CompressionRateFor(int64_t compressedSize, int64_t uncompressedSize) {
 }
 
 void FillArchiveItem(const TDirItem& entry, TZAArchiveItem& item) {
-  std::string name = entry.Name;
+  std::string name(entry.Name());
   std::replace(name.begin(), name.end(), '/', '\\');
   if (!name.empty() && name.back() == '\\') name.pop_back();
   size_t cut = name.find_last_of('\\');
@@ -114,7 +371,7 @@ void FillArchiveItem(const TDirItem& entry, TZAArchiveItem& item) {
   item.LastModFileTime = entry.LastModTime;
   item.CRC = entry.Crc32;
   item.ExternalFileAttributes = entry.ExternalAttributes;
-  item.Comment = entry.Comment;
+  item.Comment = entry.Comment();
 }
 
 }  // namespace ziparchive

@@ -1,8 +1,11 @@
 #pragma once
 // In-memory directory of an open archive: entry records, their array, and the search result.
 #include <cstdint>
+#include <cstddef>
 #include <memory>
+#include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "updater/ziparchive/zastreams.h"
@@ -15,15 +18,72 @@ enum TZAProcessOperation : uint8_t {
 
 inline constexpr size_t kMaxStoredNameLength = 999;
 
+// One extra field as a caller builds it (SetExtraFields).
 struct TZAExtraField {
   uint16_t HeaderId = 0;
   uint16_t DataSize = 0;
-  std::vector<uint8_t> Data;  // DataSize bytes, owned by the entry
+  std::vector<uint8_t> Data;  // DataSize bytes
 };
 
-// One entry. The fields up to LocalHeaderOffset are the central file header, in order
-// (DecodeCentralHeader / EncodeCentralHeader of zarecords.h).
-struct TDirItem {
+// One extra field of an entry, read in place; valid until the entry changes.
+struct TZAExtraFieldView {
+  uint16_t HeaderId = 0;
+  uint16_t DataSize = 0;
+  std::span<const uint8_t> Data;
+};
+
+// The extra fields of an entry, in archive order, over its extra area (whose data sizes are
+// all true: see NormalizeExtraArea).
+class TZAExtraFieldList {
+ public:
+  class iterator {
+   public:
+    using value_type = TZAExtraFieldView;
+    using difference_type = std::ptrdiff_t;
+    iterator() = default;
+    explicit iterator(const uint8_t* p) : p_(p) {}
+    TZAExtraFieldView operator*() const;
+    iterator& operator++();
+    iterator operator++(int) {
+      iterator before = *this;
+      ++*this;
+      return before;
+    }
+    bool operator==(const iterator&) const = default;
+
+   private:
+    const uint8_t* p_ = nullptr;
+  };
+  TZAExtraFieldList() = default;
+  explicit TZAExtraFieldList(std::string_view area) : area_(area) {}
+  iterator begin() const { return iterator(reinterpret_cast<const uint8_t*>(area_.data())); }
+  iterator end() const { return iterator(reinterpret_cast<const uint8_t*>(area_.data() + area_.size())); }
+  bool empty() const { return area_.empty(); }
+  size_t size() const;
+  TZAExtraFieldView operator[](size_t index) const;  // walks from the first field
+
+ private:
+  std::string_view area_;
+};
+
+class TZADirArray;
+
+// What an entry prepared for adding, updating or renaming carries besides its directory
+// facts. Only such entries hold one.
+struct TDirItemPending {
+  std::string OldName;  // name in the backup directory of an entry being renamed
+  std::string EntryPassword;
+  std::string SourceFileName;
+  // Shared by copies; the stream is freed with its last reference when OwnsSourceStream is set.
+  std::shared_ptr<TZAStream> SourceStream;
+  bool OwnsSourceStream = false;
+  int32_t SourcePosition = 0;
+};
+
+// The fixed fields of an entry. Signature to LocalHeaderOffset are the central file header
+// (DecodeCentralHeader / EncodeCentralHeader of zarecords.h); Operation and Selected fill the
+// gap the header leaves.
+struct TDirItemFields {
   uint32_t Signature = 0;
   uint16_t VersionMadeBy = 0;
   uint16_t VersionNeeded = 0;
@@ -39,37 +99,83 @@ struct TDirItem {
   uint16_t CommentLength = 0;
   uint16_t DiskNumberStart = 0;
   uint16_t InternalAttributes = 0;
+  TZAProcessOperation Operation = poAdd;
+  bool Selected = false;
   uint32_t ExternalAttributes = 0;
   uint32_t LocalHeaderOffset = 0;
 
-  std::string Name;
-  std::string OldName;
-  std::string Comment;
-  std::vector<TZAExtraField> ExtraFields;
   bool HasZip64 = false;
+  bool Modified = false;
+  uint8_t EntryCompressionMode = 0;
+  uint32_t Zip64DiskNumberStart = 0;
   int64_t Zip64UncompressedSize = 0;
   int64_t Zip64CompressedSize = 0;
   int64_t Zip64LocalHeaderOffset = 0;
-  uint32_t Zip64DiskNumberStart = 0;
-  bool Modified = false;
-  std::string EntryPassword;
-  // Shared by copies; the stream is freed with its last reference when OwnsSourceStream is set.
-  std::shared_ptr<TZAStream> SourceStream;
-  bool OwnsSourceStream = false;
-  int32_t SourcePosition = 0;
-  bool Selected = false;
-  std::string SourceFileName;
-  uint8_t EntryCompressionMode = 0;
-  TZAProcessOperation Operation = poAdd;
+};
 
+// One entry: its fixed fields, then one word for its texts. The name, the extra area and the
+// comment of an entry read from an archive sit in the array's text arena; an entry whose texts
+// change, or that carries update facts, holds a block of its own instead.
+class TDirItem : public TDirItemFields {
+ public:
+  TDirItem() = default;
+  TDirItem(const TDirItem& other);  // deep: the copy owns its texts
+  TDirItem& operator=(const TDirItem& other);
+  TDirItem(TDirItem&& other) noexcept;
+  TDirItem& operator=(TDirItem&& other) noexcept;
+  ~TDirItem();
+
+  // Stored name with "/" separators. The views stay valid until the entry changes.
+  std::string_view Name() const;
+  // Also sets NameLength (0xFFFF for a longer name, which the writer refuses).
+  void SetName(std::string_view name);
+  std::string_view Comment() const;
+  // Also sets CommentLength, likewise.
+  void SetComment(std::string_view comment);
+  TZAExtraFieldList ExtraFields() const { return TZAExtraFieldList(ExtraArea()); }
+  // The extra fields as one area: header id, data size, data, for each field.
+  std::string_view ExtraArea() const;
+  void SetExtraFields(const std::vector<TZAExtraField>& fields);
+  void SetExtraArea(std::string_view area);  // any area: sizes are made true on the way in
+
+  // Update facts; an entry without any reads empty ones.
+  const TDirItemPending& Pending() const;
+  TDirItemPending& EditPending();
+  bool HasPending() const;
   // Attaches a source stream; owned streams are deleted with the last entry that holds them.
   void SetSourceStream(TZAStream* stream, bool owns);
+
+ private:
+  friend class TZADirArray;
+  struct Owned;
+  Owned* owned() const;
+  Owned& makeOwned();
+  void release();
+  // 0: no texts; an even value: a block of the array's arena (three 16-bit lengths, then
+  // name, extra area and comment); an odd value: an Owned block of the entry's own, plus 1.
+  uintptr_t tail_ = 0;
 };
+static_assert(sizeof(TDirItem) == sizeof(TDirItemFields) + sizeof(uintptr_t));
 
 // Sizes and offset with the Zip64 value where the 32-bit field is saturated.
 int64_t EffectiveCompressedSize(const TDirItem& item);
 int64_t EffectiveUncompressedSize(const TDirItem& item);
 int64_t EffectiveLocalHeaderOffset(const TDirItem& item);
+
+// Append-only store of entry texts; blocks never move until Clear.
+class TZATextArena {
+ public:
+  char* Allocate(size_t size);  // 2-aligned
+  void Clear();
+  size_t BytesReserved() const { return reserved_; }
+
+ private:
+  std::vector<std::unique_ptr<char[]>> chunks_;
+  char* next_ = nullptr;
+  size_t left_ = 0;
+  size_t nextChunk_ = 16 << 10;
+  size_t reserved_ = 0;
+};
 
 class TZADirArray {
  public:
@@ -92,6 +198,9 @@ class TZADirArray {
   void ClearDirItems();
   void AssignDirItems(const TZADirArray& other);
   void ClearDirItemSelection();
+  // Texts of entry index (errors: code 3), kept in the arena: the readers' way to fill an
+  // entry without a block of its own. The header's lengths are left alone.
+  void SetDirItemTexts(int index, std::string_view name, std::string_view extraArea, std::string_view comment);
 
   int Capacity() const { return static_cast<int>(items_.size()); }
   int GrowthStep() const { return growthStep_; }
@@ -100,8 +209,12 @@ class TZADirArray {
 
  private:
   void checkIndex(int index, int32_t code) const;
+  // Moves the texts of item (without update facts) into the arena.
+  void intern(TDirItem& item, std::string_view name, std::string_view extraArea, std::string_view comment);
+  std::string scratch_;  // an extra area being made true
 
   std::vector<TDirItem> items_;  // the capacity; slots at or beyond count_ are empty
+  TZATextArena arena_;
   int count_ = 0;
   int growthStep_ = kInitialGrowthStep;
 };

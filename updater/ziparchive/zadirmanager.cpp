@@ -227,29 +227,6 @@ void TZADirManager::SwitchToVolume(const TZAVolumeNumberInfo& info) {
   ArchiveStream = Archiver->FArchiveStream;
 }
 
-// The directory's bytes, gathered across volumes when the archive has several.
-std::vector<uint8_t> TZADirManager::readDirectoryBytes(int64_t start, int64_t size,
-                                                       TZAVolumeNumberInfo& volume) {
-  std::vector<uint8_t> dir;
-  int64_t position = start;
-  while (int64_t(dir.size()) < size) {
-    int64_t available = ArchiveStream->Size() - position;
-    if (position < 0) invalidArchive();
-    int64_t n = std::min(size - int64_t(dir.size()), std::max<int64_t>(available, 0));
-    if (n > 0) {
-      size_t at = dir.size();
-      dir.resize(at + size_t(n));
-      readAt(*ArchiveStream, position, dir.data() + at, n);
-    }
-    if (int64_t(dir.size()) >= size) break;
-    if (spanningMode() == smNone || volume.VolumeNumber >= volume.LastVolumeNumber) invalidArchive();
-    volume.SetVolumeNumber(volume.VolumeNumber + 1);
-    SwitchToVolume(volume);
-    position = 0;
-  }
-  return dir;
-}
-
 void TZADirManager::ReadCentralDir() {
   ResetEndRecord();
   StubSize = 0;
@@ -320,63 +297,86 @@ void TZADirManager::ReadCentralDir() {
     SwitchToVolume(volume);
     if (start > ArchiveStream->Size()) invalidArchive();
   }
-  std::vector<uint8_t> dir = readDirectoryBytes(start, dirSize, volume);
   CentralDirOffset = start;
-  readEntries(dir, count);
+  readEntries(start, dirSize, count, volume);
 
   if (lastVolume == 0) DetectStubSize(working);
 }
 
-void TZADirManager::readEntries(const std::vector<uint8_t>& dir, int64_t count) {
+// The entries are read from the directory in blocks (across volumes when the archive has
+// several), so that no more than a block of it is held at a time.
+void TZADirManager::readEntries(int64_t start, int64_t size, int64_t count, TZAVolumeNumberInfo& volume) {
+  constexpr size_t kBlock = 1 << 20;
   const bool oem = oemFileNames();
   const bool singleFile = spanningMode() == smNone;
   const int64_t fileSize = ArchiveStream->Size();
   CurrentDir.SetDirItemCount(int(count));
-  size_t pos = 0;
+  std::vector<uint8_t> buf;
+  size_t at = 0;  // unread bytes: buf[at, end)
+  int64_t position = start, left = size;
+  // n bytes of the directory at the reading place; the directory ends where its size says.
+  auto need = [&](size_t n) -> const uint8_t* {
+    if (buf.size() - at >= n) return buf.data() + at;
+    buf.erase(buf.begin(), buf.begin() + std::ptrdiff_t(at));
+    at = 0;
+    while (buf.size() < n) {
+      if (left <= 0 || position < 0) invalidArchive();
+      int64_t available = ArchiveStream->Size() - position;
+      if (available <= 0) {
+        if (singleFile || volume.VolumeNumber >= volume.LastVolumeNumber) invalidArchive();
+        volume.SetVolumeNumber(volume.VolumeNumber + 1);
+        SwitchToVolume(volume);
+        position = 0;
+        continue;
+      }
+      int64_t k = std::min({left, available, int64_t(std::max(kBlock, n - buf.size()))});
+      size_t old = buf.size();
+      buf.resize(old + size_t(k));
+      readAt(*ArchiveStream, position, buf.data() + old, k);
+      position += k;
+      left -= k;
+    }
+    return buf.data() + at;
+  };
+  std::string name;
+  std::vector<uint8_t> area;
   for (int i = 0; i < int(count); ++i) {
-    if (dir.size() - pos < kCentralHeaderSize) invalidArchive();
     TDirItem& item = CurrentDir.DirItemAt(i);
-    DecodeCentralHeader(&dir[pos], item);
+    DecodeCentralHeader(need(kCentralHeaderSize), item);
     if (item.Signature != kCentralHeaderSignature) invalidArchive();
-    pos += kCentralHeaderSize;
-    size_t variable = size_t(item.NameLength) + item.ExtraLength + item.CommentLength;
-    if (dir.size() - pos < variable) invalidArchive();
+    at += kCentralHeaderSize;
+    const size_t variable = size_t(item.NameLength) + item.ExtraLength + item.CommentLength;
+    const uint8_t* v = need(variable);
 
-    std::string_view stored(reinterpret_cast<const char*>(&dir[pos]), item.NameLength);
-    item.Name = DecodeEntryName(stored, item.Flags, item.VersionMadeBy, oem);
-    item.NameLength = uint16_t(std::min<size_t>(item.Name.size(), kSaturated16));
-    pos += stored.size();
+    std::string_view stored(reinterpret_cast<const char*>(v), item.NameLength);
+    DecodeEntryNameInto(stored, item.Flags, item.VersionMadeBy, oem, name);
+    item.NameLength = uint16_t(std::min<size_t>(name.size(), kSaturated16));
 
-    item.ExtraFields.clear();
+    area.resize(item.ExtraLength);
+    area.resize(NormalizeExtraArea(v + stored.size(), item.ExtraLength, area.data()));
     TZAZip64Values found;
     if (item.ExtraLength > 0) {
       item.HasZip64 = false;
-      for (TZARawExtraField& raw : SplitExtraFields(&dir[pos], item.ExtraLength)) {
-        TZAExtraField field;
-        field.HeaderId = raw.HeaderId;
-        field.DataSize = uint16_t(raw.Data.size());
-        field.Data = std::move(raw.Data);
-        if (field.HeaderId == kZip64ExtraId) {
-          TZAZip64Values v = ParseZip64Field(
-              field.Data, item.UncompressedSize == kSaturated32, item.CompressedSize == kSaturated32,
-              item.LocalHeaderOffset == kSaturated32, item.DiskNumberStart == kSaturated16);
-          if ((v.UncompressedSize > uint64_t(INT64_MAX)) ||
-              (singleFile && ((v.HasCompressedSize && v.CompressedSize > uint64_t(fileSize)) ||
-                              (v.HasLocalHeaderOffset && v.LocalHeaderOffset >= uint64_t(fileSize)))))
-            invalidArchive();
-          if (v.HasUncompressedSize) item.Zip64UncompressedSize = int64_t(v.UncompressedSize);
-          if (v.HasCompressedSize) item.Zip64CompressedSize = int64_t(v.CompressedSize);
-          if (v.HasLocalHeaderOffset) item.Zip64LocalHeaderOffset = int64_t(v.LocalHeaderOffset);
-          if (v.HasDiskNumberStart) item.Zip64DiskNumberStart = v.DiskNumberStart;
-          found.HasUncompressedSize |= v.HasUncompressedSize;
-          found.HasCompressedSize |= v.HasCompressedSize;
-          found.HasLocalHeaderOffset |= v.HasLocalHeaderOffset;
-          found.HasDiskNumberStart |= v.HasDiskNumberStart;
-          item.HasZip64 = true;
-        }
-        item.ExtraFields.push_back(std::move(field));
+      for (const TZAExtraFieldView field :
+           TZAExtraFieldList(std::string_view(reinterpret_cast<const char*>(area.data()), area.size()))) {
+        if (field.HeaderId != kZip64ExtraId) continue;
+        TZAZip64Values z = ParseZip64Field(field.Data, item.UncompressedSize == kSaturated32,
+                                           item.CompressedSize == kSaturated32,
+                                           item.LocalHeaderOffset == kSaturated32, item.DiskNumberStart == kSaturated16);
+        if ((z.UncompressedSize > uint64_t(INT64_MAX)) ||
+            (singleFile && ((z.HasCompressedSize && z.CompressedSize > uint64_t(fileSize)) ||
+                            (z.HasLocalHeaderOffset && z.LocalHeaderOffset >= uint64_t(fileSize)))))
+          invalidArchive();
+        if (z.HasUncompressedSize) item.Zip64UncompressedSize = int64_t(z.UncompressedSize);
+        if (z.HasCompressedSize) item.Zip64CompressedSize = int64_t(z.CompressedSize);
+        if (z.HasLocalHeaderOffset) item.Zip64LocalHeaderOffset = int64_t(z.LocalHeaderOffset);
+        if (z.HasDiskNumberStart) item.Zip64DiskNumberStart = z.DiskNumberStart;
+        found.HasUncompressedSize |= z.HasUncompressedSize;
+        found.HasCompressedSize |= z.HasCompressedSize;
+        found.HasLocalHeaderOffset |= z.HasLocalHeaderOffset;
+        found.HasDiskNumberStart |= z.HasDiskNumberStart;
+        item.HasZip64 = true;
       }
-      pos += item.ExtraLength;
     }
     // A saturated field without its Zip64 value means what it says.
     if (item.UncompressedSize == kSaturated32 && !found.HasUncompressedSize) item.Zip64UncompressedSize = kSaturated32;
@@ -385,8 +385,10 @@ void TZADirManager::readEntries(const std::vector<uint8_t>& dir, int64_t count) 
       item.Zip64LocalHeaderOffset = kSaturated32;
     if (item.DiskNumberStart == kSaturated16 && !found.HasDiskNumberStart) item.Zip64DiskNumberStart = kSaturated16;
 
-    item.Comment.assign(reinterpret_cast<const char*>(&dir[pos]), item.CommentLength);
-    pos += item.CommentLength;
+    std::string_view comment(reinterpret_cast<const char*>(v) + stored.size() + item.ExtraLength, item.CommentLength);
+    CurrentDir.SetDirItemTexts(i, name, std::string_view(reinterpret_cast<const char*>(area.data()), area.size()),
+                               comment);
+    at += variable;
   }
 }
 
@@ -504,6 +506,7 @@ void TZADirManager::rebuildFromLocalHeaders() {
   if (p < 0) invalidArchive();
   const bool oem = oemFileNames();
   int count = 0;
+  std::string stored, name;
   while (p >= 0) {
     int64_t next = p + 4;
     uint8_t raw[kLocalHeaderSize];
@@ -529,14 +532,15 @@ void TZADirManager::rebuildFromLocalHeaders() {
         item.HasZip64 = true;
       }
       int64_t nameStart = p + int64_t(kLocalHeaderSize);
+      name.clear();
       if (size - nameStart >= h.NameLength && h.NameLength > 0) {
-        std::string stored(h.NameLength, '\0');
+        stored.resize(h.NameLength);
         readScanned(nameStart, stored.data(), h.NameLength);
-        item.Name = DecodeEntryName(stored, item.Flags, item.VersionMadeBy, oem);
+        DecodeEntryNameInto(stored, item.Flags, item.VersionMadeBy, oem, name);
       }
-      item.NameLength = uint16_t(std::min<size_t>(item.Name.size(), kSaturated16));
-      bool emptyFolder = h.UncompressedSize == 0 && !(h.Flags & kDescriptorFlag) &&
-                         !item.Name.empty() && item.Name.back() == '/';
+      CurrentDir.SetDirItemTexts(count - 1, name, {}, {});
+      item.NameLength = uint16_t(std::min<size_t>(name.size(), kSaturated16));
+      bool emptyFolder = h.UncompressedSize == 0 && !(h.Flags & kDescriptorFlag) && !name.empty() && name.back() == '/';
       item.ExternalAttributes = emptyFolder ? kFolderAttribute : kArchiveAttribute;
 
       // Skip what this entry is known to hold, so stored data is not read as entries.
@@ -605,9 +609,9 @@ void TZADirManager::WriteCentralDir(TZAStream* stream) {
   for (int i = 0; i < count; ++i) {
     const TDirItem& item = CurrentDir.DirItemAt(i);
     size_t extra = zip64ExtraSize(item);
-    for (const TZAExtraField& f : item.ExtraFields)
+    for (const TZAExtraFieldView f : item.ExtraFields())
       if (f.HeaderId != kZip64ExtraId) extra += 4 + f.Data.size();
-    if (item.Name.size() > kSaturated16 || item.Comment.size() > kSaturated16 || extra > kSaturated16)
+    if (item.Name().size() > kSaturated16 || item.Comment().size() > kSaturated16 || extra > kSaturated16)
       throw EZAException::CreateForCode(46, Archiver);
   }
   TZAMemoryStream cacheStream;
@@ -622,27 +626,28 @@ void TZADirManager::WriteCentralDir(TZAStream* stream) {
         item.LocalHeaderOffset == kSaturated32, uint64_t(item.Zip64LocalHeaderOffset),
         item.DiskNumberStart == kSaturated16, item.Zip64DiskNumberStart);
     size_t extraLength = zip64.empty() ? 0 : zip64.size() + 4;
-    for (const TZAExtraField& f : item.ExtraFields)
+    for (const TZAExtraFieldView f : item.ExtraFields())
       if (f.HeaderId != kZip64ExtraId) extraLength += 4 + f.Data.size();
 
-    TDirItem header = item;
+    const std::string_view name = item.Name(), comment = item.Comment();
+    TDirItemFields header = item;
     header.Signature = kCentralHeaderSignature;
-    header.Flags = FlagsForName(item.Flags, item.Name);
-    header.NameLength = uint16_t(item.Name.size());
+    header.Flags = FlagsForName(item.Flags, name);
+    header.NameLength = uint16_t(name.size());
     header.ExtraLength = uint16_t(extraLength);
-    header.CommentLength = uint16_t(item.Comment.size());
-    block.assign(kCentralHeaderSize + item.Name.size() + extraLength, 0);
+    header.CommentLength = uint16_t(comment.size());
+    block.assign(kCentralHeaderSize + name.size() + extraLength, 0);
     EncodeCentralHeader(header, block.data());
     uint8_t* p = block.data() + kCentralHeaderSize;
-    std::memcpy(p, item.Name.data(), item.Name.size());
-    p += item.Name.size();
+    if (!name.empty()) std::memcpy(p, name.data(), name.size());
+    p += name.size();
     if (!zip64.empty()) {
       PutU16(p, kZip64ExtraId);
       PutU16(p + 2, uint16_t(zip64.size()));
       std::memcpy(p + 4, zip64.data(), zip64.size());
       p += 4 + zip64.size();
     }
-    for (const TZAExtraField& f : item.ExtraFields) {
+    for (const TZAExtraFieldView f : item.ExtraFields()) {
       if (f.HeaderId == kZip64ExtraId) continue;
       PutU16(p, f.HeaderId);
       PutU16(p + 2, uint16_t(f.Data.size()));
@@ -655,8 +660,8 @@ void TZADirManager::WriteCentralDir(TZAStream* stream) {
       start = target->Size() + cache->Size() - int64_t(block.size());
       startVolume = std::max<int32_t>(volume.VolumeNumber, 0);
     }
-    writeBytes(target, volume, item.Comment.data(), int64_t(item.Comment.size()), -1, cache);
-    dirSize += int64_t(block.size() + item.Comment.size());
+    writeBytes(target, volume, comment.data(), int64_t(comment.size()), -1, cache);
+    dirSize += int64_t(block.size() + comment.size());
   }
 
   // The tail goes on one volume: the Zip64 records (when needed), the end record and the

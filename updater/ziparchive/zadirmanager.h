@@ -70,8 +70,7 @@ class TZADirManager {
   bool openDamaged() const;
   TZASpanningMode spanningMode() const;
   bool consistentEndRecord(int64_t offset, const TZAEndRecord& r);
-  void readEntries(const std::vector<uint8_t>& dir, int64_t count);
-  std::vector<uint8_t> readDirectoryBytes(int64_t start, int64_t size, TZAVolumeNumberInfo& volume);
+  void readEntries(int64_t start, int64_t size, int64_t count, TZAVolumeNumberInfo& volume);
   bool localHeaderMatches(int64_t position, const TDirItem& item);
   void shiftOffsets(int64_t delta);
   void rebuildFromLocalHeaders();

@@ -183,23 +183,33 @@ bool EntryRangesOverlap(const TZADirArray& dir) {
   struct Range {
     uint32_t disk;
     uint64_t start, end;
+    bool operator<(const Range& o) const { return disk != o.disk ? disk < o.disk : start < o.start; }
   };
-  std::vector<Range> ranges;
-  ranges.reserve(static_cast<size_t>(dir.DirItemCount()));
-  for (int i = 0; i < dir.DirItemCount(); ++i) {
+  auto rangeOf = [&](int i) {
     const TDirItem& e = dir.DirItemAt(i);
     const auto start = static_cast<uint64_t>(EffectiveLocalHeaderOffset(e));
     const auto size = static_cast<uint64_t>(std::max<int64_t>(EffectiveCompressedSize(e), 0));
     const uint32_t disk = e.DiskNumberStart == 0xFFFF ? e.Zip64DiskNumberStart : e.DiskNumberStart;
-    ranges.push_back({disk, start, start + kLocalHeaderSize + size});
-  }
-  std::sort(ranges.begin(), ranges.end(), [](const Range& a, const Range& b) {
-    return a.disk != b.disk ? a.disk < b.disk : a.start < b.start;
-  });
-  for (size_t i = 1; i < ranges.size(); ++i) {
-    if (ranges[i].disk == ranges[i - 1].disk && ranges[i].start < ranges[i - 1].end) return true;
-  }
-  return false;
+    return Range{disk, start, start + kLocalHeaderSize + size};
+  };
+  auto overlapIn = [](auto next, int count) {
+    Range last{};
+    for (int i = 0; i < count; ++i) {
+      const Range r = next(i);
+      if (i > 0 && r.disk == last.disk && r.start < last.end) return true;
+      last = r;
+    }
+    return false;
+  };
+  // Entries usually stand in the directory in file order: then one pass needs no copy.
+  bool ordered = true;
+  for (int i = 1; i < dir.DirItemCount() && ordered; ++i) ordered = !(rangeOf(i) < rangeOf(i - 1));
+  if (ordered) return overlapIn(rangeOf, dir.DirItemCount());
+  std::vector<Range> ranges;
+  ranges.reserve(static_cast<size_t>(dir.DirItemCount()));
+  for (int i = 0; i < dir.DirItemCount(); ++i) ranges.push_back(rangeOf(i));
+  std::sort(ranges.begin(), ranges.end());
+  return overlapIn([&](int i) { return ranges[size_t(i)]; }, int(ranges.size()));
 }
 
 uint64_t DeflateBound(uint64_t n) { return n + ((n + 7) >> 3) + ((n + 63) >> 6) + 11; }
@@ -403,7 +413,7 @@ std::unique_ptr<TZADataCipher> ReadCipherFor(TZABaseArchiver& a, TZADataSource& 
   while (!CheckItemPassword(header, a.Password, keys, item.Crc32, item.LastModTime, item.Flags)) {
     // Without the prompt a wrong password gives wrong data, which the CRC check then catches.
     if (a.FSuppressPasswordEvent) break;
-    a.DoPassword(item.Name, a.Password, skip);
+    a.DoPassword(std::string(item.Name()), a.Password, skip);
     if (skip) {
       a.FSkip = true;
       return nullptr;
@@ -447,7 +457,7 @@ std::unique_ptr<TZADataCipher> WriteCipherFor(TZABaseArchiver& a, TZADataSink& s
   const auto block = static_cast<size_t>(
       std::min<int64_t>(BufferSizeForMode(item.EntryCompressionMode), std::max<int64_t>(size, 1)));
   std::unique_ptr<uint8_t[]> buffer(new uint8_t[block]);
-  const std::string& name = item.SourceFileName.empty() ? item.Name : item.SourceFileName;
+  const std::string name = item.Pending().SourceFileName.empty() ? std::string(item.Name()) : item.Pending().SourceFileName;
   StreamSource from(source);
   crc = 0xFFFFFFFFu;
   for (int64_t done = 0; done < size;) {
@@ -463,7 +473,7 @@ std::unique_ptr<TZADataCipher> WriteCipherFor(TZABaseArchiver& a, TZADataSink& s
   source.SetPosition(0);
   uint8_t header[kCryptHeaderSize];
   TZACryptKeys keys;
-  if (!ZipCryptMakeHeader(item.EntryPassword, crc, keys, header)) throw EZAException::CreateForCode(0, &a);
+  if (!ZipCryptMakeHeader(item.Pending().EntryPassword, crc, keys, header)) throw EZAException::CreateForCode(0, &a);
   if (!sink.WriteData(header, kCryptHeaderSize)) throw EZAException::CreateForCode(46, &a);
   return std::make_unique<ZipCryptEncipher>(keys);
 }
@@ -503,7 +513,7 @@ bool BlockPasswordFits(TZABaseArchiver& a, const TDirItem& item, const TZABlockH
   };
   if (fits() || a.FSuppressPasswordEvent) return true;
   bool skip = false;
-  a.DoPassword(item.Name, a.Password, skip);
+  a.DoPassword(std::string(item.Name()), a.Password, skip);
   if (skip) {
     a.FSkip = true;
     return false;
@@ -520,7 +530,7 @@ TZADataStatus ReadBlocks(TZABaseArchiver& a, TZADataSource& source, TZAStream& d
   job.UncompressedSize = EffectiveUncompressedSize(item);
   job.Crc32 = item.Crc32;
   const TZADataProgress progress = [&](int64_t done, int64_t total) {
-    return ItemProgress(a, item.Name, item.Operation, done, total);
+    return ItemProgress(a, std::string(item.Name()), item.Operation, done, total);
   };
   job.Progress = &progress;
   const TZABlockCheck check = [&](const TZABlockHeader& h) { return BlockPasswordFits(a, item, h); };
@@ -591,7 +601,7 @@ TZADataStatus ReadItemData(TZABaseArchiver& a, TZAStream& archive, TZAStream& de
   job.CompressedSize = compressed;
   job.Cipher = cipher.get();
   const TZADataProgress progress = [&](int64_t done, int64_t total) {
-    return ItemProgress(a, item.Name, item.Operation, done, total);
+    return ItemProgress(a, std::string(item.Name()), item.Operation, done, total);
   };
   job.Progress = &progress;
   StreamSink sink(dest);
@@ -613,7 +623,7 @@ bool TZABaseArchiver::CompressItem(TZAStream& source, TZAStream& dest, TDirItem&
   std::unique_ptr<TZADataCipher> cipher;
   int64_t header = 0;
   uint32_t firstPassCrc = 0;
-  if (!item.EntryPassword.empty()) {
+  if (!item.Pending().EntryPassword.empty()) {
     cipher = WriteCipherFor(*this, to, source, item, firstPassCrc);
     if (!cipher) return false;
     header = static_cast<int64_t>(kCryptHeaderSize);
@@ -624,7 +634,7 @@ bool TZABaseArchiver::CompressItem(TZAStream& source, TZAStream& dest, TDirItem&
   job.SourceSize = size;
   job.BlockSize = static_cast<size_t>(BufferSizeForMode(item.EntryCompressionMode));
   job.Cipher = cipher.get();
-  const std::string& name = item.SourceFileName.empty() ? item.Name : item.SourceFileName;
+  const std::string name = item.Pending().SourceFileName.empty() ? std::string(item.Name()) : item.Pending().SourceFileName;
   const TZADataProgress progress = [&](int64_t done, int64_t total) {
     return ItemProgress(*this, name, item.Operation, done, total);
   };
@@ -640,7 +650,7 @@ bool TZABaseArchiver::CompressItem(TZAStream& source, TZAStream& dest, TDirItem&
   StoreValue(out.Written + header, always, item.CompressedSize, item.Zip64CompressedSize, item.HasZip64);
   StoreValue(size, always, item.UncompressedSize, item.Zip64UncompressedSize, item.HasZip64);
   item.Crc32 = out.Crc32;
-  if (item.HasZip64 && Zip64Mode == zmDisabled) throw EZAException::CreateForCodeFmt(41, this, {item.SourceFileName});
+  if (item.HasZip64 && Zip64Mode == zmDisabled) throw EZAException::CreateForCodeFmt(41, this, {item.Pending().SourceFileName});
   if (size == 0) item.CompressionMethod = kMethodStored;
   return true;
 }
@@ -651,7 +661,8 @@ bool TZABaseArchiver::WriteItemHeaderAndData(TZAStream& out, TDirItem& item, TZA
   StoreValue(offset, always, item.LocalHeaderOffset, item.Zip64LocalHeaderOffset, item.HasZip64);
   const int64_t size = source != nullptr ? source->Size() : 0;
   const bool hugeSource = NeedsZip64(static_cast<uint64_t>(size));
-  const std::string& fileName = item.SourceFileName.empty() ? item.Name : item.SourceFileName;
+  const std::string fileName =
+      item.Pending().SourceFileName.empty() ? std::string(item.Name()) : item.Pending().SourceFileName;
   if ((hugeSource || item.HasZip64) && Zip64Mode == zmDisabled) {
     throw EZAException::CreateForCodeFmt(43, this, {fileName});
   }
@@ -664,20 +675,20 @@ bool TZABaseArchiver::WriteItemHeaderAndData(TZAStream& out, TDirItem& item, TZA
   TZALocalHeader h;
   h.VersionNeeded = version;
   // Bit 0 says whether an encryption header follows: only data written with a password has one.
-  h.Flags = static_cast<uint16_t>(FlagsForName(item.Flags, item.Name) & ~0x0009);
-  if (source != nullptr && !item.EntryPassword.empty()) h.Flags |= 1;
+  h.Flags = static_cast<uint16_t>(FlagsForName(item.Flags, item.Name()) & ~0x0009);
+  if (source != nullptr && !item.Pending().EntryPassword.empty()) h.Flags |= 1;
   item.Flags = h.Flags;
   h.CompressionMethod = size > 0 ? item.CompressionMethod : kMethodStored;
   h.LastModTime = item.LastModTime;
   h.LastModDate = item.LastModDate;
   h.Crc32 = item.Crc32;
   h.UncompressedSize = reserve ? kSat32 : static_cast<uint32_t>(size);
-  h.NameLength = static_cast<uint16_t>(item.Name.size());
+  h.NameLength = static_cast<uint16_t>(item.Name().size());
   h.ExtraLength = reserve ? 20 : 0;
   uint8_t raw[kLocalHeaderSize + 20] = {};
   EncodeLocalHeader(h, raw);
   out.WriteBuffer(raw, kLocalHeaderSize);
-  out.WriteBuffer(item.Name.data(), static_cast<int64_t>(item.Name.size()));
+  out.WriteBuffer(item.Name().data(), static_cast<int64_t>(item.Name().size()));
   if (reserve) out.WriteBuffer(raw + kLocalHeaderSize, 20);
   if (source == nullptr) return true;
 
@@ -696,7 +707,7 @@ bool TZABaseArchiver::WriteItemHeaderAndData(TZAStream& out, TDirItem& item, TZA
   out.SetPosition(offset);
   out.WriteBuffer(raw, kLocalHeaderSize);
   if (reserve) {
-    out.Seek(static_cast<int64_t>(item.Name.size()), soCurrent);
+    out.Seek(static_cast<int64_t>(item.Name().size()), soCurrent);
     out.WriteBuffer(raw + kLocalHeaderSize, 20);
   }
   out.SetPosition(end);

@@ -12,7 +12,7 @@ namespace ziparchive {
 namespace {
 
 bool IsFolderEntry(const TDirItem& item) {
-  return (item.ExternalAttributes & 0x10) || (!item.Name.empty() && item.Name.back() == '/');
+  return (item.ExternalAttributes & 0x10) || (!item.Name().empty() && item.Name().back() == '/');
 }
 
 }  // namespace
@@ -21,7 +21,7 @@ TZAItemOutcome TZABaseArchiver::ExtractItemToFile(int index, const std::string& 
   const TDirItem& item = FDirManager->CurrentDir.DirItemAt(index);
   uint32_t attributes = item.ExternalAttributes;
   std::string fileName = name;
-  DoExtractFile(fileName, attributes, item.Comment);
+  DoExtractFile(fileName, attributes, std::string(item.Comment()));
   const bool isFolder = IsFolderEntry(item);
 
   TZAExtractTarget target = ResolveExtractTarget(baseDir, fileName, isFolder, Options.CreateDirs, fileName != name);

@@ -261,13 +261,13 @@ std::string FoldedFolderOf(std::string_view name) {
 bool ItemSelected(const TDirItem& entry, const TInternalSearchRec& rec, const std::vector<std::string>& fileMasks,
                   const std::vector<std::string>& exclusionMasks) {
   if (rec.UseMaskProperties) {
-    const std::string name = Backslashed(entry.Name);
+    const std::string name = Backslashed(entry.Name());
     auto matches = [&](const std::string& mask) { return MaskMatchesName(name, Backslashed(mask)); };
     if (!std::any_of(fileMasks.begin(), fileMasks.end(), matches)) return false;
     return std::none_of(exclusionMasks.begin(), exclusionMasks.end(), matches);
   }
-  if (!NameOrFileMatches(entry.Name, rec.FileMask)) return false;
-  return rec.ExclusionMask.empty() || !NameOrFileMatches(entry.Name, rec.ExclusionMask);
+  if (!NameOrFileMatches(entry.Name(), rec.FileMask)) return false;
+  return rec.ExclusionMask.empty() || !NameOrFileMatches(entry.Name(), rec.ExclusionMask);
 }
 
 bool TZABaseArchiver::ItemMatches(TZAArchiveItem& item) {
@@ -278,7 +278,7 @@ bool TZABaseArchiver::ItemMatches(TZAArchiveItem& item) {
   const std::string maskFolder = sameFolderOnly ? FoldedFolderOf(rec.FileMask) : std::string();
   for (int i = std::max(rec.ItemIndex, 0); i < dir.DirItemCount(); ++i) {
     const TDirItem& entry = dir.DirItemAt(i);
-    if (sameFolderOnly && FoldedFolderOf(entry.Name) != maskFolder) continue;
+    if (sameFolderOnly && FoldedFolderOf(entry.Name()) != maskFolder) continue;
     if (ItemSelected(entry, rec, fileMasks_, exclusionMasks_) && AttributesMatch(entry.ExternalAttributes, rec.Attributes)) {
       rec.ItemIndex = i;
       FillArchiveItem(entry, item);

@@ -83,16 +83,26 @@ std::string Cp437ToUtf8(std::string_view bytes) {
   return out;
 }
 
-std::string DecodeEntryName(std::string_view stored, uint16_t flags, uint16_t versionMadeBy,
-                            bool oemFileNames) {
+void DecodeEntryNameInto(std::string_view stored, uint16_t flags, uint16_t versionMadeBy, bool oemFileNames,
+                         std::string& out) {
   size_t zero = stored.find('\0');
   if (zero != std::string_view::npos) stored = stored.substr(0, zero);
-  std::string name;
   bool asStored = !oemFileNames || (flags & kUtf8NameFlag) || IsAscii(stored) ||
                   ((versionMadeBy >> 8) == kHostUnix && IsValidUtf8(stored));
-  name = asStored ? std::string(stored) : Cp437ToUtf8(stored);
-  for (char& c : name)
+  if (asStored) {
+    out.assign(stored);
+  } else {
+    out.clear();
+    for (unsigned char c : stored) AppendUtf8(out, c < 0x80 ? c : kCp437High[c - 0x80]);
+  }
+  for (char& c : out)
     if (c == '\\') c = '/';
+}
+
+std::string DecodeEntryName(std::string_view stored, uint16_t flags, uint16_t versionMadeBy,
+                            bool oemFileNames) {
+  std::string name;
+  DecodeEntryNameInto(stored, flags, versionMadeBy, oemFileNames, name);
   return name;
 }
 

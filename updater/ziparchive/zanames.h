@@ -17,6 +17,9 @@ std::string Cp437ToUtf8(std::string_view bytes);
 // becomes "/". Without OEM names the bytes are already in the system's code page (UTF-8).
 std::string DecodeEntryName(std::string_view stored, uint16_t flags, uint16_t versionMadeBy,
                             bool oemFileNames);
+// The same into out (its storage reused).
+void DecodeEntryNameInto(std::string_view stored, uint16_t flags, uint16_t versionMadeBy, bool oemFileNames,
+                         std::string& out);
 
 // Flags to store with Name: bit 11 set when the name is not plain ASCII, cleared otherwise.
 uint16_t FlagsForName(uint16_t flags, std::string_view name);

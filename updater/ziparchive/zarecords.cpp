@@ -1,5 +1,8 @@
 #include "updater/ziparchive/zarecords.h"
 
+#include <algorithm>
+#include <cstring>
+
 namespace ziparchive {
 
 void DecodeEndRecord(const uint8_t* p, TZAEndRecord& r) {
@@ -94,7 +97,21 @@ std::vector<TZARawExtraField> SplitExtraFields(const uint8_t* p, size_t length) 
   return fields;
 }
 
-TZAZip64Values ParseZip64Field(const std::vector<uint8_t>& data, bool uncompressedSaturated,
+size_t NormalizeExtraArea(const uint8_t* p, size_t length, uint8_t* out) {
+  size_t pos = 0, written = 0;
+  while (length - pos >= 4) {
+    uint16_t id = GetU16(p + pos);
+    size_t size = std::min<size_t>(GetU16(p + pos + 2), length - pos - 4);
+    PutU16(out + written, id);
+    PutU16(out + written + 2, uint16_t(size));
+    std::memcpy(out + written + 4, p + pos + 4, size);
+    pos += 4 + size;
+    written += 4 + size;
+  }
+  return written;
+}
+
+TZAZip64Values ParseZip64Field(std::span<const uint8_t> data, bool uncompressedSaturated,
                                bool compressedSaturated, bool offsetSaturated, bool diskSaturated) {
   TZAZip64Values v;
   size_t pos = 0;

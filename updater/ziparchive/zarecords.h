@@ -4,6 +4,7 @@
 // byte buffer whose length the caller has checked.
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -151,6 +152,9 @@ struct TZARawExtraField {
 // Splits an extra area into its fields. A field whose data runs past the area is cut to what
 // is left; a field header cut short (fewer than 4 bytes left) ends the walk.
 std::vector<TZARawExtraField> SplitExtraFields(const uint8_t* p, size_t length);
+// The same walk, written back as an area: every data size made true, a header cut short
+// dropped. out holds at least length bytes; returns the bytes written.
+size_t NormalizeExtraArea(const uint8_t* p, size_t length, uint8_t* out);
 
 // Values of a Zip64 extended-information field, each present only when the matching fixed
 // field is saturated and the field still has bytes for it.
@@ -160,7 +164,7 @@ struct TZAZip64Values {
   uint64_t UncompressedSize = 0, CompressedSize = 0, LocalHeaderOffset = 0;
   uint32_t DiskNumberStart = 0;
 };
-TZAZip64Values ParseZip64Field(const std::vector<uint8_t>& data, bool uncompressedSaturated,
+TZAZip64Values ParseZip64Field(std::span<const uint8_t> data, bool uncompressedSaturated,
                                bool compressedSaturated, bool offsetSaturated, bool diskSaturated);
 
 // Builds the data of a Zip64 field from the values whose fixed fields are saturated; empty

@@ -39,10 +39,10 @@ inline std::vector<TDirItem> WriteArchive(const std::filesystem::path& path, con
   for (const Source& s : sources) {
     TDirItem item;
     item.Signature = kCentralHeaderSignature;
-    item.Name = s.name;
+    item.SetName(s.name);
     item.CompressionMethod = s.method;
     item.EntryCompressionMode = s.mode;
-    item.EntryPassword = s.password;
+    item.EditPending().EntryPassword = s.password;
     item.LastModTime = 0x6000;
     item.LastModDate = 0x58A6;
     item.ExternalAttributes = 0x20;

@@ -359,7 +359,7 @@ TEST(ZipCryptWrite, HeaderCarriesTheCrcAndFreshRandomBytesPerEntry) {
   std::vector<std::string> headers;
   for (size_t i = 0; i < items.size(); ++i) {
     const TDirItem& e = items[i];
-    SCOPED_TRACE(e.Name);
+    SCOPED_TRACE(std::string(e.Name()));
     const bool enciphered = !sources[i].password.empty();
     EXPECT_EQ(e.Flags & 1, enciphered ? 1 : 0);
     EXPECT_EQ(e.Flags & 8, 0);
@@ -407,10 +407,10 @@ class ChangingSource : public TZAMemoryStream {
 TEST(ZipCryptWrite, ASourceThatChangesBetweenThePassesOrACancelStopsTheEntry) {
   TZipArchiver z;
   TDirItem item;
-  item.Name = "moving.txt";
+  item.SetName("moving.txt");
   item.CompressionMethod = kMethodDeflated;
   item.EntryCompressionMode = 6;
-  item.EntryPassword = "pw";
+  item.EditPending().EntryPassword = "pw";
   {
     ChangingSource src(Mixed(5000, 4));
     TZAMemoryStream out;

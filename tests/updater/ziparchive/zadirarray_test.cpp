@@ -10,13 +10,18 @@ namespace {
 
 TDirItem itemWithExtra(const std::string& name, uint8_t fill) {
   TDirItem it;
-  it.Name = name;
+  it.SetName(name);
   TZAExtraField f;
   f.HeaderId = 0x5455;
   f.DataSize = 3;
   f.Data = {fill, fill, fill};
-  it.ExtraFields.push_back(f);
+  it.SetExtraFields({f});
   return it;
+}
+
+std::vector<uint8_t> firstExtra(const TDirItem& it) {
+  const TZAExtraFieldView f = it.ExtraFields()[0];
+  return {f.Data.begin(), f.Data.end()};
 }
 
 // Counts destructions so that ownership can be checked.
@@ -83,26 +88,39 @@ TEST(TZADirArray, CopiesAreDeepAndDeleteKeepsEachEntrysExtras) {
   {
     TDirItem source = itemWithExtra("one", 1);
     a.PutDirItem(0, source);
-    source.ExtraFields[0].Data[0] = 99;  // the caller's record changes, the entry does not
+    source.SetExtraFields({});  // the caller's record changes, the entry does not
+    source.SetName("other");
   }
   a.PutDirItem(1, itemWithExtra("two", 2));
-  EXPECT_EQ(a.DirItemAt(0).ExtraFields[0].Data[0], 1);
+  EXPECT_EQ(firstExtra(a.DirItemAt(0)), (std::vector<uint8_t>{1, 1, 1}));
+  EXPECT_EQ(a.DirItemAt(0).Name(), "one");
 
   TZADirArray b;
   b.AssignDirItems(a);
-  b.DirItemAt(1).ExtraFields[0].Data[0] = 77;
-  EXPECT_EQ(a.DirItemAt(1).ExtraFields[0].Data[0], 2);
+  b.DirItemAt(1).SetExtraFields({});
+  b.DirItemAt(1).SetName("changed");
+  EXPECT_EQ(firstExtra(a.DirItemAt(1)), (std::vector<uint8_t>{2, 2, 2}));
+  EXPECT_EQ(a.DirItemAt(1).Name(), "two");
 
+  TDirItem copy;
+  a.GetDirItem(1, copy);
+  a.ClearDirItems();  // a copy outlives the array it came from
+  EXPECT_EQ(copy.Name(), "two");
+  EXPECT_EQ(firstExtra(copy), (std::vector<uint8_t>{2, 2, 2}));
+
+  a.SetDirItemCount(2);
+  a.PutDirItem(0, itemWithExtra("one", 1));
+  a.PutDirItem(1, copy);
   a.DeleteDirItem(0);
   ASSERT_EQ(a.DirItemCount(), 1);
-  EXPECT_EQ(a.DirItemAt(0).Name, "two");
-  EXPECT_EQ(a.DirItemAt(0).ExtraFields[0].Data, (std::vector<uint8_t>{2, 2, 2}));
+  EXPECT_EQ(a.DirItemAt(0).Name(), "two");
+  EXPECT_EQ(firstExtra(a.DirItemAt(0)), (std::vector<uint8_t>{2, 2, 2}));
 
   // Growing again after a delete or a shrink yields empty entries.
   b.SetDirItemCount(1);
   b.SetDirItemCount(2);
-  EXPECT_TRUE(b.DirItemAt(1).Name.empty());
-  EXPECT_TRUE(b.DirItemAt(1).ExtraFields.empty());
+  EXPECT_TRUE(b.DirItemAt(1).Name().empty());
+  EXPECT_TRUE(b.DirItemAt(1).ExtraFields().empty());
   b.DirItemAt(0).Selected = true;
   b.ClearDirItemSelection();
   EXPECT_FALSE(b.DirItemAt(0).Selected);
@@ -165,7 +183,7 @@ TEST(TZAArchiveItem, FillSplitsTheNameAndRatesTheCompression) {
   };
   for (const auto& c : cases) {
     TDirItem e;
-    e.Name = c.name;
+    e.SetName(c.name);
     e.CompressedSize = c.compressed;
     e.UncompressedSize = c.uncompressed;
     e.Zip64CompressedSize = c.zip64Compressed;

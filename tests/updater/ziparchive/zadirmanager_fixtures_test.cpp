@@ -18,7 +18,7 @@ Listing listingOf(const TZADirManager& m) {
   Listing l;
   for (int i = 0; i < m.CurrentDir.DirItemCount(); ++i) {
     const TDirItem& item = m.CurrentDir.DirItemAt(i);
-    l.emplace_back(item.Name, EffectiveUncompressedSize(item));
+    l.emplace_back(item.Name(), EffectiveUncompressedSize(item));
   }
   return l;
 }
@@ -93,6 +93,6 @@ TEST(ZipFixtures, StubInFrontOfEveryToolsArchiveIsFoundAndRepaired) {
     ASSERT_EQ(a.DirItemCount(), b.DirItemCount());
     for (int i = 0; i < a.DirItemCount(); ++i)
       EXPECT_EQ(EffectiveLocalHeaderOffset(b.DirItemAt(i)), EffectiveLocalHeaderOffset(a.DirItemAt(i)) + int64_t(stub.size()))
-          << a.DirItemAt(i).Name;
+          << a.DirItemAt(i).Name();
   }
 }

@@ -12,6 +12,8 @@ using namespace zipbuilder;
 
 namespace {
 
+std::vector<uint8_t> DataOf(const TZAExtraFieldView& f) { return {f.Data.begin(), f.Data.end()}; }
+
 // A memory stream that counts the bytes read from it.
 class CountingStream : public TZAMemoryStream {
  public:
@@ -92,7 +94,7 @@ std::string withoutDirectory(Builder& b) { return b.bytes; }
 
 std::vector<std::string> names(const TZADirManager& m) {
   std::vector<std::string> v;
-  for (int i = 0; i < m.CurrentDir.DirItemCount(); ++i) v.push_back(m.CurrentDir.DirItemAt(i).Name);
+  for (int i = 0; i < m.CurrentDir.DirItemCount(); ++i) v.emplace_back(m.CurrentDir.DirItemAt(i).Name());
   return v;
 }
 
@@ -164,7 +166,7 @@ TEST(ZipDirectoryRead, RecordTable) {
        [](const TZADirManager& m) {
          EXPECT_TRUE(m.IsZip64);
          EXPECT_EQ(m.StubSize, 1000);
-         EXPECT_EQ(m.CurrentDir.DirItemAt(2).Name, "d/b.txt");
+         EXPECT_EQ(m.CurrentDir.DirItemAt(2).Name(), "d/b.txt");
        }},
       {"no entries", [] { return Builder().finish(); }, Outcome::Read, 0,
        [](const TZADirManager& m) {
@@ -215,9 +217,9 @@ TEST(ZipDirectoryRead, RecordTable) {
        Outcome::Read, 0,
        [](const TZADirManager& m) {
          const TDirItem& item = m.CurrentDir.DirItemAt(0);
-         ASSERT_EQ(item.ExtraFields.size(), 1u);
-         EXPECT_EQ(item.ExtraFields[0].HeaderId, 0x5455);
-         EXPECT_EQ(item.ExtraFields[0].Data, (std::vector<uint8_t>{'a', 'b', 'c'}));
+         ASSERT_EQ(item.ExtraFields().size(), 1u);
+         EXPECT_EQ(item.ExtraFields()[0].HeaderId, 0x5455);
+         EXPECT_EQ(DataOf(item.ExtraFields()[0]), (std::vector<uint8_t>{'a', 'b', 'c'}));
        }},
       {"Zip64 field while the 32-bit sizes are not saturated",
        [] {
@@ -235,7 +237,7 @@ TEST(ZipDirectoryRead, RecordTable) {
          EXPECT_TRUE(item.HasZip64);
          EXPECT_EQ(item.UncompressedSize, 4u);
          EXPECT_EQ(EffectiveUncompressedSize(item), 4);
-         EXPECT_EQ(item.ExtraFields.size(), 1u);
+         EXPECT_EQ(item.ExtraFields().size(), 1u);
        }},
       {"saturated size without a Zip64 value is taken literally",
        [] {
@@ -365,7 +367,7 @@ TEST(ZipDirectoryRead, RebuildFromLocalHeaders) {
         EXPECT_EQ(item.UncompressedSize, c.sizes[i]) << i;
       }
       EXPECT_EQ(item.ExternalAttributes, c.attributes[i]) << i;
-      EXPECT_TRUE(item.ExtraFields.empty());
+      EXPECT_TRUE(item.ExtraFields().empty());
     }
     EXPECT_EQ(o.dir->CentralDirOffset, int64_t(bytes.size()));
   }

@@ -61,13 +61,13 @@ TEST(ZipDirectoryWrite, RewrittenDirectoryReadsBackHereAndInEveryPeer) {
   ASSERT_EQ(dir->CurrentDir.DirItemCount(), 4);
   EXPECT_EQ(dir->ArchiveComment, "archive comment");
   const TDirItem& named = dir->CurrentDir.DirItemAt(2);
-  EXPECT_EQ(named.Name, utf8Name);
+  EXPECT_EQ(named.Name(), utf8Name);
   EXPECT_TRUE(named.Flags & 0x0800) << "a non-ASCII name is marked UTF-8";
   EXPECT_FALSE(dir->CurrentDir.DirItemAt(0).Flags & 0x0800);
   const TDirItem& note = dir->CurrentDir.DirItemAt(3);
-  EXPECT_EQ(note.Comment, "entry comment");
-  ASSERT_EQ(note.ExtraFields.size(), 1u);
-  EXPECT_EQ(note.ExtraFields[0].HeaderId, 0x5455);
+  EXPECT_EQ(note.Comment(), "entry comment");
+  ASSERT_EQ(note.ExtraFields().size(), 1u);
+  EXPECT_EQ(note.ExtraFields()[0].HeaderId, 0x5455);
   EXPECT_EQ(dir->CurrentDir.DirItemAt(1).ExternalAttributes, 0x10u);
 
   const std::string q = peertools::Quote(path);
@@ -119,7 +119,7 @@ TEST(ZipDirectoryWrite, DirectoryEndingAtFourGibibytesGetsZip64Records) {
   TZADirManager dir(&stream, nullptr, true);
   dir.CurrentDir.SetDirItemCount(1);
   TDirItem& item = dir.CurrentDir.DirItemAt(0);
-  item.Name = "x";
+  item.SetName("x");
   item.NameLength = 1;
   const int64_t dirSize = int64_t(kCentralHeaderSize) + 1;
   stream.SetSize(int64_t(0xFFFFFFFF) - dirSize);
@@ -143,7 +143,7 @@ TEST(ZipDirectoryWrite, Zip64FieldIsBuiltFromTheSaturatedValues) {
   TZADirManager dir(&stream, nullptr, true);
   dir.CurrentDir.SetDirItemCount(1);
   TDirItem& item = dir.CurrentDir.DirItemAt(0);
-  item.Name = "big.bin";
+  item.SetName("big.bin");
   item.CompressedSize = 0xFFFFFFFF;
   item.Zip64CompressedSize = 40;  // inside the file, as a read-back requires
   item.UncompressedSize = 7;
@@ -156,7 +156,7 @@ TEST(ZipDirectoryWrite, Zip64FieldIsBuiltFromTheSaturatedValues) {
   other.HeaderId = 0x7875;
   other.Data = {1, 2, 3};
   other.DataSize = 3;
-  item.ExtraFields = {stale, other};
+  item.SetExtraFields({stale, other});
   dir.WriteCentralDir();
 
   const uint8_t* p = stream.Memory();
@@ -190,9 +190,9 @@ TEST(ZipDirectoryWrite, OverlongNamesAndCommentsFailWithoutWritingAnything) {
     stream.WriteBuffer("data", 4);
     TZADirManager dir(&stream, nullptr, true);
     dir.CurrentDir.SetDirItemCount(2);
-    dir.CurrentDir.DirItemAt(0).Name = "first";
-    dir.CurrentDir.DirItemAt(1).Name = std::string(c.name, 'n');
-    dir.CurrentDir.DirItemAt(1).Comment = std::string(c.comment, 'c');
+    dir.CurrentDir.DirItemAt(0).SetName("first");
+    dir.CurrentDir.DirItemAt(1).SetName(std::string(c.name, 'n'));
+    dir.CurrentDir.DirItemAt(1).SetComment(std::string(c.comment, 'c'));
     dir.ArchiveComment = std::string(c.archiveComment, 'a');
     try {
       dir.WriteCentralDir();

@@ -76,8 +76,8 @@ std::map<std::string, std::string> UnpackAll(const fs::path& archive) {
   for (int i = 0; i < z.FDirManager->CurrentDir.DirItemCount(); ++i) {
     const TDirItem& e = z.FDirManager->CurrentDir.DirItemAt(i);
     std::string content;
-    EXPECT_TRUE(Unpack(z, i, content)) << e.Name << ": " << DataStatusText(z.FLastDataStatus);
-    if (!e.Name.empty() && e.Name.back() != '/') files[e.Name] = content;
+    EXPECT_TRUE(Unpack(z, i, content)) << e.Name() << ": " << DataStatusText(z.FLastDataStatus);
+    if (!e.Name().empty() && e.Name().back() != '/') files[std::string(e.Name())] = content;
   }
   return files;
 }
@@ -231,8 +231,8 @@ TEST(EntryData, Zip64IsRefusedWhenDisabledAndReservedWhenTheDataCouldPass4GiB) {
   TZAMemoryStream out;
   {
     TDirItem item;
-    item.Name = "huge.bin";
-    item.SourceFileName = "/data/huge.bin";
+    item.SetName("huge.bin");
+    item.EditPending().SourceFileName = "/data/huge.bin";
     item.CompressionMethod = kMethodDeflated;
     HugeSource src(int64_t{5} << 30);
     z.Zip64Mode = zmDisabled;
@@ -250,7 +250,7 @@ TEST(EntryData, Zip64IsRefusedWhenDisabledAndReservedWhenTheDataCouldPass4GiB) {
   for (int64_t size : {int64_t{0xFFFFFFFF} - 1000, int64_t{0xFFFFFFFF}}) {
     SCOPED_TRACE(size);
     TDirItem item;
-    item.Name = "big.bin";
+    item.SetName("big.bin");
     item.CompressionMethod = kMethodDeflated;
     item.EntryCompressionMode = 1;
     HugeSource src(size);
@@ -276,8 +276,8 @@ TEST(EntryData, CompressItemReportsAShortSourceAndACancel) {
   z.Zip64Mode = zmAuto;
   TZAMemoryStream out;
   TDirItem item;
-  item.Name = "short.bin";
-  item.SourceFileName = "short.bin";
+  item.SetName("short.bin");
+  item.EditPending().SourceFileName = "short.bin";
   item.CompressionMethod = kMethodDeflated;
   item.EntryCompressionMode = 6;
   // The source says 3 MB and ends after 1 MB.

@@ -272,7 +272,7 @@ TEST(FindFirstItem, FillsTheItemAndStopsAtTheEnd) {
 
 TEST(ItemSelected, MaskPropertiesModeUsesTheListsAndTheirExclusions) {
   TDirItem e;
-  e.Name = "docs/sub/a.txt";
+  e.SetName("docs/sub/a.txt");
   TInternalSearchRec rec;
   rec.UseMaskProperties = true;
   EXPECT_TRUE(ItemSelected(e, rec, {"*.doc", "*.txt"}, {}));

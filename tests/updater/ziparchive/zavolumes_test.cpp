@@ -83,7 +83,7 @@ class SplitWriter {
     TDirItem& item = dir.DirItemAt(dir.DirItemCount() - 1);
     std::string central = zipbuilder::Builder::centralHeader(e);
     DecodeCentralHeader(reinterpret_cast<const uint8_t*>(central.data()), item);
-    item.Name = name;
+    item.SetName(name);
     item.DiskNumberStart = uint16_t(zip.FVolumeInfo.VolumeNumber);
     item.LocalHeaderOffset = uint32_t(zip.FArchiveStream->Size() - int64_t(header.size()));
     zip.WriteAcrossVolumesChecked(data.data(), int64_t(data.size()), zip.FArchiveStream, zip.FVolumeInfo, -1,
@@ -135,7 +135,7 @@ TEST(ZipVolumes, SplitSetWrittenHereIsReadHereAndByPeers) {
   const TZADirArray& entries = zip.FDirManager->CurrentDir;
   ASSERT_EQ(entries.DirItemCount(), 4);
   EXPECT_EQ(entries.DirItemAt(0).DiskNumberStart, 0);
-  EXPECT_EQ(entries.DirItemAt(3).Name, "four.bin");
+  EXPECT_EQ(entries.DirItemAt(3).Name(), "four.bin");
   EXPECT_EQ(entries.DirItemAt(3).DiskNumberStart, 1);  // 50000 + 50000 + 6 bytes before it
   TZAEndRecord end = zip.FDirManager->EndRecordFields();
   EXPECT_EQ(end.ThisVolume, 2);
@@ -161,7 +161,7 @@ TEST(ZipVolumes, DirectorySpreadOverSeveralVolumes) {
   zip.FileName = (dir / "many.zip").string();
   zip.OpenArchiveMode(kOpenReadDenyNone);
   ASSERT_EQ(zip.FDirManager->CurrentDir.DirItemCount(), 2000);
-  EXPECT_EQ(zip.FDirManager->CurrentDir.DirItemAt(1999).Name, "folder/a-rather-long-entry-name-1999.txt");
+  EXPECT_EQ(zip.FDirManager->CurrentDir.DirItemAt(1999).Name(), "folder/a-rather-long-entry-name-1999.txt");
   TZAEndRecord end = zip.FDirManager->EndRecordFields();
   EXPECT_LT(end.DirStartVolume, end.ThisVolume);
   zip.CloseArchive();
@@ -273,7 +273,7 @@ TEST(ZipVolumes, ArchiveWithoutEndRecordIsDamagedWhenDamagedArchivesAreRefused) 
   zip.FOpenDamaged = true;
   zip.OpenArchiveMode(kOpenReadDenyNone);
   ASSERT_EQ(zip.FDirManager->CurrentDir.DirItemCount(), 1);
-  EXPECT_EQ(zip.FDirManager->CurrentDir.DirItemAt(0).Name, "only.txt");
+  EXPECT_EQ(zip.FDirManager->CurrentDir.DirItemAt(0).Name(), "only.txt");
 }
 
 TEST(ZipVolumes, Zip64RecordsOfASplitArchiveNameTheRealVolumes) {
@@ -333,7 +333,7 @@ TEST(ZipVolumes, SpannedArchiveFollowsTheNamesTheRequestsGive) {
   zip.OpenArchiveMode(kOpenReadDenyNone);
   EXPECT_EQ(zip.SpanningMode(), smSpanning);
   ASSERT_EQ(zip.FDirManager->CurrentDir.DirItemCount(), 2);
-  EXPECT_EQ(zip.FDirManager->CurrentDir.DirItemAt(1).Name, "after.txt");
+  EXPECT_EQ(zip.FDirManager->CurrentDir.DirItemAt(1).Name(), "after.txt");
   EXPECT_EQ(zip.FDirManager->CurrentDir.DirItemAt(1).DiskNumberStart, 2);
 }
 
@@ -419,5 +419,5 @@ TEST(ZipVolumes, SelfExtractingSplitSetOpensFromItsFirstVolume) {
   zip.OpenArchiveMode(kOpenReadDenyNone);
   EXPECT_EQ(zip.SpanningMode(), smSplitting);
   ASSERT_EQ(zip.FDirManager->CurrentDir.DirItemCount(), 3);
-  EXPECT_EQ(zip.FDirManager->CurrentDir.DirItemAt(2).Name, "three.bin");
+  EXPECT_EQ(zip.FDirManager->CurrentDir.DirItemAt(2).Name(), "three.bin");
 }
