@@ -92,6 +92,24 @@ std::vector<MountInfo> Mounts(const SystemRoots& roots) {
   return mounts;
 }
 
+std::optional<MountInfo> MountAt(const std::string& mountPoint, const SystemRoots& roots) {
+  std::optional<MountInfo> top;
+  for (MountInfo& m : Mounts(roots))
+    if (m.mountPoint == mountPoint) top = std::move(m);
+  return top;
+}
+
+std::string SysBlockDevice(unsigned major, unsigned minor, const SystemRoots& roots) {
+  std::error_code ec;
+  fs::path dev =
+      fs::canonical(fs::path(roots.sys) / "dev" / "block" / (std::to_string(major) + ":" + std::to_string(minor)), ec);
+  return ec ? std::string() : dev.string();
+}
+
+std::string BlockDeviceName(unsigned major, unsigned minor, const SystemRoots& roots) {
+  return fs::path(SysBlockDevice(major, minor, roots)).filename().string();
+}
+
 std::optional<MountInfo> MountOf(const std::string& path, const SystemRoots& roots) {
   if (path.empty() || path[0] != '/') return std::nullopt;
   const std::string target = Normalised(path);
@@ -114,9 +132,9 @@ DriveKind KindOfMount(const MountInfo& m, const SystemRoots& roots) {
     return DriveKind::Remote;
   if (t == "iso9660" || t == "udf") return DriveKind::CdRom;
   if (m.major == 0) return DriveKind::Fixed;
+  const fs::path dev = SysBlockDevice(m.major, m.minor, roots);
+  if (dev.empty()) return DriveKind::Fixed;
   std::error_code ec;
-  fs::path dev = fs::canonical(fs::path(roots.sys) / "dev" / "block" / (std::to_string(m.major) + ":" + std::to_string(m.minor)), ec);
-  if (ec) return DriveKind::Fixed;
   // A partition's removable flag is its disk's.
   fs::path disk = fs::exists(dev / "partition", ec) ? dev.parent_path() : dev;
   const std::string name = disk.filename().string();

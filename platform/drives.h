@@ -22,6 +22,7 @@ enum class DriveKind {
 struct SystemRoots {
   std::string proc = "/proc";
   std::string sys = "/sys";
+  std::string run = "/run";  // udev's database lies in run/udev/data
 };
 
 struct MountInfo {
@@ -42,6 +43,15 @@ std::optional<MountInfo> MountOf(const std::string& path, const SystemRoots& roo
 
 // Every mount of mountinfo, in its order.
 std::vector<MountInfo> Mounts(const SystemRoots& roots = {});
+
+// The mount on top at exactly this mount point; none when nothing is mounted there.
+std::optional<MountInfo> MountAt(const std::string& mountPoint, const SystemRoots& roots = {});
+
+// The device's folder under /sys/devices, resolved from /sys/dev/block/M:m; "" when unknown.
+std::string SysBlockDevice(unsigned major, unsigned minor, const SystemRoots& roots = {});
+
+// Kernel name of a block device ("sdb1", "mmcblk0p1") from /sys/dev/block/M:m; "" when unknown.
+std::string BlockDeviceName(unsigned major, unsigned minor, const SystemRoots& roots = {});
 
 DriveKind DriveKindOf(const std::string& path, const SystemRoots& roots = {});
 DriveKind KindOfMount(const MountInfo& mount, const SystemRoots& roots = {});

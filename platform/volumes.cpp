@@ -29,15 +29,21 @@ std::string ProbeValue(blkid_probe probe, const char* name) {
   return s;
 }
 
-// Whether a mount is of a local block device that can hold a backup volume.
-bool IsLocalVolume(const MountInfo& m, const SystemRoots& roots) {
-  if (m.major == 0) return false;
-  std::error_code ec;
-  const auto dev = std::filesystem::path(roots.sys) / "dev" / "block" /
-                   (std::to_string(m.major) + ":" + std::to_string(m.minor));
-  if (!std::filesystem::exists(dev, ec)) return false;
-  const DriveKind kind = KindOfMount(m, roots);
-  return kind == DriveKind::Removable || kind == DriveKind::Fixed;
+// udev writes "E:KEY=value" lines; values of labels keep their spaces.
+std::string UdevValue(const std::vector<std::string>& lines, const std::string& key) {
+  const std::string prefix = "E:" + key + "=";
+  for (const std::string& l : lines)
+    if (l.rfind(prefix, 0) == 0) return l.substr(prefix.size());
+  return {};
+}
+
+// Whether the device hangs below a USB bus: its /sys/devices path passes a "usbN" folder.
+bool UsbAttached(const MountInfo& m, const SystemRoots& roots) {
+  for (const auto& part : std::filesystem::path(SysBlockDevice(m.major, m.minor, roots))) {
+    const std::string p = part.string();
+    if (p.size() > 3 && p.compare(0, 3, "usb") == 0 && std::isdigit(static_cast<unsigned char>(p[3]))) return true;
+  }
+  return false;
 }
 
 }  // namespace
@@ -61,12 +67,34 @@ std::optional<VolumeInformation> ReadVolumeInformation(const std::string& device
   return VolumeInformation{ProbeValue(probe.get(), "LABEL"), *serial};
 }
 
-std::vector<MountInfo> ReadMounts(const SystemRoots& roots) {
-  std::vector<MountInfo> mounts;
-  std::ifstream in(roots.proc + "/self/mountinfo");
-  for (std::string line; std::getline(in, line);)
-    if (auto m = ParseMountInfoLine(line)) mounts.push_back(*m);
-  return mounts;
+std::optional<VolumeInformation> ReadVolumeInformation(const MountInfo& mount, const SystemRoots& roots) {
+  if (!mount.source.empty() && mount.source[0] == '/')
+    if (auto info = ReadVolumeInformation(mount.source)) return info;
+  std::ifstream in(roots.run + "/udev/data/b" + std::to_string(mount.major) + ":" + std::to_string(mount.minor));
+  std::vector<std::string> lines;
+  for (std::string line; lines.size() < 512 && std::getline(in, line);) lines.push_back(line);
+  const auto serial = VolumeSerialOf(UdevValue(lines, "ID_FS_TYPE"), UdevValue(lines, "ID_FS_UUID"));
+  if (!serial) return std::nullopt;
+  return VolumeInformation{UdevValue(lines, "ID_FS_LABEL"), *serial};
+}
+
+bool IsRemovableVolume(const MountInfo& m, const SystemRoots& roots) {
+  if (m.major == 0 || m.root != "/") return false;
+  const std::string name = BlockDeviceName(m.major, m.minor, roots);
+  if (name.empty() || name.rfind("loop", 0) == 0 || name.rfind("ram", 0) == 0) return false;
+  switch (KindOfMount(m, roots)) {
+    case DriveKind::Removable:
+      return true;
+    case DriveKind::Fixed:
+      return UsbAttached(m, roots);  // a USB hard disk has no RM bit
+    default:
+      return false;
+  }
+}
+
+bool StillMounted(const std::string& mountPoint, unsigned major, unsigned minor, const SystemRoots& roots) {
+  const auto top = MountAt(mountPoint, roots);
+  return top && top->major == major && top->minor == minor;
 }
 
 MountWatcher::MountWatcher(SystemRoots roots) : roots_(std::move(roots)) {
@@ -87,8 +115,8 @@ std::set<MountWatcher::Device> MountWatcher::Scan(std::vector<MountInfo>* fresh)
     }
   }
   std::set<Device> now;
-  for (const MountInfo& m : ReadMounts(roots_)) {
-    if (!IsLocalVolume(m, roots_)) continue;
+  for (const MountInfo& m : Mounts(roots_)) {
+    if (!IsRemovableVolume(m, roots_)) continue;
     const Device dev{m.major, m.minor};
     if (!now.insert(dev).second) continue;
     if (fresh && !known_.count(dev)) fresh->push_back(m);

@@ -26,11 +26,20 @@ std::optional<std::uint32_t> VolumeSerialOf(const std::string& type, const std::
 // be opened or probed, or has no UUID to take the serial from.
 std::optional<VolumeInformation> ReadVolumeInformation(const std::string& device);
 
-// Every mount listed in mountinfo, in its order.
-std::vector<MountInfo> ReadMounts(const SystemRoots& roots = {});
+// Label and serial of a mounted volume: probed on its device, else (a user may not read the
+// device) from udev's database of the block device, run/udev/data/bM:m.
+std::optional<VolumeInformation> ReadVolumeInformation(const MountInfo& mount, const SystemRoots& roots = {});
+
+// Whether a mount is a removable volume to back up onto: the mount of a whole file system
+// (not a bind mount of a folder) on a removable block device (RM bit, SD card), neither a
+// loop nor a virtual device; network, optical and RAM file systems never are.
+bool IsRemovableVolume(const MountInfo& mount, const SystemRoots& roots = {});
+
+// Whether the file system of that device is still the one on top at that mount point.
+bool StillMounted(const std::string& mountPoint, unsigned major, unsigned minor, const SystemRoots& roots = {});
 
 // Watches the mount table. The mounts present at construction are known; NewVolumes() reports
-// each local block device that has gained its first mount since the last call (a device mounted
+// each removable volume that has gained its first mount since the last call (a device mounted
 // twice is one volume, a device that comes back after an unmount is new again).
 class MountWatcher {
  public:

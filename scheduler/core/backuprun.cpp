@@ -376,6 +376,9 @@ void BackupRun::WalkStarted() {
   RemoveRecordedTemps();
   rootFd_ = ::open(target.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (rootFd_ >= 0) platform::RemoveCopyTempsAt(rootFd_);
+  struct stat st;
+  targetDevice_ = ::stat(target.c_str(), &st) == 0 ? st.st_dev : 0;
+  targetLost_ = false;
 
   view_.RunStarted(job_);
   counters_ = RunCounters{};
@@ -404,6 +407,7 @@ void BackupRun::FolderFound(const std::string& nom) {
     Report("0", 6, folder, nom, kPathTooLong, "");
     return;
   }
+  if (TargetLost(folder, nom)) return;
   FolderOpen f = TargetFolder(rel, true);
   if (f.fd < 0) {
     failedRel_ = rel;
@@ -511,6 +515,20 @@ void BackupRun::CopyInto(const std::string& nom, const FolderOpen& folder, const
     return;
   }
   Report(number, 6, target, nom, r.message, std::to_string(r.error));
+  TargetLost(target, nom, r.error);
+}
+
+bool BackupRun::TargetLost(const std::string& target, const std::string& nom, int error) {
+  if (targetLost_) return true;
+  // A device that stopped answering is gone even while its mount is still listed.
+  const bool deviceGone = error == EIO || error == ENODEV || error == ENXIO;
+  struct stat st;
+  if (!deviceGone && ::stat(localTarget_.c_str(), &st) == 0 && st.st_dev == targetDevice_) return false;
+  targetLost_ = true;
+  Report(std::to_string(counters_.filesCopied), 6, target, nom, "Cible non présente ", "S");
+  view_.PreflightAlert("Cible non présente " + job_.target);
+  walker_.Stop = true;
+  return true;
 }
 
 void BackupRun::Report(const std::string& number, int code, const std::string& target, const std::string& source,

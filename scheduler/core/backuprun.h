@@ -7,6 +7,7 @@
 #include <functional>
 #include <string>
 #include <vector>
+#include <sys/types.h>
 
 #include "scheduler/core/history.h"
 
@@ -125,6 +126,10 @@ class BackupRun {
  private:
   void PreflightError(const std::string& message, const std::string& path, const HistoryRow& row,
                       const std::string& line);
+  // The target's volume is no longer the one the walk started on (pulled out, unmounted, or
+  // failing with `error` EIO, ENODEV or ENXIO): an error row and the alerts once, then the walk
+  // stops; nothing is made on what took its place.
+  bool TargetLost(const std::string& target, const std::string& nom, int error = 0);
   bool Logging() const { return LoggingOn && LoggingOn(); }
   void Log(const std::string& line) const;
   void PumpMaybe();
@@ -169,6 +174,8 @@ class BackupRun {
   FolderOpen failed_;
   int recordFd_ = -1;
   std::string recordedRel_;
+  dev_t targetDevice_ = 0;  // file system of the target folder when the walk started
+  bool targetLost_ = false;
 };
 
 // "//computer/share/..." paths; every POSIX path starts with one "/".

@@ -56,10 +56,13 @@ std::string UsbJobFolder(std::string_view source, std::string_view target) {
   return std::string(mount) + (mount == "/" ? "" : "/") + name;
 }
 
-bool MakeUsbFolder(const std::string& folder) {
+std::string MakeUsbFolder(const std::string& folder, bool volumeMounted) {
+  const std::string error = "Impossible de créer " + folder;
+  if (!volumeMounted) return error + " : le volume USB n'est plus branché";
   std::error_code ec;
-  return std::filesystem::path(folder).is_absolute() &&
-         (std::filesystem::is_directory(folder, ec) || ::mkdir(folder.c_str(), 0777) == 0);
+  const bool made = std::filesystem::path(folder).is_absolute() &&
+                    (std::filesystem::is_directory(folder, ec) || ::mkdir(folder.c_str(), 0777) == 0);
+  return made ? std::string() : error;
 }
 
 }  // namespace core

@@ -34,8 +34,9 @@ bool DispatchAllowed(std::string_view idleMarker, bool runUnderWay);
 // ("Quillomet" when the source ends with "/"). An identity without a mount point gives a
 // relative path, which callers refuse.
 std::string UsbJobFolder(std::string_view source, std::string_view target);
-// Creates such a folder (one level) when it is missing; false when the path is relative or
-// the folder is not there afterwards.
-bool MakeUsbFolder(const std::string& folder);
+// Makes such a folder (one level) when it is missing. Nothing is made unless the volume is
+// still mounted: its mount point would otherwise be a plain folder of the system disk. Returns
+// "" when the folder is there, else the French error text.
+std::string MakeUsbFolder(const std::string& folder, bool volumeMounted);
 
 }  // namespace core

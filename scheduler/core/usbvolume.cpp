@@ -21,6 +21,8 @@ std::string_view UsbVolumeKey(std::string_view identity) {
   return at == std::string_view::npos ? std::string_view() : identity.substr(at);
 }
 
+bool UsbIdentityShort(std::string_view identity) { return UsbVolumeKey(identity) == kUsbMarker; }
+
 bool UsbMountPointStorable(std::string_view mountPoint) {
   for (char c : mountPoint)
     if (c == '|' || c == '\n' || c == '\r') return false;
@@ -37,19 +39,17 @@ std::vector<std::string> DeleteDoublets(std::vector<std::string> items) {
 }
 
 UsbArrival UsbArrivalJobs(const std::vector<std::string>& lines, std::string_view identity,
-                          std::string_view mountPoint) {
+                          std::string_view mountPoint, const std::function<bool()>& stillMounted) {
   UsbArrival arrival;
   const std::string_view key = UsbVolumeKey(identity);
-  if (key.empty()) return arrival;
+  if (key.empty() || UsbIdentityShort(identity)) return arrival;
   const std::string here = std::string(mountPoint) + std::string(kUsbMarker);
   for (const std::string& text : lines) {
     const ScheduleLine line = ScheduleLine::Parse(text);
     if (UsbVolumeKey(line.target) != key) continue;
     const std::string folder = UsbJobFolder(line.source, here);
-    if (!MakeUsbFolder(folder)) {
-      arrival.error = "Impossible de créer " + folder;
-      break;
-    }
+    arrival.error = MakeUsbFolder(folder, stillMounted());
+    if (!arrival.error.empty()) break;
     arrival.jobs.push_back(PromptJobLine(line.source, folder, line.filter, line.subFolders));
   }
   return arrival;

@@ -16,6 +16,7 @@
 #include "platform/priority.h"
 #include "platform/shell.h"
 #include "platform/specialfolders.h"
+#include "platform/volumes.h"
 #include "scheduler/core/alerts.h"
 #include "scheduler/core/backuprun.h"
 #include "scheduler/core/startup.h"
@@ -55,6 +56,7 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
   connectNetwork();
   connectAlerts();
   connectEditor();
+  connectUsb();
   Timer1->start();
   Timer2->start();
   Timer3->start();

@@ -9,6 +9,7 @@
 //   tform1_network.cpp   network computers
 //   tform1_alerts.cpp    alerts
 //   tform1_editor.cpp    timetable editor
+//   tform1_usb.cpp       USB volume arrival and the editor's USB panel
 // Each file binds its own signals in its connect...() function, called by the constructor.
 #include <QMainWindow>
 #include <array>
@@ -18,6 +19,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/drives.h"
 #include "scheduler/core/duetime.h"
 #include "scheduler/core/scrutedossier.h"
 #include "scheduler/ui/componentregistry.h"
@@ -28,8 +30,14 @@ class QMenu;
 class QAction;
 class QTimer;
 class QTreeWidgetItem;
+class QSocketNotifier;
+
+namespace platform {
+class MountWatcher;
+}
 
 namespace core {
+struct UsbVolume;
 class AlertSound;
 class BackupRun;
 class RunNetwork;
@@ -246,6 +254,22 @@ class TForm1 : public QMainWindow, public Ui::TForm1 {
   // Folder chooser of the editor's pickers; tests set their own.
   std::function<bool(const QString& title, std::string& folder, bool allowNewFolder)> ChooseFolder;
 
+  // --- USB volumes (tform1_usb.cpp) ---
+  // Watches the mount table under these roots (tests give their own), from now on.
+  void WatchMounts(const platform::SystemRoots& roots);
+  platform::SystemRoots UsbRoots;
+  void CheckMounts();  // new mounts: one arrival each
+  void WMDeviceChange(const platform::MountInfo& mount);
+  void verifielistbox(const std::string& identity, const core::UsbVolume& volume);
+  void ComboBox_1Change();
+  void ComboBox_1Click();
+  void Image10Click();
+  void Image13Click();
+  void Image11Click();
+  // The folder of a USB entry on its volume, made when missing; throws the French error when
+  // the volume named is not mounted where the entry says.
+  std::string MakeUsbJobFolder(const std::string& source, const std::string& target);
+
  protected:
   void closeEvent(QCloseEvent* event) override;
   void changeEvent(QEvent* event) override;
@@ -261,6 +285,7 @@ class TForm1 : public QMainWindow, public Ui::TForm1 {
   void connectNetwork();
   void connectAlerts();
   void connectEditor();
+  void connectUsb();
   void createComponents();
   void setNavigation(TransparentButton* coloured);
   void quickSource(int csidl, const std::string& below = {});
@@ -280,6 +305,9 @@ class TForm1 : public QMainWindow, public Ui::TForm1 {
   std::unique_ptr<core::RunNetwork> network_;  // made by connectNetwork
   struct RunParts;  // the backup run behind tform1_run.cpp, made on first use
   std::unique_ptr<RunParts, void (*)(RunParts*)> run_{nullptr, nullptr};
+  std::unique_ptr<platform::MountWatcher> mountWatcher_;
+  QSocketNotifier* mountNotifier_ = nullptr;  // mountinfo changed (POLLPRI)
+  QTimer* mountPoll_ = nullptr;               // fallback when no change is signalled
 };
 
 extern TForm1* Form1;

@@ -75,7 +75,8 @@ void TForm1::connectEditor() {
                   {"Ma musique", &TForm1::JvXPBar4Items7Click},
                   {"Mes vidéos", &TForm1::JvXPBar4Items8Click},
                   {"Modèles Windows", &TForm1::JvXPBar4Items5Click},
-                  {"Polices de caractères", &TForm1::JvXPBar4Items4Click}});
+                  {"Polices de caractères", &TForm1::JvXPBar4Items4Click},
+                  {"Options USB", &TForm1::Image10Click}});
   fill(JvXPBar2, {{"Sauvegarde Hebdomadaire ?", &TForm1::JvXPBar2Items0Click},
                   {"Sauvegarde Journalière ?", &TForm1::JvXPBar2Items1Click},
                   {"Sauvegarde par Minutes/Heures ?", &TForm1::JvXPBar2Items2Click}});

@@ -19,13 +19,6 @@ namespace {
 
 constexpr char kProgramName[] = "Quillomet";
 
-// The folder of a USB entry on its volume, created (one level) when missing.
-std::string MakeUsbJobFolder(const std::string& source, const std::string& target) {
-  const std::string folder = core::UsbJobFolder(source, target);
-  if (core::MakeUsbFolder(folder)) return folder;
-  throw std::runtime_error("Impossible de créer " + folder);
-}
-
 }  // namespace
 
 void TForm1::connectQueue() {

@@ -194,11 +194,7 @@ void TForm1::Button11Click() {
   const std::string target = S(Edit4->text());
   if (target.find(core::kUsbMarker) != std::string::npos) {
     // A USB entry: the folder named after the source's last folder on that volume.
-    const std::string path = core::UsbJobFolder(S(Edit3->text()), target);
-    Edit4->setText(Q(path));
-    std::error_code ec;
-    if (!std::filesystem::is_directory(path) && !std::filesystem::create_directory(path, ec))
-      throw std::runtime_error("Impossible de créer " + path);
+    Edit4->setText(Q(MakeUsbJobFolder(S(Edit3->text()), target)));
   }
   Edit2->setText(Edit15->text());
   CheckBox1->setChecked(CheckBox10->isChecked());

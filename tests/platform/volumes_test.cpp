@@ -8,6 +8,7 @@
 #include <string>
 
 #include "tests/support/testenv.h"
+#include "tests/support/usbvolume.h"
 
 namespace {
 
@@ -28,14 +29,8 @@ TEST(VolumeSerial, FromTypeAndUuid) {
   for (const auto& c : cases) EXPECT_EQ(platform::VolumeSerialOf(c.type, c.uuid), c.serial) << c.type << " " << c.uuid;
 }
 
-bool HaveMkfsVfat() { return std::system("command -v mkfs.vfat >/dev/null 2>&1") == 0; }
-
-// A 2 MiB FAT image labelled SAVE with the serial number 987.
-std::string MakeFatImage() {
-  const std::string image = (testenv::testRoot() / "key.img").string();
-  const std::string cmd = "mkfs.vfat -C -n SAVE -i 000003DB '" + image + "' 2048 >/dev/null 2>&1";
-  return std::system(cmd.c_str()) == 0 ? image : std::string();
-}
+using testenv::HaveMkfsVfat;
+using testenv::MakeFatImage;
 
 TEST(VolumeInformation, LabelAndSerialOfAFatImage) {
   if (!HaveMkfsVfat()) GTEST_SKIP() << "mkfs.vfat (dosfstools) is not installed";
@@ -85,8 +80,12 @@ TEST(MountWatcher, ReportsEachNewLocalVolumeOnce) {
 
   t.Add("42 22 8:33 / /media/u/HDD rw - ext4 /dev/sdc1 rw");
   t.Add("48 22 8:18 / /media/u/MY\\040KEY rw - vfat /dev/sdb2 rw");
-  // Not volumes to back up onto: RAM disk, network, optical, a device /sys does not know.
+  // Not volumes to back up onto: RAM disk, network, optical, a device /sys does not know, a
+  // loop device, a fixed disk, an SD card's folder bound elsewhere.
   t.Add("49 22 0:52 / /tmp/ram rw - tmpfs tmpfs rw");
+  t.Add("45 22 7:0 / /mnt/image rw - ext4 /dev/loop0 rw");
+  t.Add("44 22 259:2 /home /srv/home rw - ext4 /dev/nvme0n1p2 rw");
+  t.Add("51 22 179:1 /DCIM /mnt/photos rw - exfat /dev/mmcblk0p1 rw");
   t.Add("50 22 0:53 / /mnt/nfs rw - nfs4 srv:/export rw");
   t.Add("43 22 11:0 / /media/u/CDROM ro - iso9660 /dev/sr0 ro");
   t.Add("60 22 8:49 / /media/u/GONE rw - vfat /dev/sdd1 rw");
@@ -94,6 +93,9 @@ TEST(MountWatcher, ReportsEachNewLocalVolumeOnce) {
   t.Add("54 22 8:17 / /srv/data rw - vfat /dev/sdb1 rw");
   EXPECT_EQ(MountPoints(w.NewVolumes()), (std::vector<std::string>{"/media/u/HDD", "/media/u/MY KEY"}));
   EXPECT_TRUE(w.NewVolumes().empty());
+  // The card itself mounted whole is one.
+  t.Add("52 22 179:1 / /media/u/SD rw - exfat /dev/mmcblk0p1 rw");
+  EXPECT_EQ(MountPoints(w.NewVolumes()), std::vector<std::string>{"/media/u/SD"});
 
   // Unplugged, then plugged in again: a new arrival.
   t.Set("22 1 259:2 / / rw - ext4 /dev/nvme0n1p2 rw\n");
@@ -110,24 +112,50 @@ TEST(MountWatcher, WithoutAMountTableNothingArrives) {
   EXPECT_TRUE(w.NewVolumes().empty());
 }
 
-// A real loop mount of the FAT image: the watcher sees it and the identity reads from its device.
+// A real loop mount of the FAT image, its device marked as a USB stick in a /sys of our own:
+// the watcher sees it, the identity reads from its device, and the mount check follows it.
 TEST(MountWatcher, SeesARealLoopMount) {
   if (::geteuid() != 0) GTEST_SKIP() << "mounting a loop device needs root";
   if (!HaveMkfsVfat()) GTEST_SKIP() << "mkfs.vfat (dosfstools) is not installed";
   const std::string image = MakeFatImage();
   ASSERT_FALSE(image.empty());
   const std::string point = testenv::makeDir("mnt").string();
-  platform::MountWatcher w;
-  const std::string mount = "mount -o loop '" + image + "' '" + point + "' 2>/dev/null";
-  if (std::system(mount.c_str()) != 0) GTEST_SKIP() << "this machine cannot mount a loop device";
-  const auto fresh = w.NewVolumes();
-  ::umount2(point.c_str(), MNT_DETACH);
+  platform::SystemRoots roots;
+  roots.sys = testenv::makeDir("sys").string();
+  platform::MountWatcher real, marked(roots);
+  testenv::LoopMount loop(image, point);
+  if (!loop.mounted()) GTEST_SKIP() << "this machine cannot mount a FAT image on a loop device";
+  const platform::MountInfo m = loop.info();
+  testenv::MarkRemovable(roots.sys, m.major, m.minor, "sdy");
+  EXPECT_TRUE(real.NewVolumes().empty()) << "a loop device is no USB stick";
+  const auto fresh = marked.NewVolumes();
   ASSERT_EQ(fresh.size(), 1u);
   EXPECT_EQ(fresh[0].mountPoint, point);
-  const auto info = platform::ReadVolumeInformation(fresh[0].source);
+  const auto info = platform::ReadVolumeInformation(fresh[0], roots);
   ASSERT_TRUE(info);
   EXPECT_EQ(info->label, "SAVE");
   EXPECT_EQ(info->serial, 987u);
+  EXPECT_TRUE(platform::StillMounted(point, m.major, m.minor, roots));
+  loop.Unmount();
+  EXPECT_FALSE(platform::StillMounted(point, m.major, m.minor, roots));
+}
+
+// Label and serial from udev's database when the device itself cannot be read.
+TEST(VolumeInformation, FromUdevWhenTheDeviceIsUnreadable) {
+  platform::SystemRoots roots;
+  roots.run = testenv::makeDir("run").string();
+  testenv::writeFile(std::filesystem::path(roots.run) / "udev" / "data" / "b8:17",
+                     "S:disk/by-uuid/0000-03DB\nE:ID_FS_LABEL=MY KEY\nE:ID_FS_UUID=0000-03DB\nE:ID_FS_TYPE=vfat\n");
+  platform::MountInfo m;
+  m.major = 8;
+  m.minor = 17;
+  m.source = (testenv::testRoot() / "no-such-device").string();
+  const auto info = platform::ReadVolumeInformation(m, roots);
+  ASSERT_TRUE(info);
+  EXPECT_EQ(info->label, "MY KEY");
+  EXPECT_EQ(info->serial, 987u);
+  m.minor = 18;
+  EXPECT_FALSE(platform::ReadVolumeInformation(m, roots)) << "no udev record, no information";
 }
 
 }  // namespace

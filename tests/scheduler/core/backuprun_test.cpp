@@ -610,3 +610,31 @@ TEST_F(BackupRunTest, TargetInsideTheSourceThroughABindMount) {
   if (WEXITSTATUS(status) == 77) GTEST_SKIP() << "bind mounts are not allowed here";
   EXPECT_EQ(WEXITSTATUS(status), 0);
 }
+
+// The target's volume goes away during the walk (its mount point is a plain empty folder
+// again): error rows, one alert, the walk stops, and nothing is made where it was.
+TEST_F(BackupRunTest, ATargetPulledOutStopsTheRunWithOneAlertAndMakesNothing) {
+  const fs::path mount = testenv::makeDir("key"), target = mount / "Work";
+  fs::create_directory(target);
+  for (const char* name : {"a/1.txt", "b/2.txt", "c/3.txt", "d/4.txt"}) writeFile(src / name, std::string(5000, 'x'));
+  bool pulled = false;
+  view.onProgress = [&](int) {
+    if (pulled) return;
+    pulled = true;
+    fs::rename(mount, testenv::testRoot() / "key.gone");
+    fs::create_directory(mount);
+  };
+  const core::RunJob job{src.string(), target.string(), "*.*", true, false};
+  EXPECT_EQ(run.Start(job), core::StartResult::Ran);
+  ASSERT_TRUE(pulled);
+  EXPECT_EQ(view.alerts, std::vector<std::string>{"Cible non présente " + target.string()});
+  ASSERT_FALSE(view.rows.empty());
+  EXPECT_EQ(view.rows.back().image, 6);
+  EXPECT_EQ(view.rows.back().message, "Cible non présente ");
+  EXPECT_LT(run.Counters().filesTreated, 4);
+  EXPECT_TRUE(fs::is_empty(mount));
+  EXPECT_EQ(view.ended, 1);
+  EXPECT_EQ(view.idle.back(), "true");
+  EXPECT_FALSE(run.Busy());
+  EXPECT_NE(LogText().find("Cible non présente "), std::string::npos);
+}

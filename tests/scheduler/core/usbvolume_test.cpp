@@ -4,6 +4,7 @@
 
 #include <filesystem>
 
+#include "scheduler/core/jobline.h"
 #include "tests/support/testenv.h"
 
 namespace {
@@ -27,6 +28,8 @@ TEST(UsbVolumeId, KnownIdentitiesStaySortedWithoutDoublets) {
   EXPECT_TRUE(core::DeleteDoublets({}).empty());
 }
 
+bool Mounted() { return true; }
+
 std::string Entry(const std::string& source, const std::string& target, const std::string& sub = "1") {
   return "30|14|1|0|0|0|0|0|0|" + source + "|*.txt|" + target + "|" + sub + "|0|";
 }
@@ -44,7 +47,7 @@ TEST(UsbArrivalJobs, MatchesTheSameVolumeAtItsNewMountPoint) {
       Entry("/home/u/Unknown", "/media/u/G:-Quillomet-"),
       Entry("/home/u/Plain", "/srv/SAVE - 987"),
   };
-  const core::UsbArrival a = core::UsbArrivalJobs(lines, mount + ":-Quillomet-SAVE - 987", mount);
+  const core::UsbArrival a = core::UsbArrivalJobs(lines, mount + ":-Quillomet-SAVE - 987", mount, Mounted);
   EXPECT_EQ(a.error, "");
   EXPECT_EQ(a.jobs, (std::vector<std::string>{
                         "/home/u/Docs/Work|" + mount + "/Work|*.txt|1",
@@ -55,12 +58,36 @@ TEST(UsbArrivalJobs, MatchesTheSameVolumeAtItsNewMountPoint) {
   EXPECT_TRUE(std::filesystem::is_directory(mount + "/Quillomet"));
 }
 
-TEST(UsbArrivalJobs, AVolumeWithoutInformationRunsOnlyEntriesNamingNone) {
+// An unreadable volume names none: not even an entry that holds the short form itself.
+TEST(UsbArrivalJobs, AVolumeWithoutInformationMatchesNothing) {
   const std::string mount = testenv::makeDir("G").string();
   const std::vector<std::string> lines = {Entry("/home/u/Docs", "/media/u/E:-Quillomet-SAVE - 987"),
-                                          Entry("/home/u/Any", "/media/u/X:-Quillomet-")};
-  const core::UsbArrival a = core::UsbArrivalJobs(lines, mount + ":-Quillomet-", mount);
-  EXPECT_EQ(a.jobs, std::vector<std::string>{"/home/u/Any|" + mount + "/Any|*.txt|1"});
+                                          Entry("/home/u/Any", "/media/u/X:-Quillomet-"),
+                                          Entry("/home/u/Same", mount + ":-Quillomet-")};
+  const core::UsbArrival a = core::UsbArrivalJobs(lines, mount + ":-Quillomet-", mount, Mounted);
+  EXPECT_TRUE(a.jobs.empty());
+  EXPECT_EQ(a.error, "");
+  EXPECT_TRUE(std::filesystem::is_empty(mount));
+  EXPECT_TRUE(core::UsbIdentityShort("/m:-Quillomet-"));
+  EXPECT_FALSE(core::UsbIdentityShort("/m:-Quillomet- - 0"));
+}
+
+// Gone before its folders are made: its mount point is a plain folder of the system disk now.
+TEST(UsbArrivalJobs, NothingIsMadeOnAVolumeNoLongerMounted) {
+  const std::string mount = testenv::makeDir("gone").string();
+  const std::string id = mount + ":-Quillomet-K - 1";
+  int asked = 0;
+  const core::UsbArrival a = core::UsbArrivalJobs({Entry("/a/First", id), Entry("/a/Second", id)}, id, mount, [&] {
+    ++asked;
+    return false;
+  });
+  EXPECT_TRUE(a.jobs.empty());
+  EXPECT_EQ(a.error, "Impossible de créer " + mount + "/First : le volume USB n'est plus branché");
+  EXPECT_EQ(asked, 1);
+  EXPECT_TRUE(std::filesystem::is_empty(mount));
+  EXPECT_EQ(core::MakeUsbFolder(mount + "/Other", false), "Impossible de créer " + mount + "/Other : le volume USB n'est plus branché");
+  EXPECT_EQ(core::MakeUsbFolder(mount + "/Other", true), "");
+  EXPECT_EQ(core::MakeUsbFolder("Other", true), "Impossible de créer Other");
 }
 
 TEST(UsbArrivalJobs, AFolderThatCannotBeMadeEndsTheArrival) {
@@ -68,7 +95,7 @@ TEST(UsbArrivalJobs, AFolderThatCannotBeMadeEndsTheArrival) {
   testenv::writeFile(std::filesystem::path(mount) / "Blocked", "a file where the folder goes");
   const std::string id = mount + ":-Quillomet-K - 1";
   const std::vector<std::string> lines = {Entry("/a/First", id), Entry("/a/Blocked", id), Entry("/a/Third", id)};
-  const core::UsbArrival a = core::UsbArrivalJobs(lines, id, mount);
+  const core::UsbArrival a = core::UsbArrivalJobs(lines, id, mount, Mounted);
   EXPECT_EQ(a.jobs, std::vector<std::string>{"/a/First|" + mount + "/First|*.txt|1"});
   EXPECT_EQ(a.error, "Impossible de créer " + mount + "/Blocked");
   EXPECT_FALSE(std::filesystem::exists(mount + "/Third"));

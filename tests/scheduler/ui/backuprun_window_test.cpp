@@ -23,6 +23,7 @@
 #include "scheduler/ui/xpbar.h"
 #include "tests/support/modalbox.h"
 #include "tests/support/testenv.h"
+#include "tests/support/usbvolume.h"
 
 namespace {
 
@@ -138,20 +139,47 @@ TEST_F(RunWindowTest, GuardsShowTheirMessagesAndStartNothing) {
 }
 
 TEST_F(RunWindowTest, EditorRunOfAUsbEntryMakesTheFolderOnTheVolume) {
+  testenv::MountTable table;
+  table.AddStick(17, dst.string(), "/dev/sdb1", "KEY", "0000-04D2");
+  form->WatchMounts(table.roots);
   writeFile(src / "a", "x");
   form->Edit13->setText(QString::fromStdString(src.string()));
-  form->Edit14->setText(QString::fromStdString(dst.string() + ":-Quillomet-KEY - 1234ABCD"));
+  form->Edit14->setText(QString::fromStdString(dst.string() + ":-Quillomet-KEY - 1234"));
   form->Edit15->setText("*.*");
   form->Button11Click();
   EXPECT_EQ(readFile(dst / src.filename() / "a"), "x");
 
-  // A volume path that cannot hold the folder: the error reaches the handler.
-  auto blocker = writeFile(testenv::testRoot() / "plain", "");
-  form->Edit14->setText(QString::fromStdString(blocker.string() + ":-Quillomet-KEY - 1"));
-  form->Button12Click();
-  ui::Guarded([&] { form->Button11Click(); });
-  ASSERT_EQ(form->ListView1->topLevelItemCount(), 1);
-  EXPECT_EQ(Texts(form->ListView1->topLevelItem(0))[1], "Impossible de créer " + (blocker / src.filename()).string());
+  const struct {
+    const char* name;
+    std::function<std::string(const fs::path& volume)> target;  // prepares the case
+    std::string after;  // what the error says after the folder
+  } cases[] = {
+      {"file-where-the-folder-goes",
+       [&](const fs::path& v) {
+         table.AddStick(33, v.string(), "/dev/sdc1", "KEY", "0000-0001");
+         writeFile(v / src.filename(), "");
+         return v.string() + ":-Quillomet-KEY - 1";
+       },
+       ""},
+      {"not-mounted", [](const fs::path& v) { return v.string() + ":-Quillomet-KEY - 1"; },
+       " : le volume USB n'est plus branché"},
+      {"another-volume-mounted-there",
+       [&](const fs::path& v) {
+         table.AddStick(49, v.string(), "/dev/sdd1", "OTHER", "0000-0002");
+         return v.string() + ":-Quillomet-KEY - 1";
+       },
+       " : le volume USB n'est plus branché"},
+  };
+  for (const auto& c : cases) {
+    const fs::path volume = testenv::makeDir(c.name);
+    form->Edit14->setText(QString::fromStdString(c.target(volume)));
+    form->Button12Click();
+    ui::Guarded([&] { form->Button11Click(); });
+    ASSERT_EQ(form->ListView1->topLevelItemCount(), 1) << c.name;
+    EXPECT_EQ(Texts(form->ListView1->topLevelItem(0))[1], "Impossible de créer " + (volume / src.filename()).string() + c.after)
+        << c.name;
+    EXPECT_EQ(fs::is_directory(volume / src.filename()), false) << c.name;
+  }
 }
 
 TEST_F(RunWindowTest, MissingTargetGivesAnAlertRowAndLeavesTheRunFields) {

@@ -105,7 +105,7 @@ TEST(Editor, SummaryFollowsSpinsDaysAndPresets) {
   for (QCheckBox* day : {f->CheckLundi, f->CheckMercredi, f->CheckDimanche}) EXPECT_TRUE(day->isChecked());
   EXPECT_EQ(f->Spinheures->value(), 1);
   EXPECT_TRUE(f->Label48->text().startsWith("Pour une sauvegarde Journalière.\n\n"));
-  EXPECT_EQ(f->JvXPBar4->itemCount(), 10);
+  EXPECT_EQ(f->JvXPBar4->itemCount(), 11);  // ten folders and "Options USB"
   EXPECT_EQ(f->JvXPBar1->itemCount(), 7);
   EXPECT_TRUE(f->JvXPBar1->collapsed());
 }

@@ -13,6 +13,7 @@
 #include "scheduler/ui/tform1.h"
 #include "scheduler/ui/tform4.h"
 #include "tests/support/testenv.h"
+#include "tests/support/usbvolume.h"
 
 namespace fs = std::filesystem;
 
@@ -215,6 +216,9 @@ TEST_F(QueueWindow, HistoryClearedByTheTickThatCoversMidnight) {
 
 TEST_F(QueueWindow, TestQueueingLowestSelectedRowFirstAndUsbFolders) {
   const fs::path mount = testenv::makeDir("media/KEY");
+  testenv::MountTable table;
+  table.AddStick(17, mount.string(), "/dev/sdb1", "KEY", "0000-04D2");
+  form->WatchMounts(table.roots);
   const std::string usb = mount.string() + ":-Quillomet-KEY - 1234";
   AddRow(*form->ListView2, "/home/u/R0", "/srv/r0", "oui", "non");
   AddRow(*form->ListView2, "/home/u/R1", "/srv/r1", "oui", "non");
@@ -245,7 +249,7 @@ TEST_F(QueueWindow, TestQueueingStopsAtAUsbFolderThatCannotBeMade) {
     form->Button29Click();
     ADD_FAILURE() << "no error";
   } catch (const std::runtime_error& e) {
-    EXPECT_EQ(std::string(e.what()), "Impossible de créer " + absent + "/Docs");
+    EXPECT_EQ(std::string(e.what()), "Impossible de créer " + absent + "/Docs : le volume USB n'est plus branché");
   }
   // The row below, handled first, stays queued; the one above is not.
   EXPECT_EQ(Queue(*form), (std::vector<std::string>{"/home/u/R2|/srv/r2|*.txt|1|0|"}));
