@@ -14,6 +14,8 @@ packages=(
 # Network shares and mail: gvfs's SMB backend and FUSE folders (share mounts), dbus for a test
 # session bus, openssl for the mail tests' certificates.
 packages+=(gvfs-backends gvfs-fuse dbus openssl)
+# USB volumes: a private D-Bus bus and a stand-in UDisks2 service for the safe-removal tests.
+packages+=(dbus-daemon python3-dbus python3-gi)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -194,7 +194,7 @@ void TForm4::offerSafeRemoval() {
   if (SafeRemoval) SafeRemoval->close();
   const QDBusConnection bus =
       SafeRemovalBus.isEmpty() ? QDBusConnection::systemBus()
-                               : QDBusConnection::connectToBus(SafeRemovalBus, QStringLiteral("Quillomet-safe-removal"));
+                               : QDBusConnection::connectToBus(SafeRemovalBus, "Quillomet " + SafeRemovalBus);
   SafeRemoval = new TSafeRemoval(Volume, bus, Form1);
   SafeRemoval->setWindowFlag(Qt::Dialog);
   connect(SafeRemoval, &QObject::destroyed, this, [this] { SafeRemoval = nullptr; });

@@ -4,7 +4,7 @@
 
 namespace {
 
-TEST(SafeRemoval, BlockObjectPaths) {
+TEST(SafeRemovalTexts, BlockObjectPaths) {
   const struct {
     const char* device;
     const char* path;
@@ -17,7 +17,7 @@ TEST(SafeRemoval, BlockObjectPaths) {
   for (const auto& c : cases) EXPECT_EQ(core::UDisksBlockPath(c.device), c.path);
 }
 
-TEST(SafeRemoval, ErrorsInFrench) {
+TEST(SafeRemovalTexts, ErrorsInFrench) {
   const struct {
     const char* name;
     const char* message;
