@@ -46,6 +46,20 @@ bool UsbAttached(const MountInfo& m, const SystemRoots& roots) {
   return false;
 }
 
+std::string UdevUnescape(const std::string& s) {
+  std::string out;
+  for (size_t i = 0; i < s.size(); ++i) {
+    if (s[i] == '\\' && i + 3 < s.size() && s[i + 1] == 'x' && std::isxdigit(static_cast<unsigned char>(s[i + 2])) &&
+        std::isxdigit(static_cast<unsigned char>(s[i + 3]))) {
+      out += static_cast<char>(std::stoi(s.substr(i + 2, 2), nullptr, 16));
+      i += 3;
+    } else {
+      out += s[i];
+    }
+  }
+  return out;
+}
+
 }  // namespace
 
 std::optional<std::uint32_t> VolumeSerialOf(const std::string& type, const std::string& uuid) {
@@ -75,7 +89,9 @@ std::optional<VolumeInformation> ReadVolumeInformation(const MountInfo& mount, c
   for (std::string line; lines.size() < 512 && std::getline(in, line);) lines.push_back(line);
   const auto serial = VolumeSerialOf(UdevValue(lines, "ID_FS_TYPE"), UdevValue(lines, "ID_FS_UUID"));
   if (!serial) return std::nullopt;
-  return VolumeInformation{UdevValue(lines, "ID_FS_LABEL"), *serial};
+  // ID_FS_LABEL has its blanks and odd bytes replaced; the _ENC form keeps them as \xNN.
+  const std::string encoded = UdevValue(lines, "ID_FS_LABEL_ENC");
+  return VolumeInformation{encoded.empty() ? UdevValue(lines, "ID_FS_LABEL") : UdevUnescape(encoded), *serial};
 }
 
 bool IsRemovableVolume(const MountInfo& m, const SystemRoots& roots) {

@@ -145,14 +145,15 @@ TEST(VolumeInformation, FromUdevWhenTheDeviceIsUnreadable) {
   platform::SystemRoots roots;
   roots.run = testenv::makeDir("run").string();
   testenv::writeFile(std::filesystem::path(roots.run) / "udev" / "data" / "b8:17",
-                     "S:disk/by-uuid/0000-03DB\nE:ID_FS_LABEL=MY KEY\nE:ID_FS_UUID=0000-03DB\nE:ID_FS_TYPE=vfat\n");
+                     "S:disk/by-uuid/0000-03DB\nE:ID_FS_LABEL=MY_KEY\nE:ID_FS_LABEL_ENC=MY\\x20KEY\\x2f\\xc3\\xa9\n"
+                     "E:ID_FS_UUID=0000-03DB\nE:ID_FS_TYPE=vfat\n");
   platform::MountInfo m;
   m.major = 8;
   m.minor = 17;
   m.source = (testenv::testRoot() / "no-such-device").string();
   const auto info = platform::ReadVolumeInformation(m, roots);
   ASSERT_TRUE(info);
-  EXPECT_EQ(info->label, "MY KEY");
+  EXPECT_EQ(info->label, "MY KEY/é");
   EXPECT_EQ(info->serial, 987u);
   m.minor = 18;
   EXPECT_FALSE(platform::ReadVolumeInformation(m, roots)) << "no udev record, no information";
