@@ -195,10 +195,13 @@ void TForm4::offerSafeRemoval() {
   const QDBusConnection bus =
       SafeRemovalBus.isEmpty() ? QDBusConnection::systemBus()
                                : QDBusConnection::connectToBus(SafeRemovalBus, "Quillomet " + SafeRemovalBus);
-  SafeRemoval = new TSafeRemoval(Volume, bus, Form1);
-  SafeRemoval->setWindowFlag(Qt::Dialog);
-  connect(SafeRemoval, &QObject::destroyed, this, [this] { SafeRemoval = nullptr; });
-  SafeRemoval->show();
+  auto* dialog = new TSafeRemoval(Volume, bus, Form1);
+  dialog->setWindowFlag(Qt::Dialog);
+  connect(dialog, &QObject::destroyed, this, [this, dialog] {
+    if (SafeRemoval == dialog) SafeRemoval = nullptr;
+  });
+  SafeRemoval = dialog;
+  dialog->show();
 }
 
 void TForm4::Button3Click() { Form1->ScruteDossier1.Stop = true; }

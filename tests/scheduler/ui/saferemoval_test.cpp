@@ -203,6 +203,16 @@ TEST(SafeRemoval, OfferedAtTheEndOnceNothingUsesTheVolume) {
     }
     EXPECT_EQ(prompt->SafeRemoval, nullptr) << c.name;
   }
+  // Another end while the dialog is still open: the new dialog takes the old one's place.
+  prompt->Timer1Timer();
+  prompt->Button2Click();
+  const ui::TSafeRemoval* first = prompt->SafeRemoval;
+  prompt->Timer1Timer();
+  prompt->Button2Click();
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  ASSERT_NE(prompt->SafeRemoval, nullptr);
+  EXPECT_NE(prompt->SafeRemoval, first);
+  EXPECT_TRUE(prompt->SafeRemoval->isVisible());
   ui::Form4 = nullptr;
   prompt.reset();
   ui::Form1 = nullptr;
