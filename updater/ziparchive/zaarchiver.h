@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -210,6 +211,13 @@ class TZABaseArchiver {
   int64_t CopyStreamAcrossVolumes(TZAStream& source, TZAStream*& target, TZAVolumeNumberInfo& info, bool& cancel,
                                   int64_t count, int64_t reserve, TZAStream* cache, bool showProgress);
   void FinishLastVolume();
+  // Spanned archives on removable media (zamedia.cpp). FollowMedium: false when no medium is
+  // in the drive for the volume name (the request is then made again); when the archive's
+  // medium is mounted elsewhere now, name and FileName move there.
+  bool FollowMedium(std::string& name);
+  int64_t FreeSpaceOfMedium(const std::string& path);
+  void LabelMedium(const std::string& name, int32_t volumeNumber);
+  std::optional<platform::MountInfo> FMedium;  // the removable medium of a spanned archive
   void CreateNewArchive();
   void OpenArchiveFile();
   void OpenSplitArchive();

@@ -121,6 +121,21 @@ bool IsRemovableDrive(std::string_view path) {
 
 void SetDriveQueryRoots(const platform::SystemRoots& roots) { driveRoots = roots; }
 
+std::optional<platform::MountInfo> RemovableMountOf(std::string_view path) {
+  if (!DrivePart(path).empty()) return std::nullopt;
+  auto m = platform::MountOf(FullPathOf(path, ""), driveRoots);
+  if (!m || platform::KindOfMount(*m, driveRoots) != platform::DriveKind::Removable) return std::nullopt;
+  return m;
+}
+
+std::vector<platform::MountInfo> RemovableMounts() {
+  std::vector<platform::MountInfo> media;
+  for (platform::MountInfo& m : platform::Mounts(driveRoots)) {
+    if (platform::KindOfMount(m, driveRoots) == platform::DriveKind::Removable) media.push_back(std::move(m));
+  }
+  return media;
+}
+
 std::string FullPathOf(std::string_view name, std::string_view folder) {
   std::string p = ToSlashes(name);
   std::string root, rest;

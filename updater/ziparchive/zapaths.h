@@ -5,8 +5,10 @@
 // share is "//server/share" (either separator). Everything is computed lexically: the
 // process's current folder is read, never changed.
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/drives.h"
 
@@ -33,6 +35,11 @@ bool IsFloppyDrive(std::string_view path);
 bool IsRemovableDrive(std::string_view path);
 // Where the drive queries read (tests); the default roots are the system's.
 void SetDriveQueryRoots(const platform::SystemRoots& roots);
+// The mount of the removable medium that holds path; none when the path lies on another kind
+// of drive or nothing is mounted there.
+std::optional<platform::MountInfo> RemovableMountOf(std::string_view path);
+// Every removable medium mounted now, in mount order.
+std::vector<platform::MountInfo> RemovableMounts();
 
 // Lexical full path: name against folder (folder itself made full against the current
 // folder); "." and ".." folded (".." never climbs above the root or drive), "\" read as "/".

@@ -4,6 +4,7 @@
 #include <linux/fs.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
@@ -109,17 +110,32 @@ bool FileIdentityOf(const std::string& path, TZAFileIdentity& identity) {
   return true;
 }
 
-bool SetVolumeLabelOf(const std::string& path, const std::string& label) {
-  std::string folder = path;
-  size_t slash = folder.find_last_of('/');
-  folder = slash == std::string::npos ? "." : (slash == 0 ? "/" : folder.substr(0, slash));
-  int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+bool SetVolumeLabelOf(const platform::MountInfo& medium, const std::string& label) {
+  const int fd = ::open(medium.mountPoint.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return false;
-  char buf[FSLABEL_MAX] = {};
-  std::strncpy(buf, label.c_str(), FSLABEL_MAX - 1);
-  bool ok = ::ioctl(fd, FS_IOC_SETFSLABEL, buf) == 0;
+  // Only the medium the mount table names: never a disk that happens to hold the folder.
+  struct stat st{};
+  bool ok = ::fstat(fd, &st) == 0 && major(st.st_dev) == medium.major && minor(st.st_dev) == medium.minor;
+  if (ok) {
+    char buf[FSLABEL_MAX] = {};
+    std::strncpy(buf, label.c_str(), FSLABEL_MAX - 1);
+    ok = ::ioctl(fd, FS_IOC_SETFSLABEL, buf) == 0;
+  }
   ::close(fd);
   return ok;
+}
+
+namespace {
+TZAVolumeLabeller& labeller() {
+  static TZAVolumeLabeller instance;
+  return instance;
+}
+}  // namespace
+
+void SetVolumeLabeller(TZAVolumeLabeller l) { labeller() = std::move(l); }
+
+bool LabelVolume(const platform::MountInfo& medium, const std::string& label) {
+  return labeller() ? labeller()(medium, label) : SetVolumeLabelOf(medium, label);
 }
 
 // ---- naming and free space ----
@@ -146,16 +162,22 @@ void TZABaseArchiver::GetVolumeFileName(std::string& Name, int32_t N, bool Check
   Name = chosen;
 }
 
+int64_t FreeSpaceOfFolder(const std::string& folder) {
+  struct statvfs st{};
+  if (::statvfs(folder.c_str(), &st) != 0) return -1;
+  return static_cast<int64_t>(st.f_bavail) * static_cast<int64_t>(st.f_frsize);
+}
+
 int64_t TZABaseArchiver::FreeSpaceOfDrive(const std::string& path) {
+  // A spanned volume's drive is its medium.
+  if (spanningMode_ == smSpanning && DrivePart(path).empty()) return FreeSpaceOfMedium(ToSlashes(path));
   std::string folder = ToSlashes(path);
   while (!folder.empty() && !DirExists(folder)) {
     size_t cut = folder.find_last_of('/');
     folder = cut == std::string::npos ? std::string() : (cut == 0 ? std::string("/") : folder.substr(0, cut));
   }
   if (folder.empty()) folder = ".";
-  struct statvfs st{};
-  if (::statvfs(folder.c_str(), &st) != 0) return -1;
-  return static_cast<int64_t>(st.f_bavail) * static_cast<int64_t>(st.f_frsize);
+  return FreeSpaceOfFolder(folder);
 }
 
 // ---- opening volumes ----
@@ -188,6 +210,8 @@ void TZABaseArchiver::OpenVolume(const TZAVolumeNumberInfo& info) {
       std::string name = FileName;
       DoRequestBlankVolume(wanted.VolumeNumber, name, cancel);
       if (cancel) break;
+      // No medium in the drive: ask again.
+      if (!FollowMedium(name)) continue;
       int64_t free = FreeSpaceOfDrive(name);
       // A volume written in this run is never truncated again to serve as a blank one.
       TZAFileIdentity identity;
@@ -196,8 +220,7 @@ void TZABaseArchiver::OpenVolume(const TZAVolumeNumberInfo& info) {
       if (!reused && free > 65536 && (limit <= 0 || free >= limit)) {
         OpenVolumeFile(name);
         if (FileIdentityOf(name, identity)) FWrittenVolumes.push_back(identity);
-        if (spanningMode_ == smSpanning && IsRemovableDrive(name))
-          SetVolumeLabelOf(name, "pkback# " + digits(wanted.VolumeNumber + 1, 3));
+        if (spanningMode_ == smSpanning) LabelMedium(name, wanted.VolumeNumber);
         takePosition();
         return;
       }
@@ -219,7 +242,7 @@ void TZABaseArchiver::OpenVolume(const TZAVolumeNumberInfo& info) {
     }
     if (cancel) break;
     if (name.empty() && spanningMode_ != smSpanning) return;
-    if (!name.empty() && fileExists(ToSlashes(name))) {
+    if (!name.empty() && FollowMedium(name) && fileExists(ToSlashes(name))) {
       OpenVolumeFile(name);
       takePosition();
       return;
@@ -426,6 +449,7 @@ void TZABaseArchiver::InternalOpen() {
   // A failed open leaves the volume settings as the caller set them.
   const TZASpanningMode mode = spanningMode_;
   const bool advancedNaming = SpanningOptions.AdvancedNaming;
+  FMedium.reset();
   try {
     if (FFileOpenMode == kCreateArchiveMode || inMemory_) {
       CreateNewArchive();
@@ -437,6 +461,8 @@ void TZABaseArchiver::InternalOpen() {
       } else {
         OpenArchiveFile();
       }
+      // The medium a spanned archive was found on is the one its other volumes follow.
+      if (spanningMode_ == smSpanning) FMedium = RemovableMountOf(FCurrentVolumeFileName);
       if (!FDirManager->ProbeEndRecord()) throw EZAException::CreateForCode(48, this);
       FDirManager->ReadCentralDir();
       // Entries that share data would inflate the same bytes again and again.

@@ -3,7 +3,10 @@
 // The volume steps themselves (OpenVolume, WriteAcrossVolumes, the open dispatch) are members
 // of TZABaseArchiver, in zavolumes.cpp.
 #include <cstdint>
+#include <functional>
 #include <string>
+
+#include "platform/drives.h"
 
 #include "updater/ziparchive/zaspanning.h"
 
@@ -29,7 +32,15 @@ struct TZAFileIdentity {
 };
 bool FileIdentityOf(const std::string& path, TZAFileIdentity& identity);
 
-// Labels the file system that holds path; false when it cannot (the callers ignore it).
-bool SetVolumeLabelOf(const std::string& path, const std::string& label);
+// Bytes free for the caller on the file system of an existing folder; -1 when unknown.
+int64_t FreeSpaceOfFolder(const std::string& folder);
+
+// Labels the file system of a mounted medium; false when it cannot (no rights, a file system
+// without labels, another device at the mount point by now). The callers ignore a refusal.
+bool SetVolumeLabelOf(const platform::MountInfo& medium, const std::string& label);
+// Who labels media (tests); an empty function restores SetVolumeLabelOf.
+using TZAVolumeLabeller = std::function<bool(const platform::MountInfo& medium, const std::string& label)>;
+void SetVolumeLabeller(TZAVolumeLabeller labeller);
+bool LabelVolume(const platform::MountInfo& medium, const std::string& label);
 
 }  // namespace ziparchive

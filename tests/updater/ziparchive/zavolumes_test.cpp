@@ -421,3 +421,154 @@ TEST(ZipVolumes, SelfExtractingSplitSetOpensFromItsFirstVolume) {
   ASSERT_EQ(zip.FDirManager->CurrentDir.DirItemCount(), 3);
   EXPECT_EQ(zip.FDirManager->CurrentDir.DirItemAt(2).Name(), "three.bin");
 }
+
+namespace {
+
+// A desktop's mount table, written by the test: the system disk and the media in the drives
+// now, each mounted in a folder of the test named after its label. Media labels are refused
+// and recorded, as for a user without the rights.
+class Desktop {
+ public:
+  Desktop() : root_(testenv::makeDir("desktop")) {
+    roots_.proc = (root_ / "proc").string();
+    roots_.sys = (testenv::fixtures() / "drives-desktop/sys").string();
+    fs::create_directories(root_ / "proc" / "self");
+    Mount({});
+    SetDriveQueryRoots(roots_);
+    SetVolumeLabeller([this](const platform::MountInfo& m, const std::string& label) {
+      labels.push_back(fs::path(m.mountPoint).filename().string() + " " + label);
+      return false;
+    });
+  }
+  ~Desktop() {
+    SetDriveQueryRoots({});
+    SetVolumeLabeller(nullptr);
+  }
+
+  fs::path MountPoint(const std::string& label) const { return root_ / "media" / "u" / label; }
+
+  // The media mounted now: label -> device ("8:17", "8:18" and "179:1" are removable).
+  void Mount(const std::vector<std::pair<std::string, std::string>>& media) {
+    std::string table = "22 1 259:2 / / rw,relatime shared:1 - ext4 /dev/nvme0n1p2 rw\n";
+    int id = 40;
+    for (const auto& [label, device] : media) {
+      fs::create_directories(MountPoint(label));
+      table += std::to_string(id++) + " 22 " + device + " / " + MountPoint(label).string() +
+               " rw,nosuid shared:2 - vfat /dev/sdx rw\n";
+    }
+    testenv::writeFile(root_ / "proc" / "self" / "mountinfo", table);
+  }
+
+  std::vector<std::string> labels;
+
+ private:
+  fs::path root_;
+  platform::SystemRoots roots_;
+};
+
+}  // namespace
+
+TEST(ZipVolumes, SpannedVolumesFollowTheMediumWhereverItIsMounted) {
+  Desktop desk;
+  const char* devices[] = {"8:17", "8:18", "179:1"};
+  desk.Mount({{"DISK1", devices[0]}});
+  const fs::path archive = desk.MountPoint("DISK1") / "backups" / "arc.zip";
+  const std::string data = randomBytes(150000, 21);
+  std::vector<std::string> asked;
+  int diskFull = 0;
+  {
+    int inDrive = 1;
+    SplitWriter w(archive, 65536, smSpanning, [&](TZABaseArchiver*, int32_t number, std::string& name, bool& cancel) {
+      asked.push_back(std::to_string(number) + " " + fs::path(name).parent_path().parent_path().filename().string());
+      cancel = asked.size() > 10;
+      if (number == inDrive) return;
+      if (inDrive != 0) {
+        // The full disk comes out: the drive is empty when the request is made.
+        desk.Mount({});
+        inDrive = 0;
+        return;
+      }
+      // The next disk goes in, with an unrelated card mounted elsewhere; the desktop mounts
+      // the disk under its own label.
+      desk.Mount({{"CARD", devices[2]}, {"DISK" + std::to_string(number), devices[(number - 1) % 2]}});
+      inDrive = number;
+    });
+    w.zip.OnDiskFull = [&](TZABaseArchiver*, int32_t, const std::string&, bool& cancel) {
+      ++diskFull;
+      cancel = true;
+    };
+    w.add("payload.bin", data);
+    w.add("after.txt", "after\n");
+    w.finish();
+    EXPECT_EQ(w.zip.FileName, (desk.MountPoint("DISK3") / "backups" / "arc.zip").string());
+  }
+  // An empty drive is asked for again: never a stream error, a full disk, or a file on the
+  // system disk under the empty mount point.
+  EXPECT_EQ(asked, (std::vector<std::string>{"1 DISK1", "2 DISK1", "2 DISK1", "3 DISK2", "3 DISK2"}));
+  EXPECT_EQ(diskFull, 0);
+  for (int disk = 1; disk <= 3; ++disk) {
+    const fs::path mount = desk.MountPoint("DISK" + std::to_string(disk));
+    EXPECT_EQ(filesIn(mount), (std::vector<std::string>{"backups"})) << disk;
+    EXPECT_EQ(filesIn(mount / "backups"), (std::vector<std::string>{"arc.zip"})) << disk;
+  }
+  EXPECT_TRUE(filesIn(desk.MountPoint("CARD")).empty());
+  EXPECT_EQ(fs::file_size(desk.MountPoint("DISK1") / "backups" / "arc.zip"), 65536u);
+  // Each medium is labelled (and the refusal ignored).
+  EXPECT_EQ(desk.labels, (std::vector<std::string>{"DISK1 pkback# 001", "DISK2 pkback# 002", "DISK3 pkback# 003"}));
+
+  // Reading: the last disk is in; each other disk comes back at a mount of another name.
+  desk.Mount({{"DISK3", devices[2]}});
+  auto insert = [&](int disk) {
+    const fs::path from = desk.MountPoint("DISK" + std::to_string(disk));
+    const std::string label = "KEY" + std::to_string(disk);
+    if (fs::exists(from)) fs::rename(from, desk.MountPoint(label));
+    desk.Mount({{label, devices[(disk - 1) % 2]}});
+  };
+  int requests = 0;
+  TZipArchiver zip;
+  zip.SpanningOptions.AdvancedNaming = false;  // as written: every disk holds an "arc.zip"
+  zip.FileName = (desk.MountPoint("DISK3") / "backups" / "arc.zip").string();
+  zip.OnRequestFirstVolume = [&](TZABaseArchiver*, std::string&, bool& cancel) {
+    cancel = ++requests > 10;
+    insert(1);
+  };
+  zip.OnRequestMiddleVolume = [&](TZABaseArchiver*, int32_t number, std::string&, bool& cancel) {
+    cancel = ++requests > 10;
+    insert(number);
+  };
+  zip.OnRequestLastVolume = [&](TZABaseArchiver*, std::string&, bool& cancel) {
+    cancel = ++requests > 10;
+    insert(3);
+  };
+  zip.OpenArchiveMode(kOpenReadDenyNone);
+  EXPECT_EQ(zip.SpanningMode(), smSpanning);
+  const fs::path out = testenv::makeDir("out");
+  zip.BaseDir = out.string();
+  const TZABatchResult r = zip.ExtractFiles("*.*", 0x28BF, "");
+  EXPECT_TRUE(r.Succeeded());
+  EXPECT_TRUE(testenv::readFile(out / "payload.bin") == data);
+  EXPECT_EQ(testenv::readFile(out / "after.txt"), "after\n");
+  EXPECT_LE(requests, 4);
+}
+
+TEST(ZipVolumes, FreeSpaceOfASpannedVolumeIsItsMediumsOnly) {
+  Desktop desk;
+  desk.Mount({{"DISK1", "8:17"}});
+  TZipArchiver zip;
+  zip.SetSpanningMode(smSpanning);
+  const std::string onMedium = (desk.MountPoint("DISK1") / "missing-folder" / "arc.zip").string();
+  EXPECT_GT(zip.FreeSpaceOfDrive(onMedium), 65536);
+  std::string name = onMedium;
+  EXPECT_TRUE(zip.FollowMedium(name));
+  ASSERT_TRUE(zip.FMedium);
+  // The medium is taken out; its mount point stays behind on the system disk.
+  desk.Mount({});
+  EXPECT_EQ(zip.FreeSpaceOfDrive(onMedium), -1);
+  EXPECT_EQ(zip.FreeSpaceOfDrive((desk.MountPoint("DISK1") / "arc.zip").string()), -1);
+  EXPECT_FALSE(zip.FollowMedium(name));
+  // Volumes in plain folders: the folder's own disk, none when the folder is not there.
+  zip.FMedium.reset();
+  const fs::path plain = testenv::makeDir("plain");
+  EXPECT_GT(zip.FreeSpaceOfDrive((plain / "arc.zip").string()), 0);
+  EXPECT_EQ(zip.FreeSpaceOfDrive((plain / "gone" / "arc.zip").string()), -1);
+}
