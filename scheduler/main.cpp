@@ -3,6 +3,7 @@
 #include <QScreen>
 
 #include "platform/singleinstance.h"
+#include "scheduler/ui/frenchqt.h"
 #include "scheduler/ui/tabout.h"
 #include "scheduler/ui/tform1.h"
 #include "scheduler/ui/tform2.h"
@@ -15,6 +16,7 @@ int main(int argc, char** argv) {
 
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Quillomet"));
+  ui::LoadQtFrench(app);
   // The program ends only through the close question (or from outside), not with its last window.
   QApplication::setQuitOnLastWindowClosed(false);
 

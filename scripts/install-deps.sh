@@ -16,6 +16,8 @@ packages=(
 packages+=(gvfs-backends gvfs-fuse dbus openssl)
 # USB volumes: a private D-Bus bus and a stand-in UDisks2 service for the safe-removal tests.
 packages+=(dbus-daemon python3-dbus python3-gi)
+# Windows: Qt's own French texts, the SVG pictures (image and icon plugins)
+packages+=(qt6-translations-l10n libqt6svg6 qt6-svg-dev)
 
 missing=()
 for p in "${packages[@]}"; do

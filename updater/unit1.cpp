@@ -7,11 +7,20 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QStyle>
+#include <QIcon>
 
 #include <climits>
 
 #include "ui_Unit1.h"
+
+// The pictures live in a static library: registered once, before the window uses them.
+static void InitPictures() {
+  static const bool done = [] {
+    Q_INIT_RESOURCE(pictures);
+    return true;
+  }();
+  (void)done;
+}
 
 namespace updater {
 
@@ -42,9 +51,12 @@ TForm1::TForm1(const std::string& folder, QWidget* parent)
   Button2 = ui_->Button2;
   Button3 = ui_->Button3;
   Button5 = ui_->Button5;
-  Image1->setPixmap(style()->standardIcon(QStyle::SP_BrowserReload).pixmap(24, 24));
-  BitBtn1->setIcon(style()->standardIcon(QStyle::SP_ArrowDown));
-  BitBtn2->setIcon(style()->standardIcon(QStyle::SP_DialogCloseButton));
+  InitPictures();
+  setWindowIcon(QIcon(QStringLiteral(":/pictures/quillomet.svg")));
+  Image1->setPixmap(QIcon(QStringLiteral(":/pictures/quillomet.svg")).pixmap(QSize(24, 24), devicePixelRatioF()));
+  BitBtn1->setIcon(QIcon(QStringLiteral(":/pictures/nav-miseajour.svg")));
+  BitBtn2->setIcon(QIcon(QStringLiteral(":/pictures/prompt-close.svg")));
+  FitWindow();
   connect(BitBtn1, &QPushButton::clicked, this, &TForm1::BitBtn1Click);
   connect(BitBtn2, &QPushButton::clicked, this, &TForm1::BitBtn2Click);
   FormCreate();
@@ -66,7 +78,7 @@ void TForm1::BitBtn1Click() {
   try {
     run_.Run();
   } catch (const std::exception& e) {
-    ShowMessage(std::string("Erreur inconnue : ") + e.what());
+    ShowFailure(std::string("Erreur inconnue : ") + e.what());
   }
 }
 
@@ -78,7 +90,7 @@ void TForm1::Button2Click() { run_.ReadLocalDate(); }
 
 void TForm1::Button3Click() {
   const std::string failure = run_.Extract();
-  if (!failure.empty()) ShowMessage("L'installation de la mise à jour a échoué : " + failure);
+  if (!failure.empty()) ShowFailure("L'installation de la mise à jour a échoué : " + failure);
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
@@ -86,7 +98,10 @@ void TForm1::closeEvent(QCloseEvent* event) {
   QWidget::closeEvent(event);
 }
 
-void TForm1::SetStatus(const std::string& text) { Label1->setText(WidgetText(text)); }
+void TForm1::SetStatus(const std::string& text) {
+  Label1->setText(WidgetText(text));
+  FitWindow();
+}
 
 void TForm1::SetLocalDateText(const std::string& text) { Label3->setText(WidgetText(text)); }
 
@@ -110,6 +125,13 @@ void TForm1::SetProgress(int64_t position) {
 void TForm1::ShowMessage(const std::string& text) {
   QMessageBox::information(this, windowTitle(), WidgetText(text));
 }
+
+void TForm1::FitWindow() {
+  // A fixed window of 390 x 153, taller where a status needs more lines.
+  setFixedSize(sizeHint().expandedTo(QSize(390, 153)));
+}
+
+void TForm1::ShowFailure(const std::string& text) { QMessageBox::critical(this, windowTitle(), WidgetText(text)); }
 
 bool TForm1::Pump() {
   const auto now = std::chrono::steady_clock::now();

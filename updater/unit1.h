@@ -28,6 +28,8 @@ class TForm1 : public QWidget, private UpdateView {
   ~TForm1() override;
 
   UpdateRun& Run() { return run_; }
+  // Fixed size that fits the current status text.
+  void FitWindow();
 
   QLabel* Label1;
   QLabel* Label2;
@@ -61,6 +63,7 @@ class TForm1 : public QWidget, private UpdateView {
   void SetProgressMax(int64_t max) override;
   void SetProgress(int64_t position) override;
   void ShowMessage(const std::string& text) override;
+  void ShowFailure(const std::string& text) override;
   bool Pump() override;
   void Close() override;
   ziparchive::Prompter* Prompter() override { return &prompter_; }

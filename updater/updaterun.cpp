@@ -182,7 +182,7 @@ void UpdateRun::Restart(bool& started) {
 void UpdateRun::GiveUp(const std::string& message) {
   bool started = false;
   Restart(started);
-  if (windowOpen_ && !message.empty()) view_.ShowMessage(message);
+  if (windowOpen_ && !message.empty()) view_.ShowFailure(message);
   view_.SetStatus("La mise à jour de " + Config.MainProgramName() + " n'a pas été installée.");
   view_.SetProgress(0);
   view_.SetUpdateEnabled(true);

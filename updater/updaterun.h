@@ -24,6 +24,8 @@ class UpdateView {
   virtual void SetProgressMax(int64_t max) = 0;
   virtual void SetProgress(int64_t position) = 0;
   virtual void ShowMessage(const std::string& text) = 0;
+  // A failure's message (shown with the error icon).
+  virtual void ShowFailure(const std::string& text) { ShowMessage(text); }
   // Handles pending window events; false once the window has been closed.
   virtual bool Pump() = 0;
   virtual void Close() = 0;

@@ -1,27 +1,44 @@
 #include "scheduler/ui/listimages.h"
 
-#include <QApplication>
-#include <QStyle>
 #include <QTreeWidgetItem>
+
+#include "scheduler/ui/pictures.h"
 
 namespace ui {
 
-QIcon ListImage(int index) {
-  QStyle* style = QApplication::style();
-  if (!style) return {};
+namespace {
+
+const char* MainImageName(int index) {
   switch (index) {
-    case 0: return style->standardIcon(QStyle::SP_DialogApplyButton);   // run ended
-    case 1: return style->standardIcon(QStyle::SP_FileIcon);            // logged run
-    case 2: return style->standardIcon(QStyle::SP_MessageBoxWarning);   // missing folder, exception
-    case 5: return style->standardIcon(QStyle::SP_MessageBoxCritical);  // file or folder error
-    case 6: return style->standardIcon(QStyle::SP_DialogCancelButton);  // not copied
-    case 7: return style->standardIcon(QStyle::SP_DialogSaveButton);    // copied
-    default: return {};
+    case 0: return "row-ok";          // run ended
+    case 1: return "row-info";
+    case 2: return "row-warning";     // missing folder or computer, exception
+    case 5: return "row-error";       // file or folder error
+    case 6: return "row-notcopied";   // file not copied
+    case 7: return "row-copied";      // file copied; timetable entry just saved
+    case 9: return "row-entry";       // timetable entry
+    default: return nullptr;
   }
 }
 
-void SetListImage(QTreeWidgetItem* item, int index) {
-  item->setIcon(0, ListImage(index));
+const char* ViewerImageName(int index) {
+  switch (index) {
+    case 0: return "row-warning";  // " Erreur" line
+    case 1: return "row-ok";       // run line
+    case 2: return "row-error";    // " Erreur F " line
+    default: return nullptr;
+  }
+}
+
+}  // namespace
+
+QIcon ListImage(int index, ImageList list) {
+  const char* name = list == ImageList::Main ? MainImageName(index) : ViewerImageName(index);
+  return name ? Picture(QString::fromLatin1(name)) : QIcon();
+}
+
+void SetListImage(QTreeWidgetItem* item, int index, ImageList list) {
+  item->setIcon(0, ListImage(index, list));
   item->setData(0, ListImageRole, index);
 }
 

@@ -4,6 +4,7 @@
 #include <QMouseEvent>
 
 #include "platform/shell.h"
+#include "scheduler/ui/pictures.h"
 #include "scheduler/ui/slotguard.h"
 
 namespace ui {
@@ -13,8 +14,14 @@ TAboutBox* AboutBox = nullptr;
 TAboutBox::TAboutBox(QWidget* parent) : QDialog(parent) {
   setupUi(this);
   setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint);
-  setFixedSize(468, 353);
   setModal(false);
+  setWindowIcon(ui::ProgramIcon());
+  SetLabelPicture(this->ProgramIcon, QStringLiteral("about-side"), QSize(150, 308));
+  SetLabelPicture(Image2, QStringLiteral("quillomet"), QSize(40, 40));
+  SetLabelPicture(Image3, QStringLiteral("about-disk"), QSize(40, 40));
+  Label1->setText(QStringLiteral(QUILLOMET_WEB_ADDRESS));
+  // 468 x 353, or more where a larger font needs it.
+  setFixedSize(sizeHint().expandedTo(QSize(468, 353)));
   connect(OKButton, &QPushButton::clicked, this, [this] { Guarded([this] { OKButtonClick(); }); });
   Label1->installEventFilter(this);
 }

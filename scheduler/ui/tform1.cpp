@@ -34,10 +34,6 @@ std::uint64_t CopyThreshold = 0;
 std::int32_t ScheduleFileSize = 0;
 TForm1* Form1 = nullptr;
 
-namespace {
-const char kWebAddress[] = "https://quillomet.example.org/";
-}
-
 TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
   // exit() rather than quit(): quit() would close the windows and ask again.
   ExitProgram = [] { QCoreApplication::exit(0); };
@@ -119,6 +115,7 @@ void TForm1::createComponents() {
   JvTransparentButton3->setAutoGray(false);
   StatusBar1->setSizeGripEnabled(false);
   ScrollBox3->viewport()->installEventFilter(this);
+  applyLook();
 }
 
 // ---------------------------------------------------------------- start-up
@@ -363,7 +360,7 @@ void TForm1::Button16Click() { platform::ShellOpen(platform::ProgramFolder()); }
 
 void TForm1::Misejour1Click() { platform::ShellOpen(platform::ProgramFolder() + "/Update"); }
 
-void TForm1::SiteWeb1Click() { platform::ShellOpen(kWebAddress); }
+void TForm1::SiteWeb1Click() { platform::ShellOpen(QUILLOMET_WEB_ADDRESS); }
 
 void TForm1::propos1Click() {
   if (!AboutBox) return;

@@ -10,6 +10,7 @@
 //   tform1_alerts.cpp    alerts
 //   tform1_editor.cpp    timetable editor
 //   tform1_usb.cpp       USB volume arrival and the editor's USB panel
+//   tform1_look.cpp      pictures and the layout details the form description cannot say
 // Each file binds its own signals in its connect...() function, called by the constructor.
 #include <QMainWindow>
 #include <array>
@@ -287,6 +288,7 @@ class TForm1 : public QMainWindow, public Ui::TForm1 {
   void connectEditor();
   void connectUsb();
   void createComponents();
+  void applyLook();
   void setNavigation(TransparentButton* coloured);
   void quickSource(int csidl, const std::string& below = {});
   void editorHelp(const QString& text, const std::array<bool, 7>& days);

@@ -113,7 +113,7 @@ void TForm1::SpeedButton18Click() {
 void TForm1::Button34Click() {
   const core::AlertMailFields fields{S(Smtp_vz->text()), S(Email_v->text()), S(Email_D->text()), S(Sujet_vz->text())};
   if (core::MailFieldsMissing(fields)) {
-    QMessageBox::information(this, QStringLiteral("Quillomet"), Q(core::MissingMailFieldsText()).replace(QChar(13), QChar(10)));
+    QMessageBox::warning(this, QStringLiteral("Quillomet"), Q(core::MissingMailFieldsText()).replace(QChar(13), QChar(10)));
     return;
   }
   const QDateTime now = QDateTime::currentDateTime();

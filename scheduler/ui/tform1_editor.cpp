@@ -6,6 +6,7 @@
 #include "platform/specialfolders.h"
 #include "scheduler/core/editorentry.h"
 #include "scheduler/ui/browseforfolder.h"
+#include "scheduler/ui/listimages.h"
 #include "scheduler/ui/slotguard.h"
 #include "scheduler/ui/tform1.h"
 #include "scheduler/ui/xpbar.h"
@@ -173,7 +174,7 @@ void TForm1::Button7Click() {
   const int rows = ListView2->topLevelItemCount();
   if (rows == 0) return;
   QTreeWidgetItem* last = ListView2->topLevelItem(rows - 1);
-  last->setIcon(0, style()->standardIcon(QStyle::SP_DialogSaveButton));
+  SetListImage(last, 7);
   ListView2->scrollToItem(last);
   ListView2->clearSelection();
   last->setSelected(true);

@@ -152,10 +152,10 @@ void TForm1::connectRun() {
 void TForm1::Button1Click() {
   switch (BackupRun().Start(JobOf(*this), Edit12->text() == "true")) {
     case core::StartResult::SameFolder:
-      QMessageBox::information(this, "Quillomet", Label44->text());
+      QMessageBox::warning(this, "Quillomet", Label44->text());
       break;
     case core::StartResult::SystemRoot:
-      QMessageBox::information(this, "Quillomet", Label45->text());
+      QMessageBox::warning(this, "Quillomet", Label45->text());
       break;
     default:
       break;
@@ -201,10 +201,10 @@ void TForm1::Button11Click() {
   CheckBox13->setChecked(CheckBox12->isChecked());
   switch (BackupRun().StartFromEditor(JobOf(*this))) {
     case core::StartResult::SystemRoot:
-      QMessageBox::information(this, "Quillomet", Label45->text());
+      QMessageBox::warning(this, "Quillomet", Label45->text());
       break;
     case core::StartResult::SameFolder:
-      QMessageBox::information(this, "Quillomet", Label44->text());
+      QMessageBox::warning(this, "Quillomet", Label44->text());
       break;
     default:
       break;

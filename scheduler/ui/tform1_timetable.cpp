@@ -10,6 +10,8 @@
 
 #include "platform/files.h"
 #include "scheduler/core/timetable.h"
+#include "scheduler/ui/listcolumns.h"
+#include "scheduler/ui/listimages.h"
 #include "scheduler/ui/listitems.h"
 #include "scheduler/ui/slotguard.h"
 #include "scheduler/ui/tform1.h"
@@ -60,13 +62,7 @@ void TForm1::connectTimetable() {
   ListView2->setSortingEnabled(false);
   ListView2->setRootIsDecorated(false);
   ListView2->header()->setSectionsClickable(true);
-  ListView2->header()->setStretchLastSection(false);
-  ListView2->header()->setSectionResizeMode(2, QHeaderView::Stretch);
-  ListView2->header()->setSectionResizeMode(3, QHeaderView::Stretch);
-  ListView2->setColumnWidth(1, 55);
-  ListView2->setColumnWidth(4, 40);
-  ListView2->setColumnWidth(5, 40);
-  ListView2->setColumnWidth(6, 45);
+  FitColumnsToContents(ListView2, {2, 3});
 }
 
 void TForm1::lirefiche(bool reload) {
@@ -84,12 +80,11 @@ void TForm1::lirefiche(bool reload) {
     HandleException(std::runtime_error(load.errorText));
     return;
   }
-  const QIcon rowImage = style()->standardIcon(QStyle::SP_FileDialogDetailedView);
   for (size_t i = 0; i < load.lines.size(); ++i) {
     const std::string& line = load.lines[i];
     if (auto row = core::ScheduleRowOf(i, line)) {
       auto* item = new QTreeWidgetItem(ListView2);
-      item->setIcon(0, rowImage);
+      SetListImage(item, 9);
       const std::string* texts[] = {&row->caption, &row->heures, &row->source, &row->cible,
                                     &row->filtre,  &row->sousRepertoires, &row->bdd};
       for (int c = 0; c < 7; ++c) item->setText(c, Shown(*texts[c]));

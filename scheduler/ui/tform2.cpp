@@ -8,7 +8,9 @@
 #include <stdexcept>
 
 #include "scheduler/core/history.h"
+#include "scheduler/ui/listcolumns.h"
 #include "scheduler/ui/listimages.h"
+#include "scheduler/ui/pictures.h"
 #include "scheduler/ui/slotguard.h"
 #include "scheduler/ui/tform1.h"
 
@@ -37,6 +39,8 @@ class LogItem : public QTreeWidgetItem {
 
 TForm2::TForm2(QWidget* parent) : QMainWindow(parent) {
   setupUi(this);
+  setWindowIcon(ProgramIcon());
+  FitColumnsToContents(Listview1, {2, 3, 4});
   connect(Listview1->header(), &QHeaderView::sectionClicked, this,
           Guard([this](int column) { Listview1ColumnClick(column); }));
   connect(shutJournal, &QPushButton::clicked, this, [this] { Guarded([this] { shutJournalClick(); }); });
@@ -79,7 +83,7 @@ void TForm2::ShowLog(const std::string& path) {
   while (std::getline(in, line)) {
     core::HistoryRow row = core::ViewerRow(line);
     auto* item = new LogItem(Listview1, this);
-    SetListImage(item, row.image);
+    SetListImage(item, row.image, ImageList::Viewer);
     for (std::size_t i = 0; i < row.texts.size(); ++i)
       item->setText(static_cast<int>(i) + 1, QString::fromStdString(row.texts[i]));
   }

@@ -13,6 +13,7 @@
 #include "scheduler/core/jobline.h"
 #include "scheduler/ui/components.h"
 #include "scheduler/ui/listitems.h"
+#include "scheduler/ui/pictures.h"
 #include "scheduler/ui/slotguard.h"
 #include "scheduler/ui/tform1.h"
 #include "scheduler/ui/trayicon.h"
@@ -39,6 +40,10 @@ QString TargetOf(const QListWidgetItem* job) {
 
 TForm4::TForm4(QWidget* parent) : QWidget(parent) {
   setupUi(this);
+  SetBackgroundPicture(this, QStringLiteral("prompt-background"));
+  SpeedButton1->setText(QString());
+  SpeedButton1->setIcon(Picture(QStringLiteral("prompt-close")));
+  SpeedButton1->setToolTip(QStringLiteral("Fermer"));
   setWindowFlags(Qt::FramelessWindowHint | Qt::Tool | Qt::WindowStaysOnTopHint | Qt::WindowDoesNotAcceptFocus);
   // It offers; the user keeps typing where he was.
   setAttribute(Qt::WA_ShowWithoutActivating);

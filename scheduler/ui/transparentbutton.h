@@ -1,6 +1,7 @@
 #pragma once
 // Flat navigation button; with autoGray on it is drawn grey, with it off in colour
 // (the navigation bar marks the current choice that way).
+#include <QIcon>
 #include <QToolButton>
 
 namespace ui {
@@ -13,9 +14,13 @@ class TransparentButton : public QToolButton {
   explicit TransparentButton(QWidget* parent = nullptr);
   bool autoGray() const { return autoGray_; }
   void setAutoGray(bool on);
+  // The picture in colour; greyed by the button itself while autoGray is on.
+  void setPicture(const QIcon& icon);
 
  private:
+  void refresh();
   bool autoGray_ = true;
+  QIcon picture_;
 };
 
 }  // namespace ui

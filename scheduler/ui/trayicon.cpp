@@ -3,28 +3,35 @@
 #include <QPainter>
 #include <QPixmap>
 
+#include "scheduler/ui/pictures.h"
+
 namespace ui {
 
 namespace {
 
-QIcon drawIcon(const QColor& ring, int angle) {
-  QPixmap pm(32, 32);
-  pm.fill(Qt::transparent);
-  QPainter p(&pm);
-  p.setRenderHint(QPainter::Antialiasing);
-  p.setBrush(QColor(0x3a, 0x6e, 0xa5));
-  p.setPen(Qt::NoPen);
-  p.drawEllipse(2, 2, 28, 28);
-  p.setPen(QPen(ring, 4));
-  p.drawArc(6, 6, 20, 20, angle * 16, 270 * 16);
-  return QIcon(pm);
+// The program icon; while a run goes on, with a turning arc over it.
+QIcon drawIcon(bool running, int angle) {
+  QIcon icon;
+  for (int side : {16, 22, 24, 32, 48, 64}) {
+    QPixmap pm = ProgramIcon().pixmap(QSize(side, side));
+    if (running) {
+      QPainter p(&pm);
+      p.setRenderHint(QPainter::Antialiasing);
+      const qreal pen = side / 8.0;
+      p.setPen(QPen(QColor(0xff, 0xb0, 0x20), pen, Qt::SolidLine, Qt::RoundCap));
+      const QRectF ring(pen / 2, pen / 2, side - pen, side - pen);
+      p.drawArc(ring, angle * 16, 100 * 16);
+    }
+    icon.addPixmap(pm);
+  }
+  return icon;
 }
 
 }  // namespace
 
 TrayIcon::TrayIcon(QObject* parent) : QSystemTrayIcon(parent) {
-  still_ = drawIcon(Qt::white, 90);
-  for (int i = 0; i < 4; ++i) icons_.push_back(drawIcon(QColor(0xff, 0xd0, 0x40), 90 * i));
+  still_ = drawIcon(false, 0);
+  for (int i = 0; i < 4; ++i) icons_.push_back(drawIcon(true, 90 - 90 * i));
   setIcon(still_);
   frames_.setInterval(300);
   connect(&frames_, &QTimer::timeout, this, [this] {

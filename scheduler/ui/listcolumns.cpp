@@ -1,0 +1,114 @@
+#include "scheduler/ui/listcolumns.h"
+
+#include <QEvent>
+#include <QHeaderView>
+#include <QTimer>
+#include <QTreeWidget>
+
+#include <algorithm>
+
+namespace ui {
+namespace {
+
+class ColumnFitter : public QObject {
+ public:
+  ColumnFitter(QTreeWidget* view, std::vector<int> elastic) : QObject(view), view_(view), elastic_(std::move(elastic)) {
+    view->setTextElideMode(Qt::ElideMiddle);
+    view->header()->setStretchLastSection(false);
+    view->header()->setSectionResizeMode(QHeaderView::Interactive);
+    view->installEventFilter(this);
+    view->viewport()->installEventFilter(this);
+    QAbstractItemModel* model = view->model();
+    connect(model, &QAbstractItemModel::rowsInserted, this, &ColumnFitter::schedule);
+    connect(model, &QAbstractItemModel::rowsRemoved, this, &ColumnFitter::schedule);
+    connect(model, &QAbstractItemModel::modelReset, this, &ColumnFitter::schedule);
+    connect(model, &QAbstractItemModel::dataChanged, this,
+            [this](const QModelIndex& from, const QModelIndex& to, const QList<int>& roles) {
+              if (!roles.isEmpty() && !roles.contains(Qt::DisplayRole)) return;
+              copyToolTips(from, to);
+              schedule();
+            });
+    schedule();
+  }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if ((watched == view_ || watched == view_->viewport()) &&
+        (event->type() == QEvent::Resize || event->type() == QEvent::Show))
+      fit();
+    return false;
+  }
+
+ private:
+  void copyToolTips(const QModelIndex& from, const QModelIndex& to) {
+    QAbstractItemModel* model = view_->model();
+    for (int r = from.row(); r <= to.row(); ++r) {
+      for (int c = from.column(); c <= to.column(); ++c) {
+        const QModelIndex index = model->index(r, c, from.parent());
+        const QVariant text = index.data(Qt::DisplayRole);
+        if (index.data(Qt::ToolTipRole) != text) model->setData(index, text, Qt::ToolTipRole);
+      }
+    }
+  }
+
+  // Once per pass of the event loop, however many rows a run adds meanwhile.
+  void schedule() {
+    if (pending_) return;
+    pending_ = true;
+    QTimer::singleShot(0, this, [this] {
+      pending_ = false;
+      fit();
+    });
+  }
+
+  void fit() {
+    if (!view_->isVisible()) return;
+    QHeaderView* header = view_->header();
+    const int count = header->count();
+    std::vector<int> width(static_cast<size_t>(count), 0), floor(static_cast<size_t>(count), 0);
+    int total = 0;
+    for (int c = 0; c < count; ++c) {
+      if (header->isSectionHidden(c)) continue;
+      floor[c] = header->sectionSizeHint(c);
+      width[c] = std::max(static_cast<const QAbstractItemView*>(view_)->sizeHintForColumn(c), floor[c]);
+      total += width[c];
+    }
+    std::vector<int> elastic;
+    for (int c : elastic_)
+      if (c < count && !header->isSectionHidden(c)) elastic.push_back(c);
+    if (elastic.empty()) elastic.push_back(count - 1);
+    const int room = view_->viewport()->width();
+    if (total <= room) {
+      // The room left goes to the elastic columns in equal parts.
+      const int extra = room - total;
+      for (size_t i = 0; i < elastic.size(); ++i)
+        width[elastic[i]] += extra / int(elastic.size()) + (int(i) < extra % int(elastic.size()) ? 1 : 0);
+    } else {
+      // The elastic columns give up what they hold beyond their titles, in proportion.
+      int spare = 0;
+      for (int c : elastic) spare += width[c] - floor[c];
+      const int cut = std::min(total - room, spare);
+      int done = 0;
+      for (size_t i = 0; i < elastic.size() && spare > 0; ++i) {
+        const int c = elastic[i];
+        int part = int(qint64(cut) * (width[c] - floor[c]) / spare);
+        if (i + 1 == elastic.size()) part = cut - done;
+        part = std::min(part, width[c] - floor[c]);
+        width[c] -= part;
+        done += part;
+      }
+    }
+    for (int c = 0; c < count; ++c)
+      if (!header->isSectionHidden(c) && header->sectionSize(c) != width[c]) header->resizeSection(c, width[c]);
+  }
+
+  QTreeWidget* view_;
+  std::vector<int> elastic_;
+  bool pending_ = false;
+};
+
+}  // namespace
+
+void FitColumnsToContents(QTreeWidget* view, std::vector<int> elastic) { new ColumnFitter(view, std::move(elastic)); }
+
+}  // namespace ui
