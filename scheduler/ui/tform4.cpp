@@ -13,8 +13,10 @@
 #include "scheduler/core/jobline.h"
 #include "scheduler/ui/components.h"
 #include "scheduler/ui/listitems.h"
+#include "scheduler/ui/elidedlabel.h"
 #include "scheduler/ui/pictures.h"
 #include "scheduler/ui/slotguard.h"
+#include "scheduler/ui/textfit.h"
 #include "scheduler/ui/tform1.h"
 #include "scheduler/ui/trayicon.h"
 #include "scheduler/ui/tsaferemoval.h"
@@ -44,6 +46,11 @@ TForm4::TForm4(QWidget* parent) : QWidget(parent) {
   SpeedButton1->setText(QString());
   SpeedButton1->setIcon(Picture(QStringLiteral("prompt-close")));
   SpeedButton1->setToolTip(QStringLiteral("Fermer"));
+  ElideInTheMiddle(Label3);
+  ElideInTheMiddle(Label5);
+  KeepTextsWhole(this);
+  // The designed 208 x 173, or what the texts need.
+  resize(sizeHint().expandedTo(size()));
   setWindowFlags(Qt::FramelessWindowHint | Qt::Tool | Qt::WindowStaysOnTopHint | Qt::WindowDoesNotAcceptFocus);
   // It offers; the user keeps typing where he was.
   setAttribute(Qt::WA_ShowWithoutActivating);
