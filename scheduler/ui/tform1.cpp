@@ -237,6 +237,9 @@ void TForm1::FormClose(CloseAction& action) {
   box.exec();
   if (box.clickedButton() == yes) {
     action = CloseAction::caFree;
+    // A run under way stops as for "Arrêter": the copy's temporary file goes, the run's end
+    // is written, then the walk unwinds and the program ends.
+    if (RunBusy()) Button2Click();
   } else {
     action = CloseAction::caNone;
     Button5Click();

@@ -28,6 +28,11 @@ std::string S(const QString& s) { return s.toStdString(); }
 class FormSound : public core::AlertSound {
  public:
   explicit FormSound(QWidget* parent) : parent_(parent), effect_(parent), tone_(parent) {}
+  // Nothing left playing from a file about to go (the tone's temporary file goes first).
+  ~FormSound() override {
+    effect_.stop();
+    tone_.stop();
+  }
 
   bool PlayFile(const std::string& path) override {
     if (!core::IsWaveFile(path)) return false;

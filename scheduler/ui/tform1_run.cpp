@@ -55,9 +55,11 @@ class FormRunView : public core::RunView {
     f_.Edit2->clear();
     f_.CheckBox1->setChecked(false);
     f_.Label5->clear();
+    // The schedule list's commands follow its selection: a row still selected keeps them on.
+    const bool rowSelected = !f_.ListView2->selectedItems().isEmpty();
     for (QWidget* w : std::initializer_list<QWidget*>{f_.Button29, f_.Button30, f_.Button8, f_.SpeedButton4,
                                                       f_.SpeedButton5, f_.SpeedButton6})
-      w->setEnabled(false);
+      w->setEnabled(rowSelected);
     f_.RxTrayIcon1->setAnimated(false);
     f_.RxTrayIcon1->setHint("Quillomet");
   }

@@ -52,6 +52,8 @@ void TForm1::connectTimetable() {
   // A selection made with the keyboard loads the entry too, so the fields always show the
   // selected row.
   bind(ListView2, &QTreeWidget::itemSelectionChanged, &TForm1::ListView2Click);
+  // A click on the row already selected loads it again (and turns the commands back on).
+  bind(ListView2, &QTreeWidget::itemClicked, &TForm1::ListView2Click);
   bind(ListBox1, &QListWidget::itemClicked, &TForm1::ListBox1Click);
   connect(ListView2->header(), &QHeaderView::sectionClicked, this,
           Guard([this](int column) { ListView2ColumnClick(column); }));

@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <stdexcept>
 
+#include "scheduler/core/alerts.h"
 #include "scheduler/core/backuprun.h"
 #include "scheduler/core/dailylog.h"
 #include "scheduler/core/fields.h"
@@ -40,6 +41,16 @@ std::vector<std::string> Texts(const QTreeWidgetItem* item) {
   return out;
 }
 
+// Alerts that make no sound: no audio device is left playing when a test ends.
+class SilentSound : public core::AlertSound {
+ public:
+  bool PlayFile(const std::string&) override { return true; }
+  void Beep() override { ++beeps; }
+  void Tone(int, int) override {}
+  void PlayFailed() override {}
+  int beeps = 0;
+};
+
 class RunWindowTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -51,6 +62,9 @@ class RunWindowTest : public ::testing::Test {
     form->Timer4->stop();
     // No alert mail (it would ask for the missing mail settings in a box) unless a test wants it.
     form->CheckBox_16->setChecked(false);
+    auto sound = std::make_unique<SilentSound>();
+    silent = sound.get();
+    form->Sound = std::move(sound);
     src = testenv::makeDir("src");
     dst = testenv::makeDir("dst");
   }
@@ -69,6 +83,7 @@ class RunWindowTest : public ::testing::Test {
   }
 
   std::unique_ptr<ui::TForm1> form;
+  SilentSound* silent = nullptr;
   fs::path src, dst;
 };
 
@@ -193,6 +208,7 @@ TEST_F(RunWindowTest, MissingTargetGivesAnAlertRowAndLeavesTheRunFields) {
   EXPECT_EQ(ui::ListImageOf(row), 2);
   EXPECT_EQ(Texts(row)[2], "Cible non présente " + (dst / "gone").string());
   EXPECT_EQ(S(form->Edit20->text()), "Cible non présente " + (dst / "gone").string());
+  EXPECT_EQ(silent->beeps, form->CheckBox_13->isChecked() ? 1 : 0);
   EXPECT_EQ(form->Edit12->text(), "true");
   EXPECT_EQ(S(form->Edit3->text()), src.string());
   EXPECT_NE(TodayLog().find(" Erreur;" + src.string() + ";Cible non présente  "), std::string::npos);
@@ -306,6 +322,79 @@ TEST_F(RunWindowTest, ReadOnlyButtonsTouchOnlyAccessDeniedRows) {
   EXPECT_EQ(form->ProgressBar1->value(), 0);
   form->SpeedButton13->click();
   EXPECT_EQ(form->ListView3->topLevelItemCount(), 0);
+}
+
+}  // namespace
+
+namespace {
+
+// Answers the next message box with the button of that text, from inside its own loop.
+void AnswerNextBox(const QString& buttonText) {
+  auto* poll = new QTimer;
+  QObject::connect(poll, &QTimer::timeout, poll, [poll, buttonText] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (!box) return;
+    poll->stop();
+    poll->deleteLater();
+    for (QAbstractButton* b : box->buttons())
+      if (b->text() == buttonText) b->click();
+  });
+  poll->start(5);
+}
+
+TEST_F(RunWindowTest, QuitDuringARunStopsTheWalkRemovesTheTemporaryFileAndLogsTheEnd) {
+  for (int i = 0; i < 40; ++i) writeFile(src / ("f" + std::to_string(i) + ".txt"), std::string(4096, char('a' + i % 26)));
+  form->CheckBox_12->setChecked(true);
+  Job(src, dst);
+  int exits = 0;
+  form->ExitProgram = [&exits] { ++exits; };
+  // The user quits while the first file is copied, and answers "Oui".
+  bool asked = false;
+  form->BackupRun().Pump = [&] {
+    if (asked) return;
+    asked = true;
+    AnswerNextBox(QStringLiteral("Oui"));
+    form->close();
+  };
+  form->BackupRun().PumpInterval = std::chrono::milliseconds(0);
+  form->Button1->click();
+
+  ASSERT_TRUE(asked);
+  EXPECT_EQ(exits, 1);
+  EXPECT_FALSE(form->ScruteDossier1.Running);
+  EXPECT_FALSE(form->RunBusy());
+  int copied = 0;
+  for (const auto& e : fs::directory_iterator(dst)) {
+    const std::string name = e.path().filename().string();
+    EXPECT_TRUE(fs::exists(src / name)) << "left in the target: " << name;
+    ++copied;
+  }
+  EXPECT_LT(copied, 40);
+  // The run's end as for a stop: the history row and the run line.
+  ASSERT_GE(form->ListView1->topLevelItemCount(), 1);
+  const QTreeWidgetItem* end = form->ListView1->topLevelItem(form->ListView1->topLevelItemCount() - 1);
+  EXPECT_EQ(ui::ListImageOf(end), 0);
+  EXPECT_NE(TodayLog().find(";" + src.string() + ";" + dst.string() + ";*.*;oui;"), std::string::npos) << TodayLog();
+}
+
+TEST_F(RunWindowTest, ListeCommandsStayOnAfterARunWhileARowIsSelected) {
+  writeFile(fs::path(ui::DataFolder) / "quillo-vz.dat", "\n30|12|1|0|0|0|0|0|0|" + src.string() + "|*.*|" + dst.string() + "|1|0|\n");
+  form->Button3Click();
+  ASSERT_EQ(form->ListView2->topLevelItemCount(), 1);
+  QWidget* commands[] = {form->SpeedButton4, form->SpeedButton5, form->SpeedButton6};
+  form->ListView2->topLevelItem(0)->setSelected(true);  // a selection made by the program
+  for (QWidget* w : commands) EXPECT_TRUE(w->isEnabled()) << S(w->objectName());
+
+  writeFile(src / "a.txt", "alpha");
+  Job(src, dst);
+  form->Button1->click();
+  ASSERT_TRUE(form->ListView2->topLevelItem(0)->isSelected());
+  for (QWidget* w : commands) EXPECT_TRUE(w->isEnabled()) << S(w->objectName()) << " after the run";
+
+  // A click on the row still selected works, whatever turned the commands off.
+  for (QWidget* w : commands) w->setEnabled(false);
+  emit form->ListView2->itemClicked(form->ListView2->topLevelItem(0), 1);
+  for (QWidget* w : commands) EXPECT_TRUE(w->isEnabled()) << S(w->objectName()) << " after a click";
 }
 
 }  // namespace
