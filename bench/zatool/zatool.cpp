@@ -1,6 +1,8 @@
 // zatool: lists, tests or extracts an archive through the engine.
 //   zatool list ARCHIVE [MASK]       one line per entry: sizes, method, CRC-32, time, name
-//   zatool test [-q] ARCHIVE [MASK]  checks every entry's data, one line per entry (-q: failures only)
+//   zatool test [-q] ARCHIVE [MASK]  checks every entry's data, one line per entry (-q: failures only);
+//                         fails too for an encrypted entry it cannot check (no password) and for
+//                         an archive without its directory
 //   zatool extract [-F] ARCHIVE DIR [MASK]   writes the entries matching MASK under DIR;
 //                         -F: no fsync per file. Failures are reported and passed over.
 // MASK selects entries as the engine's search does (default "*.*").
@@ -48,6 +50,8 @@ int forEachMatch(TZipArchiver& zip, const std::string& mask, Visit visit) {
 
 int list(TZipArchiver& zip, const std::string& mask) {
   const TZADirArray& dir = zip.FDirManager->CurrentDir;
+  if (zip.FDirManager->IsRebuilt)
+    std::fprintf(stderr, "zatool: damaged archive: no central directory; entries rebuilt from their local headers\n");
   std::printf("%12s %12s %-9s %-8s %-19s %s\n", "Length", "Compressed", "Method", "CRC-32", "Modified", "Name");
   int64_t total = 0, packed = 0;
   const int count = forEachMatch(zip, mask, [&](int i) {
@@ -64,13 +68,17 @@ int list(TZipArchiver& zip, const std::string& mask) {
   return 0;
 }
 
-// Decompresses every selected entry to a discarding sink; 1 when any fails.
+// Decompresses every selected entry to a discarding sink; 1 when any fails, when an entry
+// could not be checked (encrypted, no password) or when the archive has no directory.
 int test(TZipArchiver& zip, const std::string& mask, bool quiet) {
   const TZADirArray& dir = zip.FDirManager->CurrentDir;
-  int failed = 0;
+  const bool rebuilt = zip.FDirManager->IsRebuilt;
+  if (rebuilt) std::printf("DAMAGED archive: no central directory; entries rebuilt from their local headers\n");
+  int failed = 0, unchecked = 0;
   const int count = forEachMatch(zip, mask, [&](int i) {
     TZADiscardStream sink;
     std::string why;
+    zip.FSkip = false;
     try {
       zip.ExtractItemToStream(i, sink);
     } catch (const EZAException& e) {
@@ -82,16 +90,21 @@ int test(TZipArchiver& zip, const std::string& mask, bool quiet) {
     if (!why.empty()) {
       ++failed;
       std::printf("FAILED  %s: %s\n", name.c_str(), why.c_str());
+    } else if (zip.FSkip) {
+      ++unchecked;
+      std::printf("SKIPPED %s: encrypted, no password given: data not checked\n", name.c_str());
     } else if (!quiet) {
       std::printf("OK      %s\n", name.c_str());
     }
   });
-  if (failed > 0) {
-    std::printf("%d of %d entries failed\n", failed, count);
-    return 1;
+  if (failed == 0 && unchecked == 0 && !rebuilt) {
+    std::printf("No errors in %d entries\n", count);
+    return 0;
   }
-  std::printf("No errors in %d entries\n", count);
-  return 0;
+  if (failed > 0) std::printf("%d of %d entries failed\n", failed, count);
+  if (unchecked > 0) std::printf("%d of %d entries not checked\n", unchecked, count);
+  if (rebuilt) std::printf("Archive damaged: directory missing, %d entries found from their local headers\n", count);
+  return 1;
 }
 
 int extract(int argc, char** argv) {

@@ -231,6 +231,7 @@ void TZADirManager::ReadCentralDir() {
   ResetEndRecord();
   StubSize = 0;
   IsZip64 = false;
+  IsRebuilt = false;
   TZAVolumeNumberInfo volume;
   int64_t endOffset = -1;
   if (!ReadEndOfCentralDir(EndRecord, endOffset)) {
@@ -490,6 +491,7 @@ int64_t TZADirManager::findDataDescriptor(int64_t dataStart, TDirItem& item) {
 
 void TZADirManager::rebuildFromLocalHeaders() {
   if (spanningMode() != smNone) throw EZAException::CreateForCode(44, Archiver);
+  IsRebuilt = true;
   TZAStream& s = *ArchiveStream;
   const int64_t size = s.Size();
   keepScanBlock_ = true;

@@ -38,6 +38,9 @@ class TZADirManager {
   int64_t StubSize = 0;
   bool IsZip64 = false;
   int64_t CentralDirOffset = 0;
+  // The archive had no end record: the entries were rebuilt from its local headers, and an
+  // entry cut short (or a damaged header) may be missing.
+  bool IsRebuilt = false;
 
   // True when an end record is there, or in any case while damaged archives are opened.
   bool ProbeEndRecord();
