@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <malloc.h>
+
 #include <functional>
 #include <memory>
 
@@ -401,4 +403,50 @@ TEST(ZipDirectoryRead, RebuildOfManyStreamedHeadersWithoutDescriptorsEnds) {
   o.dir->ReadCentralDir();
   EXPECT_EQ(o.dir->CurrentDir.DirItemCount(), 20000);
   EXPECT_EQ(o.dir->CurrentDir.DirItemAt(19999).LocalHeaderOffset, 19999u * 31);
+}
+
+// Heap bytes in use, as the C allocator counts them; 0 under an allocator that does not say.
+size_t HeapInUse() {
+  struct mallinfo2 m = mallinfo2();
+  return m.uordblks + m.hblkhd;
+}
+
+TEST(ZipDirectoryRead, EntriesCostTheirFixedFieldsAndTheirBytesAlsoInACopy) {
+  // Names of every length around the short-string limit, extra fields and comments on some.
+  Builder b;
+  size_t textBytes = 0;
+  const int n = 20000;
+  for (int i = 0; i < n; ++i) {
+    Entry e = file("folder" + std::to_string(i % 100) + "/file-" + std::to_string(i) + ".txt", "");
+    if (i % 10 == 0) e.centralExtra = extraField(0x5455, "12345");
+    if (i % 100 == 0) e.comment = "note " + std::to_string(i);
+    textBytes += e.name.size() + e.centralExtra.size() + e.comment.size();
+    b.add(e);
+  }
+  Opened o = open(b.finish());
+  const size_t before = HeapInUse();
+  o.dir->ReadCentralDir();
+  const TZADirArray& dir = o.dir->CurrentDir;
+  ASSERT_EQ(dir.DirItemCount(), n);
+  EXPECT_EQ(dir.DirItemAt(12345).Name(), "folder45/file-12345.txt");
+  EXPECT_EQ(dir.DirItemAt(19900).Comment(), "note 19900");
+  EXPECT_TRUE(dir.DirItemAt(19990).Comment().empty());
+  EXPECT_EQ(DataOf(dir.DirItemAt(19990).ExtraFields()[0]), (std::vector<uint8_t>{'1', '2', '3', '4', '5'}));
+  EXPECT_TRUE(dir.DirItemAt(19991).ExtraFields().empty());
+
+  // Per entry: the fixed fields, three lengths and the texts (kept even); the arena's last
+  // chunk may stand partly unused.
+  EXPECT_LE(sizeof(TDirItem), 88u);
+  const size_t budget = n * (sizeof(TDirItem) + 6 + 1) + textBytes + (1 << 20);
+  const size_t read = HeapInUse() - before;
+  if (before == 0) GTEST_SKIP() << "the allocator does not count its bytes";
+  EXPECT_LE(read, budget) << (read / n) << " bytes per entry";
+
+  // The backup copy an update makes costs the same.
+  TZADirArray backup;
+  const size_t beforeCopy = HeapInUse();
+  backup.AssignDirItems(dir);
+  EXPECT_LE(HeapInUse() - beforeCopy, budget);
+  EXPECT_EQ(backup.DirItemAt(12345).Name(), "folder45/file-12345.txt");
+  EXPECT_EQ(backup.DirItemAt(19900).Comment(), "note 19900");
 }
