@@ -213,3 +213,16 @@ TEST(BlockFormat, ExtractionWritesTheGoodEntryAndReportsTheDamagedOneWithCode8) 
   EXPECT_TRUE(testenv::readFile(base / "b0") == good.content);
   EXPECT_FALSE(fs::exists(base / "b1"));
 }
+
+TEST(BlockFormat, TheFixtureWrittenByTheFixtureScriptDecodes) {
+  // tests/fixtures/zip/make-fixtures.sh lays the blocks out with Python's struct and zlib.
+  TZipArchiver z;
+  z.FileName = (testenv::fixtures() / "zip" / "blocks.zip").string();
+  z.OpenArchiveMode(kOpenReadDenyNone);
+  ASSERT_EQ(z.FDirManager->CurrentDir.DirItemCount(), 1);
+  std::string want;
+  for (int i = 0; i < 1000; ++i) want.push_back(static_cast<char>(i % 251));
+  std::string content;
+  EXPECT_TRUE(Unpack(z, 0, content)) << DataStatusText(z.FLastDataStatus);
+  EXPECT_TRUE(content == want);
+}
