@@ -2,8 +2,10 @@
 #include <QApplication>
 #include <QScreen>
 
+#include "platform/shell.h"
 #include "platform/singleinstance.h"
 #include "scheduler/ui/frenchqt.h"
+#include "platform/stagedinstall.h"
 #include "scheduler/ui/tabout.h"
 #include "scheduler/ui/tform1.h"
 #include "scheduler/ui/tform2.h"
@@ -13,6 +15,8 @@ int main(int argc, char** argv) {
   platform::InstanceLock instance;
   // Another instance runs: leave at once, no window, nothing written.
   if (instance.Acquire("Quillomet") == platform::LockResult::Busy) return 0;
+  // An update a killed updater left halfway is finished (or undone) before the program runs.
+  platform::FinishInterruptedInstall(platform::ProgramFolder());
 
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Quillomet"));

@@ -18,6 +18,8 @@ packages+=(gvfs-backends gvfs-fuse dbus openssl)
 packages+=(dbus-daemon python3-dbus python3-gi)
 # Windows: Qt's own French texts, the SVG pictures (image and icon plugins)
 packages+=(qt6-translations-l10n libqt6svg6 qt6-svg-dev)
+# Updater: Ed25519 signatures of update archives (libcrypto), and the signing script's tool.
+packages+=(libssl-dev openssl)
 
 missing=()
 for p in "${packages[@]}"; do

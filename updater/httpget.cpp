@@ -15,7 +15,9 @@ namespace {
 struct Transfer {
   const std::function<bool(const char*, size_t)>* Sink;
   const HttpProgress* Progress;
+  int64_t MaxBytes = -1;
   bool Begun = false;
+  bool TooLarge = false;
   bool SinkFailed = false;
   int SinkErrno = 0;
   int64_t Done = 0;
@@ -34,6 +36,12 @@ size_t WriteBody(char* data, size_t size, size_t count, void* user) {
   auto& t = *static_cast<Transfer*>(user);
   const size_t n = size * count;
   BeginOnce(t);
+  curl_off_t announced = -1;
+  curl_easy_getinfo(t.Easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced);
+  if (t.MaxBytes >= 0 && (announced > t.MaxBytes || t.Done + int64_t(n) > t.MaxBytes)) {
+    t.TooLarge = true;
+    return 0;
+  }
   if (!(*t.Sink)(data, n)) {
     t.SinkFailed = true;
     t.SinkErrno = errno;
@@ -55,7 +63,8 @@ void InitOnce() {
 
 }  // namespace
 
-HttpResult HttpGet::Get(const std::string& url, const std::function<bool(const char*, size_t)>& sink) {
+HttpResult HttpGet::Get(const std::string& url, const std::function<bool(const char*, size_t)>& sink,
+                        int64_t maxBytes) {
   InitOnce();
   HttpResult result;
   std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> easy(curl_easy_init(), curl_easy_cleanup);
@@ -66,6 +75,7 @@ HttpResult HttpGet::Get(const std::string& url, const std::function<bool(const c
   }
   Transfer t{&sink, &Progress};
   t.Easy = easy.get();
+  t.MaxBytes = maxBytes;
   char error[CURL_ERROR_SIZE] = {};
   curl_easy_setopt(easy.get(), CURLOPT_URL, url.c_str());
   curl_easy_setopt(easy.get(), CURLOPT_PROTOCOLS_STR, "http,https");
@@ -112,8 +122,12 @@ HttpResult HttpGet::Get(const std::string& url, const std::function<bool(const c
 
   long status = 0;
   curl_easy_getinfo(easy.get(), CURLINFO_RESPONSE_CODE, &status);
+  result.Status = status;
   if (aborted) {
     result.Message = "téléchargement interrompu";
+  } else if (t.TooLarge) {
+    result.TooLarge = true;
+    result.Message = "réponse trop longue";
   } else if (t.SinkFailed) {
     result.Message = std::string("écriture impossible : ") + std::strerror(t.SinkErrno ? t.SinkErrno : EIO);
   } else if (code != CURLE_OK) {
@@ -136,17 +150,16 @@ HttpResult HttpGet::Get(const std::string& url, const std::function<bool(const c
 
 HttpResult HttpGet::GetToString(const std::string& url, std::string& body, size_t maxBytes) {
   body.clear();
-  bool tooLong = false;
-  HttpResult r = Get(url, [&](const char* p, size_t n) {
-    if (body.size() + n > maxBytes) return !(tooLong = true);
-    body.append(p, n);
-    return true;
-  });
-  if (tooLong) r.Message = "réponse trop longue";
-  return r;
+  return Get(
+      url,
+      [&](const char* p, size_t n) {
+        body.append(p, n);
+        return true;
+      },
+      int64_t(maxBytes));
 }
 
-HttpResult HttpGet::GetToFd(const std::string& url, int fd) {
+HttpResult HttpGet::GetToFd(const std::string& url, int fd, int64_t maxBytes) {
   return Get(url, [fd](const char* p, size_t n) {
     while (n > 0) {
       const ssize_t w = ::write(fd, p, n);
@@ -159,7 +172,7 @@ HttpResult HttpGet::GetToFd(const std::string& url, int fd) {
       n -= size_t(w);
     }
     return true;
-  });
+  }, maxBytes);
 }
 
 }  // namespace updater

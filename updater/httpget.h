@@ -14,6 +14,8 @@ struct HttpResult {
   // false for others (a sink that cannot write, an abort by the caller).
   bool ClientError = false;
   std::string Message;  // French text of the failure
+  long Status = 0;      // HTTP status of the answer, 0 when none came
+  bool TooLarge = false;  // the body (or the length announced for it) went past the limit
 };
 
 struct HttpProgress {
@@ -32,12 +34,13 @@ class HttpGet {
   // Below one byte a second for this long ends the transfer.
   std::chrono::seconds LowSpeedTime{30};
 
-  // The body goes to sink piece by piece; a sink that returns false fails the transfer.
-  HttpResult Get(const std::string& url, const std::function<bool(const char*, size_t)>& sink);
-  // A body longer than maxBytes fails the transfer.
+  // The body goes to sink piece by piece; a sink that returns false fails the transfer. A body
+  // longer than maxBytes (or announced so) fails it too; a negative maxBytes sets no limit.
+  HttpResult Get(const std::string& url, const std::function<bool(const char*, size_t)>& sink,
+                 int64_t maxBytes = -1);
   HttpResult GetToString(const std::string& url, std::string& body, size_t maxBytes = 1 << 20);
   // The body goes to the open descriptor fd.
-  HttpResult GetToFd(const std::string& url, int fd);
+  HttpResult GetToFd(const std::string& url, int fd, int64_t maxBytes = -1);
 };
 
 }  // namespace updater

@@ -5,14 +5,17 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <thread>
 
+#include "platform/drives.h"
 #include "platform/processes.h"
 #include "platform/shell.h"
-#include "updater/stagedinstall.h"
+#include "platform/stagedinstall.h"
+#include "updater/signature.h"
 #include "updater/ziparchive/zaarchiver.h"
 #include "updater/ziparchive/zaexcept.h"
 
@@ -28,13 +31,40 @@ constexpr uint16_t kReadDenyWrite = 0x20;
 year_month_day Today() { return updater::LocalDate(std::time(nullptr)); }
 
 // A fresh folder beside the program files, so renames out of it never cross file systems.
-std::string MakeTempFolder(const std::string& folder, const std::string& tag) {
-  std::string tmpl = folder + "." + tag + "-XXXXXX";
-  if (!mkdtemp(tmpl.data())) return {};
-  return tmpl;
+std::string Megabytes(uint64_t bytes) { return std::to_string((bytes + (1 << 20) - 1) >> 20) + " Mo"; }
+
+// Refuses an archive that holds a link or a special file (never installed), or whose files
+// would not fit in the room left on the disk.
+std::string CheckEntries(ziparchive::TZipArchiver& zip, std::optional<uint64_t> room, const std::string& folder) {
+  ziparchive::TZAArchiveItem item;
+  uint64_t total = 0;
+  for (bool found = zip.FindFirstItem("*.*", item, ziparchive::kDefaultSearchAttr, ""); found;
+       found = zip.FindNextItem(item)) {
+    const mode_t type = mode_t(item.ExternalFileAttributes >> 16) & S_IFMT;
+    if (type != 0 && type != S_IFREG && type != S_IFDIR) {
+      std::string name = item.StoredPath + item.ItemName;
+      std::replace(name.begin(), name.end(), '\\', '/');
+      return "l'archive contient un lien ou un fichier spécial, qui ne sera pas installé : « " + name + " »";
+    }
+    total += uint64_t(std::max<int64_t>(item.UncompressedSize, 0));
+  }
+  if (room && total > *room)
+    return "les fichiers de la mise à jour (" + Megabytes(total) + ") ne tiennent pas sur le disque de " + folder +
+           " (" + Megabytes(*room) + " disponibles)";
+  return {};
 }
 
 }  // namespace
+
+std::string BuiltServer() { return QUILLOMET_UPDATE_SERVER; }
+
+std::string BuiltPublicKey() { return QUILLOMET_UPDATE_PUBLIC_KEY; }
+
+std::optional<uint64_t> UpdateConfig::Room() const {
+  const auto free = FreeSpace ? FreeSpace(Folder) : platform::FreeSpace(Folder);
+  if (!free) return std::nullopt;
+  return *free > DiskMargin ? *free - DiskMargin : 0;
+}
 
 std::string UpdateConfig::MainProgramName() const {
   const auto dot = ExeFileName.rfind('.');
@@ -111,18 +141,10 @@ void UpdateRun::ReadLocalDate() {
 }
 
 std::string UpdateRun::Extract() {
-  const std::string staging = MakeTempFolder(Config.Folder, Config.MainProgramName() + "-nouveau");
-  const std::string backup = MakeTempFolder(Config.Folder, Config.MainProgramName() + "-ancien");
-  auto cleanUp = [&] {
-    std::error_code ignored;
-    if (!staging.empty()) fs::remove_all(staging, ignored);
-    if (!backup.empty()) fs::remove_all(backup, ignored);
-  };
-  if (staging.empty() || backup.empty()) {
-    const int err = errno;
-    cleanUp();
-    return "impossible de créer un dossier dans " + Config.Folder + " : " + std::strerror(err);
-  }
+  platform::InstallLock lock;
+  if (!lock.Acquire(Config.Folder)) return "une autre installation est en cours dans " + Config.Folder;
+  const fs::path staging = platform::MakeStagingFolder(Config.Folder);
+  if (staging.empty()) return "impossible de créer un dossier dans " + Config.Folder + " : " + std::strerror(errno);
 
   std::string failure;
   ziparchive::TZABatchResult batch;
@@ -130,7 +152,8 @@ std::string UpdateRun::Extract() {
     ziparchive::TZipArchiver zip;
     zip.ExtractCorruptedFiles = false;
     zip.SetCompressionLevel(ziparchive::clFastest);
-    zip.Options.FlushBuffers = true;
+    // The whole staging folder is flushed to disk at once before anything is put in place.
+    zip.Options.FlushBuffers = false;
     zip.Options.OEMFileNames = true;
     zip.Zip64Mode = ziparchive::zmDisabled;
     // An archive without its directory is a cut or damaged one: never pieced together here.
@@ -144,8 +167,11 @@ std::string UpdateRun::Extract() {
     try {
       zip.FileName = Config.ZipPath();
       zip.OpenArchiveMode(kReadDenyWrite);
-      zip.BaseDir = staging;
-      batch = zip.ExtractFiles("*.*", ziparchive::kDefaultSearchAttr, "");
+      failure = CheckEntries(zip, Config.Room(), Config.Folder);
+      if (failure.empty()) {
+        zip.BaseDir = staging;
+        batch = zip.ExtractFiles("*.*", ziparchive::kDefaultSearchAttr, "");
+      }
       zip.CloseArchive();
     } catch (const ziparchive::EZAException& e) {
       failure = std::string("l'archive est endommagée ou illisible (") + e.what() + ")";
@@ -157,12 +183,13 @@ std::string UpdateRun::Extract() {
     failure = batch.Cancelled ? "extraction interrompue" : std::to_string(batch.Failed) + " fichier(s) endommagé(s)";
   if (failure.empty() && batch.Skipped > 0)
     failure = std::to_string(batch.Skipped) + " fichier(s) n'ont pas pu être extraits";
-  if (failure.empty() && batch.Done == 0) failure = "l'archive ne contient aucun fichier";
   if (failure.empty()) {
-    const InstallResult installed = InstallStaged(staging, Config.Folder, backup);
+    const platform::InstallResult installed = platform::InstallStaged(staging, Config.Folder, Config.ExeFileName);
     if (!installed.Ok) failure = installed.Message;
   }
-  cleanUp();
+  // Left to the next start when the journal still needs it.
+  std::error_code ignored;
+  if (!fs::exists(fs::path(Config.Folder) / platform::kInstallJournal, ignored)) fs::remove_all(staging, ignored);
   return failure;
 }
 
@@ -181,17 +208,61 @@ void UpdateRun::Restart(bool& started) {
 
 void UpdateRun::GiveUp(const std::string& message) {
   bool started = false;
-  Restart(started);
+  if (stopped_) Restart(started);
   if (windowOpen_ && !message.empty()) view_.ShowFailure(message);
   view_.SetStatus("La mise à jour de " + Config.MainProgramName() + " n'a pas été installée.");
   view_.SetProgress(0);
   view_.SetUpdateEnabled(true);
 }
 
+std::string UpdateRun::Download() {
+  const std::string nothing = "\r\nRien n'a été installé.";
+  if (!IsPublicKey(Config.PublicKey))
+    return "La mise à jour ne peut pas être vérifiée : aucune clé de signature n'est intégrée à ce programme." +
+           nothing;
+  std::string signature;
+  const HttpResult signed_ = Client().GetToString(Config.SignatureUrl(), signature, 4096);
+  if (!signed_.Ok && signed_.Status != 404 && signed_.Status != 410)
+    return (signed_.ClientError ? "Erreur durant le téléchargement : " : "Erreur inconnue : ") + signed_.Message;
+  if (!signed_.Ok || signature.empty()) return "La mise à jour n'est pas signée : elle peut venir de n'importe qui." + nothing;
+
+  // The download goes to a file of its own; only a complete, authentic one becomes the archive.
+  const std::string zipPath = Config.ZipPath();
+  std::string partial = zipPath + ".XXXXXX";
+  const int fd = ::mkostemp(partial.data(), O_CLOEXEC);
+  if (fd < 0) return "Erreur inconnue : impossible de créer " + zipPath + " : " + std::strerror(errno);
+  const auto room = Config.Room();
+  HttpResult got = Client().GetToFd(Config.DownloadUrl(), fd, room ? int64_t(std::min<uint64_t>(*room, INT64_MAX)) : -1);
+  if (got.TooLarge)
+    got.Message = "la mise à jour ne tient pas sur le disque de " + Config.Folder + " (" + Megabytes(*room) +
+                  " disponibles)";
+  if (got.Ok && ::fsync(fd) != 0) {
+    got.Ok = false;
+    got.Message = std::string("écriture impossible : ") + std::strerror(errno);
+  }
+  SignatureCheck check = SignatureCheck::Invalid;
+  if (got.Ok) check = VerifyFileSignature(Config.PublicKey, fd, signature);
+  if (::close(fd) != 0 && got.Ok) {
+    got.Ok = false;
+    got.Message = std::string("écriture impossible : ") + std::strerror(errno);
+  }
+  std::string failure;
+  if (!got.Ok)
+    failure = (got.ClientError || got.TooLarge ? "Erreur durant le téléchargement : " : "Erreur inconnue : ") + got.Message;
+  else if (check != SignatureCheck::Valid)
+    failure = "La signature de la mise à jour n'est pas valable : l'archive a été modifiée ou ne vient pas de "
+              "l'éditeur de " + Config.MainProgramName() + "." + nothing;
+  else if (::chmod(partial.c_str(), 0644) != 0 || ::rename(partial.c_str(), zipPath.c_str()) != 0)
+    failure = "Erreur inconnue : impossible de créer " + zipPath + " : " + std::strerror(errno);
+  if (!failure.empty()) ::unlink(partial.c_str());
+  return failure;
+}
+
 void UpdateRun::Run() {
   const std::string name = Config.MainProgramName();
   view_.SetUpdateEnabled(false);
   windowOpen_ = true;
+  stopped_ = false;
   const std::string program = Config.Folder + Config.ExeFileName;
   if (::access(program.c_str(), F_OK) != 0) {
     view_.SetStatus(MissingProgramText());
@@ -208,36 +279,17 @@ void UpdateRun::Run() {
     return;
   }
 
-  platform::KillProcessByName(Config.ExeFileName, Config.StopGrace);
+  // Nothing is stopped before the archive is here and known to come from the publisher.
   view_.SetStatus("Téléchargement des mises à jour " + name + ".");
+  const std::string refused = Download();
+  if (!refused.empty()) {
+    GiveUp(refused);
+    return;
+  }
+  platform::KillProcessByName(Config.ExeFileName, Config.StopGrace);
+  stopped_ = true;
 
-  // The download goes to a file of its own; only a complete one becomes the archive.
   const std::string zipPath = Config.ZipPath();
-  std::string partial = zipPath + ".XXXXXX";
-  const int fd = ::mkostemp(partial.data(), O_CLOEXEC);
-  if (fd < 0) {
-    GiveUp("Erreur inconnue : impossible de créer " + zipPath + " : " + std::strerror(errno));
-    return;
-  }
-  HttpResult got = Client().GetToFd(Config.DownloadUrl(), fd);
-  if (got.Ok && (::fsync(fd) != 0 || ::fchmod(fd, 0644) != 0)) {
-    got.Ok = false;
-    got.Message = std::string("écriture impossible : ") + std::strerror(errno);
-  }
-  if (::close(fd) != 0 && got.Ok) {
-    got.Ok = false;
-    got.Message = std::string("écriture impossible : ") + std::strerror(errno);
-  }
-  if (got.Ok && ::rename(partial.c_str(), zipPath.c_str()) != 0) {
-    got.Ok = false;
-    got.Message = "impossible de créer " + zipPath + " : " + std::strerror(errno);
-  }
-  if (!got.Ok) {
-    ::unlink(partial.c_str());
-    GiveUp((got.ClientError ? "Erreur durant le téléchargement : " : "Erreur inconnue : ") + got.Message);
-    return;
-  }
-
   view_.SetStatus("Installation de la mise à jour " + name + ".");
   Pause();
   const std::string failure = Extract();

@@ -3,6 +3,7 @@
 // stop of the main program, the download, the installation and the restart.
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -33,17 +34,30 @@ class UpdateView {
   virtual ziparchive::Prompter* Prompter() = 0;
 };
 
+// Set when the updater is built (see the top CMakeLists.txt).
+std::string BuiltServer();
+std::string BuiltPublicKey();
+
 struct UpdateConfig {
   std::string Folder;  // the updater's folder, with a trailing "/"
   std::string ExeFileName = "Quillomet";
   std::string ZipFileName = "Quillomet.zip";
-  std::string Server = "http://quillomet.example.org";
+  std::string Server = BuiltServer();
+  // The publisher's Ed25519 public key, 64 hex digits; archives it did not sign are refused.
+  std::string PublicKey = BuiltPublicKey();
   std::chrono::milliseconds StepPause{300};
   std::chrono::milliseconds StopGrace{5000};
+  // Bytes free on the file system of a folder, empty when unknown; the download and the
+  // unpacked files leave DiskMargin of it free.
+  std::function<std::optional<uint64_t>(const std::string&)> FreeSpace = nullptr;
+  uint64_t DiskMargin = uint64_t(64) << 20;
 
   std::string ZipPath() const { return Folder + ZipFileName; }
   std::string UpdatePageUrl() const { return Server + "/quillomet/update.html"; }
   std::string DownloadUrl() const { return Server + "/rv/" + ZipFileName; }
+  std::string SignatureUrl() const { return DownloadUrl() + ".sig"; }
+  // Bytes that may still be written in Folder; empty when unknown.
+  std::optional<uint64_t> Room() const;
   // The file name without its extension.
   std::string MainProgramName() const;
 };
@@ -79,12 +93,16 @@ class UpdateRun {
   void ZipArchiver1FileProgress(double progress);
   void Pause();
   void Restart(bool& started);
-  // Stopped main program put back when the run gives up after stopping it.
+  // Ends a run that installs nothing; the main program is started again if the run stopped it.
   void GiveUp(const std::string& message);
+  // Downloads the signature and the archive and checks one with the other; the archive is at
+  // ZipPath only when it is authentic. Empty on success, else the message to show.
+  std::string Download();
   HttpGet Client();
 
   UpdateView& view_;
   bool windowOpen_ = true;
+  bool stopped_ = false;
 };
 
 }  // namespace updater

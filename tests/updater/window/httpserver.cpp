@@ -12,13 +12,14 @@ namespace testhttp {
 
 namespace {
 
-void SendAll(int fd, const char* p, size_t n) {
+bool SendAll(int fd, const char* p, size_t n) {
   while (n > 0) {
     const ssize_t w = ::send(fd, p, n, MSG_NOSIGNAL);
-    if (w <= 0) return;
+    if (w <= 0) return false;
     p += w;
     n -= size_t(w);
   }
+  return true;
 }
 
 }  // namespace
@@ -87,9 +88,17 @@ void Server::Serve(int fd) {
     else reply = Reply{404, "not found"};
   }
   const long length = reply.DeclaredLength >= 0 ? reply.DeclaredLength : long(reply.Body.size());
-  const std::string head = "HTTP/1.1 " + std::to_string(reply.Status) + " X\r\nContent-Length: " +
-                           std::to_string(length) + "\r\nConnection: close\r\n" + reply.ExtraHeaders + "\r\n";
+  const std::string head = "HTTP/1.1 " + std::to_string(reply.Status) + " X\r\n" +
+                           (reply.Endless ? "" : "Content-Length: " + std::to_string(length) + "\r\n") +
+                           "Connection: close\r\n" + reply.ExtraHeaders + "\r\n";
   SendAll(fd, head.data(), head.size());
+  if (reply.Endless) {
+    // Until the client hangs up.
+    const std::string chunk(65536, 'z');
+    while (!stop_ && SendAll(fd, chunk.data(), chunk.size())) {
+    }
+    return;
+  }
   const auto until = std::chrono::steady_clock::now() + reply.StallBeforeBody;
   while (!stop_ && std::chrono::steady_clock::now() < until) std::this_thread::sleep_for(std::chrono::milliseconds(10));
   const size_t n = reply.CutAfter >= 0 ? std::min(size_t(reply.CutAfter), reply.Body.size()) : reply.Body.size();

@@ -17,6 +17,7 @@ struct Reply {
   std::string ExtraHeaders;    // whole lines, each ending in "\r\n"
   long DeclaredLength = -1;    // Content-Length sent; -1: the body's size
   long CutAfter = -1;          // hang up after this many body bytes; -1: send all
+  bool Endless = false;        // no length announced, the body never ends
   std::chrono::milliseconds StallBeforeBody{0};
 
   Reply() = default;
@@ -26,6 +27,11 @@ struct Reply {
   static Reply Cut(std::string body, long sent) {
     Reply r(200, std::move(body));
     r.CutAfter = sent;
+    return r;
+  }
+  static Reply Unending() {
+    Reply r;
+    r.Endless = true;
     return r;
   }
   static Reply Stalled(std::string body, std::chrono::milliseconds stall) {

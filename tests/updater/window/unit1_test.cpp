@@ -16,6 +16,7 @@
 
 #include "tests/support/testenv.h"
 #include "tests/updater/window/httpserver.h"
+#include "tests/updater/window/testkey.h"
 
 namespace fs = std::filesystem;
 using namespace updater;
@@ -84,6 +85,8 @@ TEST(UpdaterWindow, RunShowsThePageTheFileDateAndTheDownloadError) {
   TForm1 form(folder.string() + "/");
   form.Run().Config.ExeFileName = exe;
   form.Run().Config.Server = server.Base();
+  const testkey::KeyPair publisher;
+  form.Run().Config.PublicKey = publisher.PublicHex();
   form.Run().Config.StepPause = std::chrono::milliseconds(0);
   form.Run().DateFormat = ShortDateFormat::FromStrftime("%d/%m/%Y");
   form.show();
@@ -97,6 +100,7 @@ TEST(UpdaterWindow, RunShowsThePageTheFileDateAndTheDownloadError) {
   EXPECT_TRUE(form.BitBtn1->isEnabled());
 
   server.Set("/quillomet/update.html", {200, "10/03/2024"});
+  server.Set("/rv/Quillomet.zip.sig", {200, publisher.Sign("x")});
   server.Set("/rv/Quillomet.zip", {404, "absent"});
   QString* shown = CloseNextBox();
   form.BitBtn1->click();

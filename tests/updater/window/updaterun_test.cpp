@@ -11,9 +11,14 @@
 #include <filesystem>
 #include <thread>
 
+#include <map>
+
 #include "platform/processes.h"
+#include "tests/support/foldersnapshot.h"
 #include "tests/support/testenv.h"
 #include "tests/updater/window/httpserver.h"
+#include "tests/updater/window/testkey.h"
+#include "tests/updater/window/zipwriter.h"
 
 namespace fs = std::filesystem;
 using namespace updater;
@@ -77,6 +82,7 @@ class UpdateRunTest : public ::testing::Test {
     config.ExeFileName = exe;
     config.ZipFileName = "Quillomet.zip";
     config.Server = server.Base();
+    config.PublicKey = publisher.PublicHex();
     config.StepPause = std::chrono::milliseconds(0);
     config.StopGrace = std::chrono::milliseconds(3000);
   }
@@ -111,6 +117,8 @@ class UpdateRunTest : public ::testing::Test {
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
     return pid;
   }
+  // Still running right after a run: a run that stops the program waits for its end.
+  static bool StillRuns(pid_t pid) { return waitpid(pid, nullptr, WNOHANG) == 0 && kill(pid, 0) == 0; }
   static bool Exited(pid_t pid) {
     for (int i = 0; i < 300; ++i) {
       int st;
@@ -142,7 +150,11 @@ class UpdateRunTest : public ::testing::Test {
   }
 
   void ServePage(const std::string& body) { server.Set("/quillomet/update.html", {200, body}); }
-  void ServeArchive(testhttp::Reply reply) { server.Set("/rv/Quillomet.zip", std::move(reply)); }
+  // The archive and the publisher's signature of it.
+  void ServeArchive(testhttp::Reply reply) {
+    server.Set("/rv/Quillomet.zip.sig", {200, publisher.Sign(reply.Body)});
+    server.Set("/rv/Quillomet.zip", std::move(reply));
+  }
 
   // Nothing of the new version in the folder, and no archive or temporary file left.
   void ExpectOldInstallation() {
@@ -165,6 +177,7 @@ class UpdateRunTest : public ::testing::Test {
   }
 
   testhttp::Server server;
+  testkey::KeyPair publisher;
   fs::path folder;
   std::string exe;
   UpdateConfig config;
@@ -199,7 +212,8 @@ TEST_F(UpdateRunTest, LaterPageDateStopsInstallsRestartsAndCloses) {
   EXPECT_TRUE(view.Closed);
   EXPECT_TRUE(view.Enabled);
   EXPECT_EQ(view.Max, 100);  // extraction shows percentages
-  EXPECT_EQ(server.Requests(), (std::vector<std::string>{"/quillomet/update.html", "/rv/Quillomet.zip"}));
+  EXPECT_EQ(server.Requests(),
+            (std::vector<std::string>{"/quillomet/update.html", "/rv/Quillomet.zip.sig", "/rv/Quillomet.zip"}));
 }
 
 TEST_F(UpdateRunTest, NoUpdateUnlessThePageDateIsLater) {
@@ -278,7 +292,8 @@ TEST_F(UpdateRunTest, MissingMainProgramStopsBeforeAnyRequest) {
 }
 
 // A failed, cut or damaged download never touches the installation: the message says what went
-// wrong, the old main program runs again and no file of the download is left.
+// wrong, no file of the download is left, and the main program runs: never stopped when the
+// download fails, started again when the archive proves damaged once unpacked.
 TEST_F(UpdateRunTest, FailedDownloadOrDamagedArchiveLeavesTheInstallationWhole) {
   const std::string archive = NewVersionArchive();
   std::string badCrc = archive;
@@ -290,15 +305,16 @@ TEST_F(UpdateRunTest, FailedDownloadOrDamagedArchiveLeavesTheInstallationWhole) 
     const char* what;
     testhttp::Reply reply;
     std::string messageStart;
+    bool stops;
   };
   const Case cases[] = {
-      {"HTTP error", {500, "panne"}, "Erreur durant le téléchargement : HTTP/1.1 500"},
+      {"HTTP error", {500, "panne"}, "Erreur durant le téléchargement : HTTP/1.1 500", false},
       {"cut transfer", testhttp::Reply::Cut(archive, long(archive.size() / 2)),
-       "Erreur durant le téléchargement : le transfert a été coupé avant la fin"},
-      {"not an archive", {200, "<html>maintenance</html>"}, "L'installation de la mise à jour a échoué : "},
+       "Erreur durant le téléchargement : le transfert a été coupé avant la fin", false},
+      {"not an archive", {200, "<html>maintenance</html>"}, "L'installation de la mise à jour a échoué : ", true},
       {"archive without its end", {200, archive.substr(0, archive.size() - 40)},
-       "L'installation de la mise à jour a échoué : "},
-      {"damaged entry", {200, badCrc}, "L'installation de la mise à jour a échoué : "},
+       "L'installation de la mise à jour a échoué : ", true},
+      {"damaged entry", {200, badCrc}, "L'installation de la mise à jour a échoué : ", true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -307,9 +323,13 @@ TEST_F(UpdateRunTest, FailedDownloadOrDamagedArchiveLeavesTheInstallationWhole) 
     ServeArchive(c.reply);
     RecordingView v;
     RunUpdate(v);
-    EXPECT_TRUE(Exited(running));
+    if (c.stops) {
+      EXPECT_TRUE(Exited(running));
+      ExpectRestartedOldProgram();
+    } else {
+      EXPECT_TRUE(StillRuns(running)) << "stopped for a download that failed";
+    }
     ExpectOldInstallation();
-    ExpectRestartedOldProgram();
     ASSERT_EQ(v.Messages.size(), 1u);
     EXPECT_EQ(v.Messages[0].rfind(c.messageStart, 0), 0u) << v.Messages[0];
     EXPECT_EQ(v.Statuses.back(), "La mise à jour de " + exe + " n'a pas été installée.");
@@ -340,19 +360,168 @@ TEST_F(UpdateRunTest, ClosingTheWindowDuringTheDownloadStopsIt) {
 
 namespace {
 
-TEST_F(UpdateRunTest, ArchiveFileThatCannotBeCreatedRestartsTheOldProgram) {
+TEST_F(UpdateRunTest, ArchiveFileThatCannotBeCreatedLeavesTheProgramRunning) {
   const pid_t running = StartMainProgram();
   // A file where the archive's folder should be: creating the download fails with ENOTDIR.
   config.ZipFileName = "lisezmoi.txt/Quillomet.zip";
+  server.Set("/rv/lisezmoi.txt/Quillomet.zip.sig", {200, publisher.Sign("x")});
   ServePage("12/03/2024");
   RunUpdate(view);
-  EXPECT_TRUE(Exited(running));
+  EXPECT_TRUE(StillRuns(running));
   ExpectOldInstallation();
-  ExpectRestartedOldProgram();
   ASSERT_EQ(view.Messages.size(), 1u);
   EXPECT_EQ(view.Messages[0].rfind("Erreur inconnue : impossible de créer ", 0), 0u) << view.Messages[0];
   EXPECT_TRUE(view.Enabled);
-  EXPECT_EQ(server.Requests(), std::vector<std::string>{"/quillomet/update.html"});
+  EXPECT_EQ(server.Requests(),
+            (std::vector<std::string>{"/quillomet/update.html", "/rv/lisezmoi.txt/Quillomet.zip.sig"}));
+}
+
+// Nothing that is not the publisher's is installed, and nothing is stopped for it: the folder
+// stays byte for byte as it was, with the old program running.
+TEST_F(UpdateRunTest, RefusedUpdatesLeaveTheFolderAsItWasWithTheProgramRunning) {
+  const std::string archive = NewVersionArchive();
+  std::string tampered = archive;
+  tampered[tampered.find("nouvelle version")] = 'N';
+  const testkey::KeyPair stranger;
+  const std::string notSigned = "La mise à jour n'est pas signée";
+  const std::string badSignature = "La signature de la mise à jour n'est pas valable";
+  struct Case {
+    const char* what;
+    std::string body;
+    testhttp::Reply signature;
+    std::string key;
+    std::string messageStart;
+    bool downloads;
+  };
+  const Case cases[] = {
+      {"no signature published", archive, {404, "absent"}, publisher.PublicHex(), notSigned, false},
+      {"empty signature", archive, {200, ""}, publisher.PublicHex(), notSigned, false},
+      {"signed by another key", archive, {200, stranger.Sign(archive)}, publisher.PublicHex(), badSignature, true},
+      {"archive changed after signing", tampered, {200, publisher.Sign(archive)}, publisher.PublicHex(), badSignature,
+       true},
+      {"signature that is none", archive, {200, "signature"}, publisher.PublicHex(), badSignature, true},
+      {"no key built in", archive, {200, publisher.Sign(archive)}, "", "La mise à jour ne peut pas être vérifiée",
+       false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const pid_t running = StartMainProgram();
+    const auto before = testenv::snapshot(folder);
+    ServePage("12/03/2024");
+    server.Set("/rv/Quillomet.zip", {200, c.body});
+    server.Set("/rv/Quillomet.zip.sig", c.signature);
+    config.PublicKey = c.key;
+    const size_t asked = server.Requests().size();
+    RecordingView v;
+    RunUpdate(v);
+    EXPECT_TRUE(StillRuns(running));
+    EXPECT_EQ(testenv::snapshot(folder), before);
+    ASSERT_EQ(v.Messages.size(), 1u);
+    EXPECT_EQ(v.Messages[0].rfind(c.messageStart, 0), 0u) << v.Messages[0];
+    EXPECT_NE(v.Messages[0].find("Rien n'a été installé."), std::string::npos) << v.Messages[0];
+    EXPECT_EQ(v.Statuses.back(), "La mise à jour de " + exe + " n'a pas été installée.");
+    EXPECT_TRUE(v.Enabled);
+    const auto requests = server.Requests();
+    EXPECT_EQ(requests.back() == "/rv/Quillomet.zip", c.downloads);
+    EXPECT_EQ(requests.size() - asked, c.key.empty() ? 1u : c.downloads ? 3u : 2u);
+    StopRestarted();
+  }
+}
+
+// Archives made where files have no Unix modes install with the modes of the files they replace;
+// a link is never installed, and an archive of folders alone installs nothing.
+TEST_F(UpdateRunTest, ModesLinksAndFolderOnlyArchives) {
+  const std::string script = "#!/bin/sh\necho started > \"$(dirname \"$0\")/restarted\"\n";
+  fs::permissions(folder / "lisezmoi.txt", fs::perms(0640));
+  struct Case {
+    const char* what;
+    std::vector<testzip::Entry> entries;
+    const char* failure;  // nullptr: installs
+  };
+  // The one that installs comes last: the others expect the old version.
+  const Case cases[] = {
+      {"link named like the program",
+       {testzip::UnixLink(exe, "/bin/sh"), testzip::UnixFile("lisezmoi.txt", "nouvelle version\n")},
+       "l'archive contient un lien ou un fichier spécial, qui ne sera pas installé : « "},
+      {"folders only", {testzip::Folder("aide/"), testzip::Folder("aide/images/")},
+       "l'archive ne contient aucun fichier"},
+      {"made on DOS", {testzip::DosFile(exe, script), testzip::DosFile("lisezmoi.txt", "nouvelle version\n")}, nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    SetDate(folder / exe, 2024, 3, 11, 23);
+    const pid_t running = StartMainProgram();
+    ServePage("12/03/2024");
+    ServeArchive({200, testzip::Archive(c.entries)});
+    RecordingView v;
+    RunUpdate(v);
+    EXPECT_TRUE(Exited(running));
+    ASSERT_EQ(v.Messages.size(), 1u);
+    if (!c.failure) {
+      EXPECT_EQ(v.Messages[0].rfind("La mise à jour de " + exe + " est terminée et installée.", 0), 0u) << v.Messages[0];
+      EXPECT_EQ(fs::status(folder / exe).permissions(), fs::perms(0755));
+      EXPECT_EQ(fs::status(folder / "lisezmoi.txt").permissions(), fs::perms(0640));
+      EXPECT_EQ(testenv::readFile(folder / "lisezmoi.txt"), "nouvelle version\n");
+      for (int i = 0; i < 300 && !fs::exists(folder / "restarted"); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      EXPECT_TRUE(fs::exists(folder / "restarted")) << "the new program does not start";
+    } else {
+      EXPECT_NE(v.Messages[0].find(c.failure), std::string::npos) << v.Messages[0];
+      EXPECT_EQ(v.Messages[0].find("terminée et installée"), std::string::npos);
+      ExpectOldInstallation();
+      ExpectRestartedOldProgram();
+      StopRestarted();
+    }
+  }
+}
+
+// The download stops at the room the program folder's disk has left (less a margin), whatever
+// the server announces or sends; the unpacked files must fit too.
+TEST_F(UpdateRunTest, DownloadAndUnpackedFilesStayWithinTheFreeSpace) {
+  config.FreeSpace = [this](const std::string& f) -> std::optional<uint64_t> {
+    EXPECT_EQ(f, config.Folder);
+    return config.DiskMargin + (1 << 20);
+  };
+  testhttp::Reply announced(200, "PK");
+  announced.DeclaredLength = 5L << 20;
+  testenv::writeFile(testenv::testRoot() / "gros.bin", std::string(3 << 20, '\0'));
+  const fs::path bigZip = testenv::testRoot() / "gros.zip";
+  ASSERT_EQ(std::system(("cd '" + testenv::testRoot().string() + "' && zip -q gros.zip gros.bin").c_str()), 0);
+  testhttp::Reply big(200, testenv::readFile(bigZip));
+  const std::string tooBig = "Erreur durant le téléchargement : la mise à jour ne tient pas sur le disque de " +
+                             config.Folder + " (1 Mo disponibles)";
+  struct Case {
+    const char* what;
+    testhttp::Reply reply;
+    std::string message;
+    bool stops;
+  };
+  const Case cases[] = {
+      {"endless body", testhttp::Reply::Unending(), tooBig, false},
+      {"announced beyond the room", announced, tooBig, false},
+      {"unpacked beyond the room", big,
+       "L'installation de la mise à jour a échoué : les fichiers de la mise à jour (3 Mo) ne tiennent pas sur le "
+       "disque de " + config.Folder + " (1 Mo disponibles)",
+       true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const pid_t running = StartMainProgram();
+    const auto before = testenv::snapshot(folder);
+    ServePage("12/03/2024");
+    ServeArchive(c.reply);
+    RecordingView v;
+    RunUpdate(v);
+    EXPECT_EQ(testenv::snapshot(folder), before);
+    ASSERT_EQ(v.Messages.size(), 1u);
+    EXPECT_EQ(v.Messages[0].rfind(c.message, 0), 0u) << v.Messages[0];
+    if (c.stops) {
+      ExpectRestartedOldProgram();
+    } else {
+      EXPECT_TRUE(StillRuns(running));
+    }
+    StopRestarted();
+  }
 }
 
 }  // namespace
