@@ -1,0 +1,144 @@
+// The updater killed (SIGKILL) while it puts the files of a large update in place; the next
+// start of Update or of Quillomet leaves one whole version in the program folder.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/support/testenv.h"
+#include "tests/updater/window/httpserver.h"
+#include "tests/updater/window/testkey.h"
+#include "tests/updater/window/zipwriter.h"
+
+extern char** environ;
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kBin = std::string(QUILLOMET_BINARY_DIR) + "/bin/";
+
+pid_t Spawn(const std::vector<std::string>& args, const fs::path& output) {
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
+  std::vector<char*> argv;
+  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  pid_t pid = -1;
+  const int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  return rc == 0 ? pid : -1;
+}
+
+// Waits for the condition while the process runs; true once it holds.
+bool WaitWhileRunning(pid_t pid, const std::function<bool()>& holds, std::chrono::seconds limit) {
+  const auto end = std::chrono::steady_clock::now() + limit;
+  while (std::chrono::steady_clock::now() < end) {
+    if (holds()) return true;
+    if (waitpid(pid, nullptr, WNOHANG) == pid) return holds();
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
+  }
+  return false;
+}
+
+void Stop(pid_t pid) {
+  kill(pid, SIGTERM);
+  for (int i = 0; i < 500; ++i) {
+    if (waitpid(pid, nullptr, WNOHANG) == pid) return;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  kill(pid, SIGKILL);
+  waitpid(pid, nullptr, 0);
+}
+
+std::vector<std::string> Leftovers(const fs::path& folder) {
+  std::vector<std::string> out;
+  for (const auto& e : fs::directory_iterator(folder)) {
+    const std::string name = e.path().filename().string();
+    if (name.rfind(".Quillomet", 0) == 0 || name.rfind("..Quillomet", 0) == 0) out.push_back(name);
+  }
+  return out;
+}
+
+std::string FileName(int i) {
+  char name[32];
+  std::snprintf(name, sizeof name, "d%02d/f%05d.txt", i % 30, i);
+  return name;
+}
+
+}  // namespace
+
+TEST(KilledUpdate, NextStartOfEitherProgramLeavesOneWholeVersion) {
+  for (const char* p : {"update_driver", "Update", "Quillomet"})
+    if (!fs::exists(kBin + p)) GTEST_SKIP() << p << " is not built";
+  struct Case {
+    const char* program;  // started after the kill
+    int files;
+  };
+  const Case cases[] = {{"Update", 30000}, {"Quillomet", 3000}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.program);
+    testhttp::Server server;
+    const testkey::KeyPair publisher;
+    const fs::path folder = testenv::makeDir(std::string("programmes-") + c.program);
+    // A name of this test's own: the run stops the processes of that name.
+    const std::string exe = "Quillomet-k" + std::to_string(getpid());
+    const std::string oldProgram = "#!/bin/sh\n# ancienne version\n", newProgram = "#!/bin/sh\n# nouvelle version\n";
+    testenv::writeFile(folder / exe, oldProgram);
+    fs::permissions(folder / exe, fs::perms(0755));
+    const timespec old[2] = {{1710000000, 0}, {1710000000, 0}};  // 9 March 2024
+    ASSERT_EQ(utimensat(AT_FDCWD, (folder / exe).c_str(), old, 0), 0);
+    std::vector<testzip::Entry> entries{testzip::UnixFile(exe, newProgram, 0755)};
+    for (int i = 0; i < c.files; ++i) {
+      testenv::writeFile(folder / FileName(i), "ancien " + std::to_string(i));
+      entries.push_back(testzip::UnixFile(FileName(i), "nouveau " + std::to_string(i)));
+    }
+    const std::string archive = testzip::Archive(entries);
+    server.Set("/quillomet/update.html", {200, "12/03/2024\r\n"});
+    server.Set("/rv/Quillomet.zip", {200, archive});
+    server.Set("/rv/Quillomet.zip.sig", {200, publisher.Sign(archive)});
+
+    // The program file is the first one put in place: once it is new, the install is under way.
+    const fs::path journal = folder / ".Quillomet-installation";
+    const pid_t updater = Spawn({kBin + "update_driver", folder.string(), exe, server.Base(), publisher.PublicHex()},
+                                testenv::testRoot() / "driver.txt");
+    ASSERT_GT(updater, 0);
+    const bool installing = WaitWhileRunning(
+        updater, [&] { return fs::exists(journal) && testenv::readFile(folder / exe) == newProgram; },
+        std::chrono::seconds(120));
+    kill(updater, SIGKILL);
+    waitpid(updater, nullptr, 0);
+    ASSERT_TRUE(installing) << testenv::readFile(testenv::testRoot() / "driver.txt");
+    ASSERT_TRUE(fs::exists(journal)) << "the install ended before the kill";
+    int newer = 0;
+    for (int i = 0; i < c.files; ++i) newer += testenv::readFile(folder / FileName(i)) == "nouveau " + std::to_string(i);
+    EXPECT_LT(newer, c.files) << "the kill came after the last file";
+    EXPECT_FALSE(Leftovers(folder).empty());
+
+    // The next start, of a copy of the real program in that folder.
+    fs::copy_file(kBin + c.program, folder / c.program);
+    const pid_t next = Spawn({(folder / c.program).string()}, testenv::testRoot() / "next.txt");
+    ASSERT_GT(next, 0);
+    const bool whole = WaitWhileRunning(next, [&] { return Leftovers(folder).empty(); }, std::chrono::seconds(60));
+    Stop(next);
+    ASSERT_TRUE(whole) << testenv::readFile(testenv::testRoot() / "next.txt");
+    EXPECT_EQ(testenv::readFile(folder / exe), newProgram);
+    EXPECT_EQ(fs::status(folder / exe).permissions(), fs::perms(0755));
+    int wrong = 0;
+    for (int i = 0; i < c.files; ++i) wrong += testenv::readFile(folder / FileName(i)) != "nouveau " + std::to_string(i);
+    EXPECT_EQ(wrong, 0);
+  }
+}
