@@ -220,10 +220,21 @@ CopyResult CopyFileInto(const std::string& source, int dirfd, const std::string&
     if (::lseek(in.fd, 0, SEEK_SET) != 0 || ::ftruncate(out.fd, 0) != 0 || ::lseek(out.fd, 0, SEEK_SET) != 0)
       return fail(errno);
   }
-  if (::fchmod(out.fd, st.st_mode & 07777) != 0) return fail(errno);
+  // File systems without POSIX modes (SMB shares served by gvfs) refuse them; the copy stands.
+  bool posixModes = true;
+  if (::fchmod(out.fd, st.st_mode & 07777) != 0) {
+    if (errno != EOPNOTSUPP && errno != ENOSYS) return fail(errno);
+    posixModes = false;
+  }
   const struct timespec times[2] = {st.st_atim, st.st_mtim};
   if (::futimens(out.fd, times) != 0) return fail(errno);
   if (::close(out.release()) != 0) {
+    int e = errno;
+    ::unlinkat(dirfd, temp.c_str(), 0);
+    return Failure(e);
+  }
+  // Those write the data at close, which dates the file again: its times are set once more.
+  if (!posixModes && ::utimensat(dirfd, temp.c_str(), times, 0) != 0) {
     int e = errno;
     ::unlinkat(dirfd, temp.c_str(), 0);
     return Failure(e);

@@ -15,10 +15,13 @@
 #include <cstring>
 #include <filesystem>
 #include <map>
+#include <mutex>
 #include <vector>
 
 namespace platform {
 namespace {
+
+constexpr int kMountTimeoutMs = 30000;
 
 std::string Lower(std::string s) {
   for (char& c : s)
@@ -64,8 +67,9 @@ std::string UrlPart(const std::string& s) {
   return out;
 }
 
-// Runs argv with `input` on its standard input; true when it exits with 0 within the time.
-bool Run(const std::vector<std::string>& argv, const std::string& input, int timeoutMs, std::string* error) {
+}  // namespace
+
+bool RunCommand(const std::vector<std::string>& argv, const std::string& input, int timeoutMs, std::string* error) {
   int in[2];
   if (::pipe2(in, O_CLOEXEC) != 0) {
     if (error) *error = std::strerror(errno);
@@ -116,6 +120,8 @@ bool Run(const std::vector<std::string>& argv, const std::string& input, int tim
   return false;
 }
 
+namespace {
+
 std::string RuntimeFolder() {
   const char* runtime = std::getenv("XDG_RUNTIME_DIR");
   return runtime && *runtime ? std::string(runtime) : std::string();
@@ -144,10 +150,27 @@ std::map<std::string, SmbCredentials>& Remembered() {
 
 }  // namespace
 
-bool SmbComputerReachable(const std::string& computer, const SmbCredentials& credentials, const SmbOptions& options) {
-  if (!SafeName(computer)) return false;
+std::string SmbUrl(const std::string& computer, const std::string& share, const std::string& folder) {
+  std::string url = "smb://" + UrlPart(computer);
+  if (share.empty()) return url + "/";
+  url += "/" + UrlPart(share);
+  std::size_t start = 0;
+  while (start < folder.size()) {
+    std::size_t end = folder.find('/', start);
+    if (end == std::string::npos) end = folder.size();
+    if (end > start) url += "/" + UrlPart(folder.substr(start, end - start));
+    start = end + 1;
+  }
+  return url;
+}
+
+std::optional<std::vector<SmbEntry>> SmbList(const std::string& url, const SmbCredentials& credentials,
+                                             const SmbOptions& options) {
+  // The library keeps global state that is not guarded here: one call at a time.
+  static std::mutex library;
+  std::lock_guard<std::mutex> lock(library);
   SMBCCTX* ctx = smbc_new_context();
-  if (!ctx) return false;
+  if (!ctx) return std::nullopt;
   SmbCredentials creds = credentials;
   smbc_setDebug(ctx, 0);
   smbc_setTimeout(ctx, options.timeoutMs);
@@ -155,16 +178,32 @@ bool SmbComputerReachable(const std::string& computer, const SmbCredentials& cre
   smbc_setOptionUserData(ctx, &creds);
   smbc_setFunctionAuthDataWithContext(ctx, Authenticate);
   smbc_setOptionNoAutoAnonymousLogin(ctx, !credentials.login.empty());
-  bool reachable = false;
+  std::optional<std::vector<SmbEntry>> entries;
   if (smbc_init_context(ctx)) {
-    const std::string url = "smb://" + UrlPart(computer) + "/";
     if (SMBCFILE* dir = smbc_getFunctionOpendir(ctx)(ctx, url.c_str())) {
-      reachable = true;
+      entries.emplace();
+      while (const smbc_dirent* d = smbc_getFunctionReaddir(ctx)(ctx, dir)) {
+        const std::string name = d->name;
+        if (name.empty() || name == "." || name == "..") continue;
+        SmbKind kind = SmbKind::Other;
+        switch (d->smbc_type) {
+          case SMBC_WORKGROUP: kind = SmbKind::Workgroup; break;
+          case SMBC_SERVER: kind = SmbKind::Computer; break;
+          case SMBC_FILE_SHARE: kind = SmbKind::Share; break;
+          case SMBC_DIR: kind = SmbKind::Folder; break;
+          default: break;
+        }
+        entries->push_back({name, kind});
+      }
       smbc_getFunctionClosedir(ctx)(ctx, dir);
     }
   }
   smbc_free_context(ctx, 1);
-  return reachable;
+  return entries;
+}
+
+bool SmbComputerReachable(const std::string& computer, const SmbCredentials& credentials, const SmbOptions& options) {
+  return SafeName(computer) && SmbList(SmbUrl(computer), credentials, options).has_value();
 }
 
 SmbCredentials RememberedCredentials(const std::string& computer) {
@@ -176,7 +215,8 @@ void RememberCredentials(const std::string& computer, const SmbCredentials& cred
   Remembered()[Lower(computer)] = credentials;
 }
 
-bool MountShare(const std::string& computer, const std::string& share, const SmbCredentials& c, std::string* error) {
+bool MountShare(const std::string& computer, const std::string& share, const SmbCredentials& c,
+                const SmbOptions& options, std::string* error, const CommandRunner& run) {
   if (!SafeName(computer) || !SafeName(share) || !SafeCredential(c.login) || !SafeCredential(c.password) ||
       c.login.find_first_of(",=") != std::string::npos) {
     if (error) *error = "nom ou identifiant refusé";
@@ -184,10 +224,11 @@ bool MountShare(const std::string& computer, const std::string& share, const Smb
   }
   const bool session = std::getenv("DBUS_SESSION_BUS_ADDRESS") && *std::getenv("DBUS_SESSION_BUS_ADDRESS");
   if (::geteuid() != 0 || session) {
-    const std::string url = "smb://" + UrlPart(computer) + "/" + UrlPart(share);
-    if (c.login.empty()) return Run({"gio", "mount", "-a", url}, "", 30000, error);
+    const std::string port = options.port > 0 ? ":" + std::to_string(options.port) : std::string();
+    const std::string url = "smb://" + UrlPart(computer) + port + "/" + UrlPart(share);
+    if (c.login.empty()) return run({"gio", "mount", "-a", url}, "", kMountTimeoutMs, error);
     // gio asks for the user, the domain (kept as offered) and the password.
-    return Run({"gio", "mount", url}, c.login + "\n\n" + c.password + "\n", 30000, error);
+    return run({"gio", "mount", url}, c.login + "\n\n" + c.password + "\n", kMountTimeoutMs, error);
   }
   std::string base = RuntimeFolder();
   if (base.empty()) base = "/run";
@@ -208,8 +249,9 @@ bool MountShare(const std::string& computer, const std::string& share, const Smb
   ::close(fd);
   bool ok = false;
   if (written) {
-    const std::string options = "credentials=" + name + (c.login.empty() ? ",guest" : "");
-    ok = Run({"mount.cifs", "//" + computer + "/" + share, point, "-o", options}, "", 30000, error);
+    std::string mountOptions = "credentials=" + name + (c.login.empty() ? ",guest" : "");
+    if (options.port > 0) mountOptions += ",port=" + std::to_string(options.port);
+    ok = run({"mount.cifs", "//" + computer + "/" + share, point, "-o", mountOptions}, "", kMountTimeoutMs, error);
   } else if (error) {
     *error = std::strerror(errno);
   }
@@ -237,6 +279,13 @@ GvfsShare ParseGvfsShareName(const std::string& name) {
   }
   if (g.server.empty() || g.share.empty()) return {};
   return g;
+}
+
+bool ShareUsable(const std::string& computer, const std::string& share, const SystemRoots& roots) {
+  if (computer.empty() || share.empty()) return false;
+  const std::string local = ShareLocalPath("//" + computer + "/" + share, roots);
+  struct stat st;
+  return !local.empty() && ::stat(local.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 std::string ShareLocalPath(const std::string& networkPath, const SystemRoots& roots) {

@@ -328,7 +328,7 @@ StartResult BackupRun::Preflight(const RunJob& job) {
 
   for (const std::string* path : {&job.target, &job.source}) {
     std::string computer = NetworkComputer(*path);
-    if (!computer.empty() && Network && !Network->ComputerReachable(computer)) Network->Reconnect(computer);
+    if (!computer.empty() && Network && !Network->Reachable(*path)) Network->Reconnect(computer);
   }
 
   // The local folders are taken once: the walk uses the ones tested here.

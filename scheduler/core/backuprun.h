@@ -48,7 +48,9 @@ TargetDrive ProbeTargetDrive(const std::string& path);
 class RunNetwork {
  public:
   virtual ~RunNetwork() = default;
-  virtual bool ComputerReachable(const std::string& computer) = 0;
+  // Whether the path can be used now: for "//computer/share/...", a local folder serves that
+  // share; for "//computer" alone, the computer answers.
+  virtual bool Reachable(const std::string& networkPath) = 0;
   virtual void Reconnect(const std::string& computer) = 0;
   // The local folder that serves a "//computer/share/..." path, "" when none does.
   virtual std::string LocalPath(const std::string& networkPath) = 0;

@@ -49,6 +49,7 @@ namespace ui {
 
 class TrayIcon;
 class BalloonHint;
+class NetworkTree;
 
 // Globals that start-up sets.
 extern std::string DataFolder;        // data folder, always ends with "/"
@@ -202,11 +203,16 @@ class TForm1 : public QMainWindow, public Ui::TForm1 {
   void Button23Click();
   // Line `index` of ListBox2 as the file holds it (bytes); "" when there is none.
   std::string NetworkLineAt(int index) const;
-  // How the window reaches network computers; tests put their own.
-  std::function<bool(const std::string& computer)> NetReachable;
-  std::function<void(const std::string& computer, const std::string& login, const std::string& password)> NetConnect;
-  std::function<void(int milliseconds)> NetWait;
+  // How the window reaches network computers; tests put their own. NetReachable: whether a
+  // network path can be used now (its share served by a local folder). NetConnect: the
+  // connection command, true when the computer accepts the login and the shares are usable.
+  std::function<bool(const std::string& networkPath)> NetReachable;
+  std::function<bool(const std::string& computer, const std::string& login, const std::string& password,
+                     const std::vector<std::string>& shares)>
+      NetConnect;
+  int SmbPort = 0;  // 0: the usual SMB port (tests give their server's)
   core::RunNetwork& Network();
+  NetworkTree* NetTree = nullptr;  // ShellTreeView3's contents
 
   // --- alerts (tform1_alerts.cpp) ---
   void SpeedButton16Click();

@@ -5,16 +5,18 @@
 #include <QTreeView>
 
 #include <algorithm>
-#include <chrono>
 #include <ctime>
-#include <thread>
 
 #include "platform/smbshare.h"
 #include "scheduler/core/backuprun.h"
 #include "scheduler/core/dailylog.h"
 #include "scheduler/core/fields.h"
 #include "scheduler/core/history.h"
+#include "scheduler/core/netconnect.h"
 #include "scheduler/core/netlist.h"
+#include "scheduler/core/timetable.h"
+#include "scheduler/ui/listitems.h"
+#include "scheduler/ui/networktree.h"
 #include "scheduler/ui/slotguard.h"
 #include "scheduler/ui/tform1.h"
 
@@ -22,7 +24,6 @@ namespace ui {
 namespace {
 
 constexpr int kLineBytes = Qt::UserRole + 1;  // the line as the file holds it
-constexpr int kTreePath = Qt::UserRole + 2;   // "//computer" or "//computer/share"
 
 QString Q(const std::string& s) { return QString::fromStdString(s); }
 std::string S(const QString& s) { return s.toStdString(); }
@@ -46,7 +47,7 @@ void FillCredentials(TForm1& f, const std::string& line) {
 class FormNetwork : public core::RunNetwork {
  public:
   explicit FormNetwork(TForm1& f) : f_(f) {}
-  bool ComputerReachable(const std::string& computer) override { return f_.NetReachable(computer); }
+  bool Reachable(const std::string& networkPath) override { return f_.NetReachable(networkPath); }
   void Reconnect(const std::string& computer) override {
     f_.Edit23->setText(Q(computer));
     f_.Button25Click();
@@ -57,23 +58,42 @@ class FormNetwork : public core::RunNetwork {
   TForm1& f_;
 };
 
-// Mounts the shares of that computer that the run fields name and that no mount serves yet.
-void ConnectShares(const TForm1& f, const std::string& computer, const platform::SmbCredentials& credentials) {
-  platform::RememberCredentials(computer, credentials);
-  for (const QLineEdit* edit : {f.Edit4, f.Edit3}) {
-    const std::string path = S(edit->text());
-    if (!core::IsNetworkPath(path) || core::NetworkComputer(path) != computer) continue;
-    const std::string share = core::ExtractField(path + "/", '/', 5);
-    if (share.empty() || !platform::ShareLocalPath("//" + computer + "/" + share).empty()) continue;
-    platform::MountShare(computer, share, credentials);
+// Logins are checked and shares mounted on this machine.
+class PlatformShares : public core::ShareAccess {
+ public:
+  explicit PlatformShares(const platform::SmbOptions& options) : options_(options) {}
+  bool Authenticate(const std::string& computer, const std::string& login, const std::string& password) override {
+    if (!platform::SmbComputerReachable(computer, {login, password}, options_)) return false;
+    platform::RememberCredentials(computer, {login, password});
+    return true;
   }
+  bool Usable(const std::string& computer, const std::string& share) override {
+    return platform::ShareUsable(computer, share);
+  }
+  void Mount(const std::string& computer, const std::string& share, const std::string& login,
+             const std::string& password) override {
+    platform::MountShare(computer, share, {login, password}, options_);
+  }
+
+ private:
+  platform::SmbOptions options_;
+};
+
+platform::SmbOptions SmbOptionsOf(const TForm1& f) {
+  platform::SmbOptions options;
+  options.port = f.SmbPort;
+  return options;
 }
 
-void AddTreeNode(QStandardItem* parent, const QString& text, const std::string& path) {
-  auto* item = new QStandardItem(text);
-  item->setData(Q(path), kTreePath);
-  item->setEditable(false);
-  parent->appendRow(item);
+// Every folder the jobs may use: the run fields, then the timetable's sources and targets.
+std::vector<std::string> JobPaths(const TForm1& f) {
+  std::vector<std::string> paths{S(f.Edit4->text()), S(f.Edit3->text())};
+  for (const std::string& line : ItemTexts(*f.ListBox1)) {
+    const core::ScheduleLine entry = core::ScheduleLine::Parse(line);
+    paths.push_back(entry.target);
+    paths.push_back(entry.source);
+  }
+  return paths;
 }
 
 }  // namespace
@@ -82,16 +102,27 @@ core::RunNetwork& TForm1::Network() { return *network_; }
 
 void TForm1::connectNetwork() {
   network_ = std::make_unique<FormNetwork>(*this);
-  NetReachable = [](const std::string& computer) {
-    return platform::SmbComputerReachable(computer, platform::RememberedCredentials(computer));
+  NetReachable = [this](const std::string& path) {
+    const std::string computer = core::NetworkComputer(path), share = core::NetworkShare(path);
+    if (share.empty())
+      return platform::SmbComputerReachable(computer, platform::RememberedCredentials(computer), SmbOptionsOf(*this));
+    return platform::ShareUsable(computer, share);
   };
-  NetConnect = [this](const std::string& computer, const std::string& login, const std::string& password) {
-    ConnectShares(*this, computer, {login, password});
+  NetConnect = [this](const std::string& computer, const std::string& login, const std::string& password,
+                      const std::vector<std::string>& shares) {
+    PlatformShares access(SmbOptionsOf(*this));
+    return core::ConnectComputer(access, computer, login, password, shares);
   };
-  NetWait = [](int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); };
 
-  auto* model = new QStandardItemModel(ShellTreeView3);
-  ShellTreeView3->setModel(model);
+  NetTree = new NetworkTree(ShellTreeView3);
+  NetTree->Options = [this] { return SmbOptionsOf(*this); };
+  NetTree->CredentialsOf = [this](const std::string& computer) {
+    for (int i = 0; i < ListBox2->count(); ++i) {
+      const core::NetworkComputerEntry e = core::ParseNetworkLine(NetworkLineAt(i));
+      if (core::SameNetworkName(e.computer, computer)) return platform::SmbCredentials{e.login, e.password};
+    }
+    return platform::RememberedCredentials(computer);
+  };
   connect(ShellTreeView3->selectionModel(), &QItemSelectionModel::currentChanged, this,
           Guard([this] { ShellTreeView3Change(); }));
   bind(Button24, &QAbstractButton::clicked, &TForm1::Button24Click);
@@ -120,16 +151,16 @@ void TForm1::Button24Click() {
     auto* item = new QListWidgetItem(QString::fromUtf8(line.data(), static_cast<int>(line.size())), ListBox2);
     item->setData(kLineBytes, QByteArray::fromStdString(line));
   }
-  // The tree offers the listed computers and the shares mounted now.
-  auto* model = static_cast<QStandardItemModel*>(ShellTreeView3->model());
-  model->clear();
+  // The tree offers the listed computers beside the workgroups of the network.
   std::vector<std::string> computers;
   for (int i = 0; i < ListBox2->count(); ++i) {
     const std::string computer = core::ParseNetworkLine(NetworkLineAt(i)).computer;
-    if (!computer.empty() && std::find(computers.begin(), computers.end(), computer) == computers.end())
+    if (!computer.empty() && std::none_of(computers.begin(), computers.end(), [&](const std::string& c) {
+          return core::SameNetworkName(c, computer);
+        }))
       computers.push_back(computer);
   }
-  for (const std::string& computer : computers) AddTreeNode(model->invisibleRootItem(), Q(computer), "//" + computer);
+  NetTree->Reload(computers);
 }
 
 void TForm1::Button20Click() {
@@ -164,7 +195,7 @@ void TForm1::Button28Click() {
 
 void TForm1::ShellTreeView3Change() {
   const QModelIndex index = ShellTreeView3->currentIndex();
-  const std::string path = index.isValid() ? S(index.data(kTreePath).toString()) : std::string();
+  const std::string path = index.isValid() ? S(index.data(NetworkTree::PathRole).toString()) : std::string();
   Edit19->setText(Q(core::ComputerOfTreePath(path)));
 }
 
@@ -172,17 +203,17 @@ namespace {
 
 enum class Attempt { NoComputer, Reachable, Unreachable };
 
-// The connection command for Edit19, the fixed wait, then whether the computer answers.
+// The connection command for Edit19: the login, then the shares the jobs use on that computer.
 Attempt ConnectAndTest(TForm1& f, bool pumpOnce) {
   if (f.Edit19->text().isEmpty()) {
     f.Edit22->setText(QStringLiteral("Sélectionner l'ordinateur réseau..."));
     return Attempt::NoComputer;
   }
   const std::string computer = S(f.Edit19->text());
-  f.NetConnect(computer, S(f.MaskEdit1->text()), S(f.MaskEdit2->text()));
-  f.NetWait(3000);
+  const bool connected = f.NetConnect(computer, S(f.MaskEdit1->text()), S(f.MaskEdit2->text()),
+                                      core::SharesOfComputer(computer, JobPaths(f)));
   if (pumpOnce) QApplication::processEvents();
-  return f.NetReachable(computer) ? Attempt::Reachable : Attempt::Unreachable;
+  return connected ? Attempt::Reachable : Attempt::Unreachable;
 }
 
 }  // namespace
@@ -219,12 +250,10 @@ void TForm1::Button26Click() {
 }
 
 void TForm1::Button25Click() {
-  NetWait(3000);
   const std::vector<std::string> lines = Lines(*this);
   const int index = core::FirstLineContaining(lines, S(Edit23->text()));
   if (index < 0) return;
   FillCredentials(*this, lines[static_cast<std::size_t>(index)]);
-  NetWait(1000);
   Button19Click();
 }
 

@@ -5,6 +5,8 @@
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -13,6 +15,8 @@
 #include <filesystem>
 #include <thread>
 
+#include "platform/filecopy.h"
+#include "tests/support/smbserver.h"
 #include "tests/support/testenv.h"
 
 namespace platform {
@@ -20,77 +24,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-int FreePort() {
-  const int s = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof a;
-  ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
-  ::close(s);
-  return ntohs(a.sin_port);
-}
-
-bool Listening(int port) {
-  const int s = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  a.sin_port = htons(static_cast<uint16_t>(port));
-  const bool ok = ::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-  ::close(s);
-  return ok;
-}
-
-// smbd on a free loopback port with the share "public" and the user root:pw1, all its state
-// in the test's folder.
-class SmbServer {
- public:
-  SmbServer() : dir_(testenv::makeDir("smb")), port_(FreePort()) {
-    for (const char* d : {"private", "lock", "state", "cache", "pid", "ncalrpc", "share"}) fs::create_directory(dir_ / d);
-    const std::string d = dir_.string();
-    testenv::writeFile(dir_ / "smb.conf",
-                       "[global]\n smb ports = " + std::to_string(port_) +
-                           "\n interfaces = 127.0.0.1\n bind interfaces only = yes\n private dir = " + d +
-                           "/private\n lock directory = " + d + "/lock\n state directory = " + d +
-                           "/state\n cache directory = " + d + "/cache\n pid directory = " + d +
-                           "/pid\n ncalrpc dir = " + d + "/ncalrpc\n log file = " + d +
-                           "/log\n passdb backend = tdbsam:" + d +
-                           "/passdb.tdb\n disable netbios = yes\n server role = standalone server\n"
-                           " load printers = no\n printcap name = /dev/null\n disable spoolss = yes\n"
-                           "[public]\n path = " + d + "/share\n read only = no\n");
-    const std::string conf = (dir_ / "smb.conf").string();
-    if (::system(("printf 'pw1\\npw1\\n' | smbpasswd -c '" + conf + "' -a -s root >/dev/null 2>&1").c_str()) != 0)
-      return;
-    pid_ = ::fork();
-    if (pid_ == 0) {
-      ::setpgid(0, 0);
-      const std::string log = (dir_ / "smbd.out").string();
-      std::freopen(log.c_str(), "w", stdout);
-      std::freopen(log.c_str(), "w", stderr);
-      ::execlp("smbd", "smbd", "--foreground", "--no-process-group", "-s", conf.c_str(), nullptr);
-      ::_exit(127);
-    }
-    for (int i = 0; i < 100 && !(up_ = Listening(port_)); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  ~SmbServer() {
-    if (pid_ > 0) {
-      ::kill(-pid_, SIGTERM);
-      ::waitpid(pid_, nullptr, 0);
-    }
-  }
-  bool up() const { return up_; }
-  int port() const { return port_; }
-
- private:
-  fs::path dir_;
-  int port_;
-  pid_t pid_ = -1;
-  bool up_ = false;
-};
-
-bool HaveSmbd() { return ::system("command -v smbd >/dev/null && command -v smbpasswd >/dev/null") == 0; }
+using testenv::FreePort;
+using testenv::HaveSmbd;
+using testenv::SmbServer;
 
 TEST(SmbComputerReachable, ListsTheSharesOfARealServer) {
   if (!HaveSmbd()) GTEST_SKIP() << "samba (smbd) is not installed (scripts/install-deps.sh installs it)";
@@ -101,6 +37,38 @@ TEST(SmbComputerReachable, ListsTheSharesOfARealServer) {
   EXPECT_FALSE(SmbComputerReachable("127.0.0.1", {"root", "wrong"}, options));
   EXPECT_FALSE(SmbComputerReachable("127.0.0.1", {"root", "pw1"}, {FreePort(), 500}));
   EXPECT_FALSE(SmbComputerReachable("-bad", {}, options));
+}
+
+TEST(SmbList, SharesThenFoldersOfARealServer) {
+  if (!HaveSmbd()) GTEST_SKIP() << "samba (smbd) is not installed (scripts/install-deps.sh installs it)";
+  SmbServer server;
+  if (!server.up()) GTEST_SKIP() << "smbd could not start on a loopback port here";
+  fs::create_directories(server.share() / "Sous dossier");
+  testenv::writeFile(server.share() / "file.txt", "x");
+  const SmbOptions options{server.port(), 2000};
+  auto kindOf = [](const std::vector<SmbEntry>& entries, const std::string& name) {
+    for (const SmbEntry& e : entries)
+      if (e.name == name) return static_cast<int>(e.kind);
+    return -1;
+  };
+  const auto shares = SmbList(SmbUrl("127.0.0.1"), {"root", "pw1"}, options);
+  ASSERT_TRUE(shares.has_value());
+  EXPECT_EQ(kindOf(*shares, "public"), static_cast<int>(SmbKind::Share));
+  EXPECT_EQ(kindOf(*shares, "IPC$"), static_cast<int>(SmbKind::Other));
+  const auto folder = SmbList(SmbUrl("127.0.0.1", "public"), {"root", "pw1"}, options);
+  ASSERT_TRUE(folder.has_value());
+  EXPECT_EQ(kindOf(*folder, "Sous dossier"), static_cast<int>(SmbKind::Folder));
+  EXPECT_EQ(kindOf(*folder, "file.txt"), static_cast<int>(SmbKind::Other));
+  EXPECT_EQ(kindOf(*folder, "."), -1);
+  EXPECT_FALSE(SmbList(SmbUrl("127.0.0.1", "public"), {"root", "wrong"}, options).has_value());
+  EXPECT_FALSE(SmbList(SmbUrl("127.0.0.1", "absent"), {"root", "pw1"}, options).has_value());
+}
+
+TEST(SmbUrl, NamesArePercentEncoded) {
+  EXPECT_EQ(SmbUrl("pc"), "smb://pc/");
+  EXPECT_EQ(SmbUrl("pc", "My Docs"), "smb://pc/My%20Docs");
+  EXPECT_EQ(SmbUrl("pc", "s", "a b//c#"), "smb://pc/s/a%20b/c%23");
+  EXPECT_EQ(SmbUrl("pc", "été"), "smb://pc/été");
 }
 
 TEST(SmbCredentials, RememberedPerComputerWithoutRegardToCase) {
@@ -116,12 +84,111 @@ TEST(MountShare, RefusesNamesThatCannotBePassedSafely) {
   };
   for (const auto& [computer, share] : cases) {
     std::string error;
-    EXPECT_FALSE(MountShare(computer, share, {"u", "p"}, &error)) << computer << " " << share;
+    EXPECT_FALSE(MountShare(computer, share, {"u", "p"}, {}, &error)) << computer << " " << share;
     EXPECT_FALSE(error.empty());
   }
   std::string error;
-  EXPECT_FALSE(MountShare("pc", "s", {"u", "p\nq"}, &error));
-  EXPECT_FALSE(MountShare("pc", "s", {"u,x=1", "p"}, &error));
+  EXPECT_FALSE(MountShare("pc", "s", {"u", "p\nq"}, {}, &error));
+  EXPECT_FALSE(MountShare("pc", "s", {"u,x=1", "p"}, {}, &error));
+}
+
+// Restores an environment variable when the scope ends.
+class EnvScope {
+ public:
+  explicit EnvScope(const char* name) : name_(name) {
+    const char* v = std::getenv(name);
+    had_ = v != nullptr;
+    if (had_) old_ = v;
+  }
+  ~EnvScope() {
+    if (had_) ::setenv(name_, old_.c_str(), 1);
+    else ::unsetenv(name_);
+  }
+
+ private:
+  const char* name_;
+  bool had_ = false;
+  std::string old_;
+};
+
+// The mount tools get the share (and the port) on their command line, the login and password
+// only on their standard input or in a 0600 file that is gone once the tool has run.
+TEST(MountShare, CommandsKeepThePasswordOffTheCommandLine) {
+  EnvScope bus("DBUS_SESSION_BUS_ADDRESS");
+  struct Seen {
+    std::vector<std::string> argv;
+    std::string input, credentials, credentialsFile;
+    unsigned mode = 0;
+  } seen;
+  const CommandRunner runner = [&](const std::vector<std::string>& argv, const std::string& input, int,
+                                   std::string*) {
+    seen = Seen{argv, input, "", "", 0};
+    for (const std::string& a : argv) {
+      const auto at = a.find("credentials=");
+      if (at == std::string::npos) continue;
+      seen.credentialsFile = a.substr(at + 12, a.find(',', at) - at - 12);
+      struct stat st;
+      if (::stat(seen.credentialsFile.c_str(), &st) == 0) seen.mode = st.st_mode & 0777;
+      seen.credentials = testenv::readFile(seen.credentialsFile);
+    }
+    return true;
+  };
+  const SmbOptions port{4455, 1000};
+
+  ::setenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent", 1);
+  ASSERT_TRUE(MountShare("pc", "My Docs", {"bob", "s3cret"}, port, nullptr, runner));
+  EXPECT_EQ(seen.argv, (std::vector<std::string>{"gio", "mount", "smb://pc:4455/My%20Docs"}));
+  EXPECT_EQ(seen.input, "bob\n\ns3cret\n");
+  ASSERT_TRUE(MountShare("pc", "public", {}, {}, nullptr, runner));
+  EXPECT_EQ(seen.argv, (std::vector<std::string>{"gio", "mount", "-a", "smb://pc/public"}));
+  EXPECT_EQ(seen.input, "");
+
+  if (::geteuid() != 0) return;  // mount.cifs is used as root only
+  ::unsetenv("DBUS_SESSION_BUS_ADDRESS");
+  ASSERT_TRUE(MountShare("pc", "public", {"bob", "s3cret"}, port, nullptr, runner));
+  ASSERT_EQ(seen.argv.size(), 5u);
+  EXPECT_EQ(seen.argv[0], "mount.cifs");
+  EXPECT_EQ(seen.argv[1], "//pc/public");
+  EXPECT_TRUE(fs::is_directory(seen.argv[2]));
+  EXPECT_NE(seen.argv[4].find(",port=4455"), std::string::npos) << seen.argv[4];
+  for (const std::string& a : seen.argv) EXPECT_EQ(a.find("s3cret"), std::string::npos) << a;
+  EXPECT_EQ(seen.credentials, "username=bob\npassword=s3cret\n");
+  EXPECT_EQ(seen.mode, 0600u);
+  EXPECT_FALSE(fs::exists(seen.credentialsFile));
+}
+
+// Where gvfs can serve mounts (a session bus, FUSE), a share of a real server is mounted with
+// its login and then usable at its local folder; a wrong password mounts nothing.
+TEST(MountShare, GvfsMountOfARealShare) {
+  if (!HaveSmbd()) GTEST_SKIP() << "samba (smbd) is not installed (scripts/install-deps.sh installs it)";
+  SmbServer server;
+  if (!server.up()) GTEST_SKIP() << "smbd could not start on a loopback port here";
+  testenv::GvfsSession session;
+  if (!session.ok()) GTEST_SKIP() << session.why();
+  const SmbOptions options{server.port(), 2000};
+  EXPECT_FALSE(ShareUsable("127.0.0.1", "public"));
+  std::string error;
+  EXPECT_FALSE(MountShare("127.0.0.1", "public", {"root", "wrong"}, options, &error));
+  EXPECT_FALSE(error.empty());
+  EXPECT_FALSE(ShareUsable("127.0.0.1", "public"));
+  ASSERT_TRUE(MountShare("127.0.0.1", "public", {"root", "pw1"}, options, &error)) << error;
+  EXPECT_TRUE(ShareUsable("127.0.0.1", "public"));
+  const std::string local = ShareLocalPath("//127.0.0.1/public/copie.txt");
+  ASSERT_FALSE(local.empty());
+  testenv::writeFile(local, "par le partage");
+  EXPECT_EQ(testenv::readFile(server.share() / "copie.txt"), "par le partage");
+
+  // A copy into the share replaces its target and keeps the source's time, though the share
+  // knows no POSIX modes.
+  const fs::path source = testenv::writeFile(testenv::makeDir("src") / "s.txt", "nouveau");
+  const struct timespec old[2] = {{1577872802, 0}, {1577872802, 0}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, source.c_str(), old, 0), 0);
+  const CopyResult copied = CopyFileReplacing(source, local);
+  ASSERT_TRUE(copied.ok) << copied.message;
+  EXPECT_EQ(testenv::readFile(server.share() / "copie.txt"), "nouveau");
+  struct stat st;
+  ASSERT_EQ(::stat(local.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mtim.tv_sec, 1577872802);
 }
 
 // As root without a session bus the share goes to mount.cifs; its credentials file never
@@ -137,7 +204,7 @@ TEST(MountShare, CredentialsFileIsRemovedAfterMountCifs) {
   ::unsetenv("DBUS_SESSION_BUS_ADDRESS");
   std::string error;
   // Nothing serves SMB on 192.0.2.1 (TEST-NET-1), and this machine may not mount cifs at all.
-  const bool mounted = MountShare("192.0.2.1", "public", {"bob", "secret"}, &error);
+  const bool mounted = MountShare("192.0.2.1", "public", {"bob", "secret"}, {}, &error);
   if (oldTmp.empty()) ::unsetenv("TMPDIR"); else ::setenv("TMPDIR", oldTmp.c_str(), 1);
   if (!bus.empty()) ::setenv("DBUS_SESSION_BUS_ADDRESS", bus.c_str(), 1);
   EXPECT_FALSE(mounted);

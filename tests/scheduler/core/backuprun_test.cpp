@@ -250,7 +250,7 @@ TEST_F(BackupRunTest, NetworkPathsGoThroughTheNetworkInterface) {
   struct Net : core::RunNetwork {
     std::vector<std::string> asked, reconnected;
     std::string mount;
-    bool ComputerReachable(const std::string& c) override { return asked.push_back(c), false; }
+    bool Reachable(const std::string& path) override { return asked.push_back(path), false; }
     void Reconnect(const std::string& c) override { reconnected.push_back(c); }
     std::string LocalPath(const std::string& p) override { return p.rfind("//pc/share", 0) == 0 ? mount : ""; }
   } net;
@@ -260,7 +260,7 @@ TEST_F(BackupRunTest, NetworkPathsGoThroughTheNetworkInterface) {
   writeFile(src / "f", "data");
 
   EXPECT_EQ(run.Start(core::RunJob{"//nas/x", "//pc/share", "*.*", true, false}), core::StartResult::PreflightFailed);
-  EXPECT_EQ(net.asked, (std::vector<std::string>{"pc", "nas"}));
+  EXPECT_EQ(net.asked, (std::vector<std::string>{"//pc/share", "//nas/x"}));
   EXPECT_EQ(net.reconnected, (std::vector<std::string>{"pc", "nas"}));
 
   net.mount = dst.string();

@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 
 #include <QApplication>
+#include <QEventLoop>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QStandardItemModel>
@@ -10,8 +11,10 @@
 #include <QTreeWidget>
 #include <gtest/gtest.h>
 
+#include <condition_variable>
 #include <ctime>
 #include <filesystem>
+#include <mutex>
 #include <stdexcept>
 
 #include "scheduler/core/alerts.h"
@@ -19,6 +22,7 @@
 #include "scheduler/core/fields.h"
 #include "scheduler/core/netlist.h"
 #include "scheduler/ui/listimages.h"
+#include "scheduler/ui/networktree.h"
 #include "scheduler/ui/slotguard.h"
 #include "scheduler/ui/tform1.h"
 #include "tests/support/smtpserver.h"
@@ -53,14 +57,21 @@ class NetworkWindow : public ::testing::Test {
     for (QCheckBox* c : {form->CheckBox_12, form->CheckBox_13, form->CheckBox_14, form->CheckBox_16})
       c->setChecked(false);
     form->Sound = std::make_unique<SoundRecorder>(&calls);
-    form->NetWait = [this](int ms) { calls.push_back("wait " + std::to_string(ms)); };
-    form->NetConnect = [this](const std::string& c, const std::string& l, const std::string& p) {
-      calls.push_back("connect " + c + " " + l + " " + p);
-    };
-    form->NetReachable = [this](const std::string& c) {
-      calls.push_back("reachable " + c);
+    form->NetConnect = [this](const std::string& c, const std::string& l, const std::string& p,
+                              const std::vector<std::string>& shares) {
+      std::string joined;
+      for (const std::string& s : shares) joined += (joined.empty() ? "" : ",") + s;
+      calls.push_back("connect " + c + " " + l + " " + p + " [" + joined + "]");
       return reachable;
     };
+    form->NetReachable = [this](const std::string& path) {
+      calls.push_back("reachable " + path);
+      return reachable;
+    };
+    form->NetTree->List = [](const std::string&, const platform::SmbCredentials&, const platform::SmbOptions&) {
+      return std::optional<std::vector<platform::SmbEntry>>();
+    };
+    form->NetTree->LevelLoaded = [this] { ++levels; };
   }
   std::string ListFile() const { return core::NetworkListPath(ui::DataFolder); }
   void Add(const QString& computer, const QString& login, const QString& password) {
@@ -84,9 +95,25 @@ class NetworkWindow : public ::testing::Test {
     form->Sujet_vz->setText("Alerte");
   }
 
+  // Runs the event loop until `n` levels of the tree have arrived since the test began.
+  void WaitForLevels(int n) {
+    QEventLoop loop;
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    QObject::connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
+    deadline.start(30000);
+    form->NetTree->LevelLoaded = [&] {
+      if (++levels >= n) loop.quit();
+    };
+    if (levels < n) loop.exec();
+    form->NetTree->LevelLoaded = [this] { ++levels; };
+    ASSERT_GE(levels, n) << "the network tree did not fill in time";
+  }
+
   std::unique_ptr<ui::TForm1> form;
   Calls calls;
   bool reachable = true;
+  int levels = 0;
 };
 
 TEST_F(NetworkWindow, AddSelectAndRemoveComputers) {
@@ -122,12 +149,80 @@ TEST_F(NetworkWindow, AddSelectAndRemoveComputers) {
   EXPECT_EQ(S(form->ListBox2->item(0)->text()), "NAS\\\\");
 }
 
-TEST_F(NetworkWindow, TreeSelectionPutsTheComputerName) {
+// A network that answers only when the test lets it, as a slow one does.
+struct SlowNetwork {
+  std::mutex mutex;
+  std::condition_variable cv;
+  bool open = false;
+  std::vector<std::string> asked;  // url and login, in order
+
+  ui::NetworkTree::Lister Lister() {
+    return [this](const std::string& url, const platform::SmbCredentials& c, const platform::SmbOptions&)
+               -> std::optional<std::vector<platform::SmbEntry>> {
+      std::unique_lock<std::mutex> lock(mutex);
+      cv.wait(lock, [this] { return open; });
+      asked.push_back(url + " " + c.login);
+      using K = platform::SmbKind;
+      if (url == "smb://") return std::vector<platform::SmbEntry>{{"WORKGROUP", K::Workgroup}};
+      if (url == "smb://WORKGROUP/") return std::vector<platform::SmbEntry>{{"PC2", K::Computer}, {"SERVER", K::Computer}};
+      if (url == "smb://SERVER/")
+        return std::vector<platform::SmbEntry>{{"public", K::Share}, {"IPC$", K::Other}, {"C$", K::Share}, {"lp", K::Other}};
+      if (url == "smb://SERVER/public") return std::vector<platform::SmbEntry>{{"file.txt", K::Other}, {"Docs", K::Folder}};
+      return std::nullopt;
+    };
+  }
+  void Open() {
+    std::lock_guard<std::mutex> lock(mutex);
+    open = true;
+    cv.notify_all();
+  }
+};
+
+std::vector<std::string> Children(const QAbstractItemModel& model, const QModelIndex& parent = {}) {
+  std::vector<std::string> names;
+  for (int i = 0; i < model.rowCount(parent); ++i) names.push_back(S(model.index(i, 0, parent).data().toString()));
+  return names;
+}
+
+// The tree shows the listed computers at once and the rest of the network as it arrives,
+// folders only; a node's path decides Edit19; a right click selects.
+TEST_F(NetworkWindow, TreeBrowsesTheNetworkWithoutWaitingForIt) {
+  SlowNetwork network;
+  form->NetTree->List = network.Lister();
   Add("SERVER", "a", "b");
-  auto* model = static_cast<QStandardItemModel*>(form->ShellTreeView3->model());
-  ASSERT_EQ(model->rowCount(), 1);
-  form->Edit19->clear();
-  form->ShellTreeView3->setCurrentIndex(model->index(0, 0));
+  QTreeView* tree = form->ShellTreeView3;
+  const QAbstractItemModel& model = *tree->model();
+  ASSERT_EQ(Children(model), std::vector<std::string>{"SERVER"});
+
+  form->show();
+  form->PageControl1->setCurrentWidget(form->TabSheet6);
+  const QModelIndex server = model.index(0, 0);
+  tree->expand(server);
+  QApplication::processEvents();  // the window goes on while the network is silent
+  EXPECT_EQ(Children(model, server), std::vector<std::string>{"Chargement..."});
+
+  network.Open();
+  WaitForLevels(2);
+  EXPECT_EQ(Children(model), (std::vector<std::string>{"WORKGROUP", "SERVER"}));
+  const QModelIndex shares = model.index(1, 0);
+  EXPECT_EQ(Children(model, shares), std::vector<std::string>{"public"});
+  tree->expand(model.index(0, 0, shares));
+  tree->expand(model.index(0, 0));
+  WaitForLevels(4);
+  EXPECT_EQ(Children(model, model.index(0, 0, shares)), std::vector<std::string>{"Docs"});
+  EXPECT_EQ(Children(model, model.index(0, 0)), (std::vector<std::string>{"PC2", "SERVER"}));
+  // The computer's own login lists its shares and folders; workgroups go without one.
+  EXPECT_NE(std::find(network.asked.begin(), network.asked.end(), "smb://SERVER/public a"), network.asked.end());
+  EXPECT_NE(std::find(network.asked.begin(), network.asked.end(), "smb://WORKGROUP/ "), network.asked.end());
+
+  const QModelIndex docs = model.index(0, 0, model.index(0, 0, shares));
+  tree->setCurrentIndex(docs);
+  EXPECT_EQ(S(form->Edit19->text()), "SERVER");
+  tree->setCurrentIndex(model.index(0, 0));  // a workgroup has no path
+  EXPECT_EQ(S(form->Edit19->text()), "");
+  tree->scrollTo(docs);
+  emit tree->customContextMenuRequested(tree->visualRect(docs).center());
+  EXPECT_EQ(tree->currentIndex(), docs);
   EXPECT_EQ(S(form->Edit19->text()), "SERVER");
 }
 
@@ -137,17 +232,16 @@ TEST_F(NetworkWindow, ReconnectionTriesTheFirstLineContainingTheName) {
   calls.clear();
   form->Edit23->setText("PC");
   form->Button25Click();
-  EXPECT_EQ(calls, (Calls{"wait 3000", "wait 1000", "connect PC1 first 1", "wait 3000", "reachable PC1"}));
+  EXPECT_EQ(calls, (Calls{"connect PC1 first 1 []"}));
   EXPECT_EQ(S(form->Edit22->text()), "La Connexion est établie...");
 
   calls.clear();
   form->Edit23->setText("NAS");
   form->Button25Click();
-  EXPECT_EQ(calls, Calls{"wait 3000"});
+  EXPECT_TRUE(calls.empty());
   form->Edit23->clear();
-  calls.clear();
   form->Button25Click();
-  EXPECT_EQ(calls, Calls{"wait 3000"});
+  EXPECT_TRUE(calls.empty());
 }
 
 TEST_F(NetworkWindow, EmptyComputerNameAsksForOne) {
@@ -172,8 +266,7 @@ TEST_F(NetworkWindow, AComputerThatStaysUnreachableIsReportedInFull) {
   form->Edit19->setText("PC1");
   form->Button19Click();
   EXPECT_EQ(S(form->Edit22->text()), "Non connecté...");
-  EXPECT_EQ(calls, (Calls{"connect PC1  ", "wait 3000", "reachable PC1", "connect PC1  ", "wait 3000",
-                          "reachable PC1", "beep", "tone 100 500"}));
+  EXPECT_EQ(calls, (Calls{"connect PC1   [share]", "connect PC1   [share]", "beep", "tone 100 500"}));
   EXPECT_TRUE(form->isVisible());
   ASSERT_EQ(form->ListView1->topLevelItemCount(), 1);
   const QTreeWidgetItem* row = form->ListView1->topLevelItem(0);
@@ -197,9 +290,9 @@ TEST_F(NetworkWindow, PreflightReconnectsAnUnreachableComputerBeforeTheFolderTes
   form->Edit12->setText("true");
   form->Button13Click();
   EXPECT_EQ(S(form->Edit23->text()), "pc");
-  ASSERT_GE(calls.size(), 3u);
-  EXPECT_EQ(calls[0], "reachable pc");
-  EXPECT_EQ(calls[1], "wait 3000");
+  ASSERT_GE(calls.size(), 2u);
+  EXPECT_EQ(calls[0], "reachable //pc/share/x");
+  EXPECT_EQ(calls[1], "connect pc bob pw [share]");
   // The run's target then counts as missing.
   const QTreeWidgetItem* last = form->ListView1->topLevelItem(form->ListView1->topLevelItemCount() - 1);
   EXPECT_EQ(S(last->text(3)), "Cible non présente //pc/share/x");

@@ -178,7 +178,7 @@ TEST_F(QueueWindow, DispatchWaitsDuringAPreflight) {
   struct TickingNetwork : core::RunNetwork {
     ui::TForm1* form = nullptr;
     std::vector<std::string> queueSeen;
-    bool ComputerReachable(const std::string&) override {
+    bool Reachable(const std::string&) override {
       form->Timer3Timer();
       queueSeen = Queue(*form);
       return true;

@@ -1,0 +1,166 @@
+#pragma once
+// Real SMB peers for the network tests. SmbServer: smbd on a free loopback port with the share
+// "public" (a folder of the test) and one user, all its state in the test's folder. GvfsSession:
+// a private session bus (dbus-daemon) on which gvfs serves mounts as FUSE folders under
+// $XDG_RUNTIME_DIR/gvfs; everything it started ends with it.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <thread>
+
+#include "tests/support/testenv.h"
+
+namespace testenv {
+
+inline int FreePort() {
+  const int s = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof a;
+  ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
+  ::close(s);
+  return ntohs(a.sin_port);
+}
+
+inline bool Listening(int port) {
+  const int s = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  a.sin_port = htons(static_cast<uint16_t>(port));
+  const bool ok = ::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+  ::close(s);
+  return ok;
+}
+
+inline bool HaveSmbd() { return std::system("command -v smbd >/dev/null && command -v smbpasswd >/dev/null") == 0; }
+
+class SmbServer {
+ public:
+  // The user must exist on this machine (smbd maps it to a local account).
+  explicit SmbServer(const std::string& user = "root", const std::string& password = "pw1")
+      : dir_(makeDir("smb")), port_(FreePort()) {
+    for (const char* d : {"private", "lock", "state", "cache", "pid", "ncalrpc", "share"})
+      std::filesystem::create_directory(dir_ / d);
+    const std::string d = dir_.string();
+    writeFile(dir_ / "smb.conf",
+              "[global]\n smb ports = " + std::to_string(port_) +
+                  "\n interfaces = 127.0.0.1\n bind interfaces only = yes\n private dir = " + d +
+                  "/private\n lock directory = " + d + "/lock\n state directory = " + d + "/state\n cache directory = " +
+                  d + "/cache\n pid directory = " + d + "/pid\n ncalrpc dir = " + d + "/ncalrpc\n log file = " + d +
+                  "/log\n passdb backend = tdbsam:" + d +
+                  "/passdb.tdb\n disable netbios = yes\n server role = standalone server\n"
+                  " load printers = no\n printcap name = /dev/null\n disable spoolss = yes\n"
+                  "[public]\n path = " + d + "/share\n read only = no\n");
+    const std::string conf = (dir_ / "smb.conf").string();
+    const std::string add = "printf '%s\\n%s\\n' '" + password + "' '" + password + "' | smbpasswd -c '" + conf +
+                            "' -a -s '" + user + "' >/dev/null 2>&1";
+    if (std::system(add.c_str()) != 0) return;
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      ::setpgid(0, 0);
+      const std::string log = (dir_ / "smbd.out").string();
+      if (!std::freopen(log.c_str(), "w", stdout) || !std::freopen(log.c_str(), "w", stderr)) ::_exit(127);
+      ::execlp("smbd", "smbd", "--foreground", "--no-process-group", "-s", conf.c_str(), nullptr);
+      ::_exit(127);
+    }
+    // Ready once it accepts connections (a loaded machine may take its time).
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!(up_ = Listening(port_)) && std::chrono::steady_clock::now() < deadline &&
+           ::waitpid(pid_, nullptr, WNOHANG) == 0)
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  ~SmbServer() {
+    if (pid_ > 0) {
+      ::kill(-pid_, SIGTERM);
+      ::waitpid(pid_, nullptr, 0);
+    }
+  }
+  SmbServer(const SmbServer&) = delete;
+  SmbServer& operator=(const SmbServer&) = delete;
+
+  bool up() const { return up_; }
+  int port() const { return port_; }
+  // The folder the share "public" serves.
+  std::filesystem::path share() const { return dir_ / "share"; }
+
+ private:
+  std::filesystem::path dir_;
+  int port_;
+  pid_t pid_ = -1;
+  bool up_ = false;
+};
+
+class GvfsSession {
+ public:
+  GvfsSession() {
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    if (!runtime || ::access("/dev/fuse", R_OK | W_OK) != 0 || std::system("command -v gio >/dev/null") != 0 ||
+        std::system("command -v dbus-daemon >/dev/null") != 0 ||
+        std::system("test -x /usr/libexec/gvfsd-fuse && test -x /usr/libexec/gvfsd-smb") != 0) {
+      why_ = "gvfs with its SMB backend and FUSE folders, or /dev/fuse, is missing here";
+      return;
+    }
+    runtime_ = runtime;
+    const char* old = std::getenv("DBUS_SESSION_BUS_ADDRESS");
+    oldBus_ = old ? old : "";
+    hadBus_ = old != nullptr;
+    int address[2];
+    if (::pipe(address) != 0) return;
+    const std::string log = (makeDir("dbus") / "dbus.out").string();
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      ::setpgid(0, 0);
+      ::close(address[0]);
+      if (!std::freopen(log.c_str(), "w", stderr)) ::_exit(127);
+      const std::string fd = "--print-address=" + std::to_string(address[1]);
+      ::execlp("dbus-daemon", "dbus-daemon", "--session", "--nofork", fd.c_str(), nullptr);
+      ::_exit(127);
+    }
+    ::close(address[1]);
+    std::string line;
+    char c;
+    while (::read(address[0], &c, 1) == 1 && c != '\n') line += c;
+    ::close(address[0]);
+    if (line.empty()) {
+      why_ = "dbus-daemon did not start";
+      return;
+    }
+    ::setenv("DBUS_SESSION_BUS_ADDRESS", line.c_str(), 1);
+    ok_ = true;
+  }
+  ~GvfsSession() {
+    if (pid_ > 0) {
+      // gvfs ends with its bus; its FUSE folder is released then.
+      ::kill(-pid_, SIGTERM);
+      ::waitpid(pid_, nullptr, 0);
+      const std::string unmount = "umount -l '" + runtime_ + "/gvfs' >/dev/null 2>&1";
+      if (std::system(("grep -q ' " + runtime_ + "/gvfs ' /proc/mounts").c_str()) == 0) (void)std::system(unmount.c_str());
+    }
+    if (hadBus_) ::setenv("DBUS_SESSION_BUS_ADDRESS", oldBus_.c_str(), 1);
+    else ::unsetenv("DBUS_SESSION_BUS_ADDRESS");
+  }
+  GvfsSession(const GvfsSession&) = delete;
+  GvfsSession& operator=(const GvfsSession&) = delete;
+
+  bool ok() const { return ok_; }
+  const std::string& why() const { return why_; }
+
+ private:
+  pid_t pid_ = -1;
+  bool ok_ = false, hadBus_ = false;
+  std::string why_, runtime_, oldBus_;
+};
+
+}  // namespace testenv
