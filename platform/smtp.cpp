@@ -1,9 +1,15 @@
 #include "platform/smtp.h"
 
 #include <curl/curl.h>
+#include <netdb.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <mutex>
 
@@ -43,18 +49,75 @@ int Watch(CURL*, curl_infotype type, char* data, std::size_t size, void* user) {
   return 0;
 }
 
+// A TCP connection to the server within the time-out, tried address after address (the
+// name lookup comes before it); -1 when none answers in time.
+int ConnectWithin(const std::string& host, int port, long timeoutMs) {
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* found = nullptr;
+  if (::getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found) != 0) return -1;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  int fd = -1;
+  for (addrinfo* ai = found; ai && fd < 0; ai = ai->ai_next) {
+    fd = ::socket(ai->ai_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0) continue;
+    if (::connect(fd, ai->ai_addr, ai->ai_addrlen) != 0) {
+      int error = errno;
+      if (error == EINPROGRESS) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        pollfd p{fd, POLLOUT, 0};
+        socklen_t len = sizeof error;
+        if (left.count() <= 0 || ::poll(&p, 1, static_cast<int>(left.count())) != 1 ||
+            ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &len) != 0)
+          error = ETIMEDOUT;
+      }
+      if (error != 0) {
+        ::close(fd);
+        fd = -1;
+      }
+    }
+    if (std::chrono::steady_clock::now() >= deadline) break;
+  }
+  ::freeaddrinfo(found);
+  return fd;
+}
+
+// Hands curl the connection made above.
+struct Connected {
+  int fd = -1;
+  bool taken = false;
+};
+
+curl_socket_t OpenConnected(void* data, curlsocktype, curl_sockaddr*) {
+  auto* c = static_cast<Connected*>(data);
+  if (c->taken) return CURL_SOCKET_BAD;
+  c->taken = true;
+  return c->fd;
+}
+
+int AlreadyConnected(void*, curl_socket_t, curlsocktype) { return CURL_SOCKOPT_ALREADY_CONNECTED; }
+
 struct Attempt {
   CURLcode code = CURLE_OK;
   long response = 0;
-  curl_off_t connected = 0;
   bool starttlsOffered = false;
+  bool connected = false;
   std::string error;
 };
 
 Attempt Perform(const SmtpRequest& r, curl_usessl level) {
   Attempt a;
+  Connected socket{ConnectWithin(r.host, r.port, r.connectTimeoutMs)};
+  if (socket.fd < 0) {
+    a.code = CURLE_COULDNT_CONNECT;
+    a.error = "Pas de connexion au serveur de messagerie " + r.host;
+    return a;
+  }
+  a.connected = true;
   CURL* curl = curl_easy_init();
   if (!curl) {
+    ::close(socket.fd);
     a.code = CURLE_FAILED_INIT;
     a.error = "curl_easy_init";
     return a;
@@ -69,7 +132,10 @@ Attempt Perform(const SmtpRequest& r, curl_usessl level) {
   curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
   curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, error);
   curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-  curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, r.connectTimeoutMs);
+  curl_easy_setopt(curl, CURLOPT_OPENSOCKETFUNCTION, OpenConnected);
+  curl_easy_setopt(curl, CURLOPT_OPENSOCKETDATA, &socket);
+  curl_easy_setopt(curl, CURLOPT_SOCKOPTFUNCTION, AlreadyConnected);
+  curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, r.totalTimeoutMs);
   curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, r.totalTimeoutMs);
   curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
   curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, r.stallSeconds);
@@ -95,9 +161,9 @@ Attempt Perform(const SmtpRequest& r, curl_usessl level) {
 
   a.code = curl_easy_perform(curl);
   curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &a.response);
-  curl_easy_getinfo(curl, CURLINFO_CONNECT_TIME_T, &a.connected);
   curl_slist_free_all(recipients);
   curl_easy_cleanup(curl);
+  if (!socket.taken) ::close(socket.fd);
   if (a.code != CURLE_OK) a.error = *error ? error : curl_easy_strerror(a.code);
   return a;
 }
@@ -133,7 +199,7 @@ SmtpResult SendMail(const SmtpRequest& r) {
   // Nothing answered yet: no connection, or no usable greeting.
   const bool noGreeting = a.response == 0 && (a.code == CURLE_WEIRD_SERVER_REPLY || a.code == CURLE_GOT_NOTHING ||
                                               a.code == CURLE_RECV_ERROR || a.code == CURLE_OPERATION_TIMEDOUT);
-  if (a.code == CURLE_COULDNT_RESOLVE_HOST || a.code == CURLE_COULDNT_CONNECT || a.connected == 0 || noGreeting)
+  if (!a.connected || noGreeting)
     result.outcome = SmtpOutcome::NotConnected;
   else
     result.outcome = SmtpOutcome::Failed;

@@ -15,7 +15,7 @@ struct SmtpRequest {
                                 // a server that offers TLS
   std::string from, to;
   std::string message;          // the whole text: headers, blank line, body (CRLF)
-  long connectTimeoutMs = 300;
+  long connectTimeoutMs = 300;  // the TCP connection; TLS and the SMTP exchange count below
   long stallSeconds = 30;        // the exchange is given up when no byte moves this long
   long totalTimeoutMs = 60000;   // and in any case after this long
 };

@@ -1,6 +1,14 @@
 #include "platform/smtp.h"
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
 
 #include "tests/support/smtpserver.h"
 #include "tests/support/testca.h"
@@ -90,6 +98,93 @@ TEST(SendMail, TlsWheneverTheServerOffersIt) {
     else
       EXPECT_FALSE(server.Received(1)) << c.name;
   }
+}
+
+// A plain SMTP peer on a free loopback port that waits `greetAfter` before its greeting (or
+// never greets), for as many connections as come.
+class SlowServer {
+ public:
+  explicit SlowServer(std::chrono::milliseconds greetAfter, bool greets = true) {
+    listen_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    ::bind(listen_, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    ::listen(listen_, 4);
+    ::getsockname(listen_, reinterpret_cast<sockaddr*>(&a), &len);
+    port_ = ntohs(a.sin_port);
+    thread_ = std::thread([this, greetAfter, greets] {
+      for (;;) {
+        const int c = ::accept(listen_, nullptr, nullptr);
+        if (c < 0) return;
+        if (greets) {
+          std::this_thread::sleep_for(greetAfter);  // a slow server, not a synchronisation
+          Serve(c);
+        } else {
+          char byte;
+          while (::read(c, &byte, 1) > 0) {
+          }
+        }
+        ::close(c);
+      }
+    });
+  }
+  ~SlowServer() {
+    ::shutdown(listen_, SHUT_RDWR);
+    ::close(listen_);
+    thread_.join();
+  }
+  int port() const { return port_; }
+  int mails() const { return mails_; }
+
+ private:
+  void Serve(int c) {
+    auto say = [c](const std::string& text) { return ::write(c, text.data(), text.size()) > 0; };
+    std::string line;
+    bool data = false;
+    say("220 lent\r\n");
+    char byte;
+    while (::read(c, &byte, 1) == 1) {
+      line += byte;
+      if (byte != '\n') continue;
+      if (data) {
+        if (line == ".\r\n") data = false, ++mails_, say("250 ok\r\n");
+      } else if (line.rfind("EHLO", 0) == 0) {
+        say("250 lent\r\n");
+      } else if (line.rfind("DATA", 0) == 0) {
+        data = true;
+        say("354 suite\r\n");
+      } else if (line.rfind("QUIT", 0) == 0) {
+        say("221 fin\r\n");
+        return;
+      } else {
+        say("250 ok\r\n");
+      }
+      line.clear();
+    }
+  }
+  int listen_ = -1, port_ = 0;
+  std::atomic<int> mails_{0};
+  std::thread thread_;
+};
+
+// The 300 ms are for the connection only; a server slow to greet still gets the mail, and one
+// that never speaks is given up after the bound of the whole exchange.
+TEST(SendMail, ConnectionTimeOutThenABoundForTheExchange) {
+  SlowServer slow(std::chrono::milliseconds(600));
+  SmtpRequest r = Request(slow.port());
+  r.connectTimeoutMs = 300;
+  const SmtpResult sent = SendMail(r);
+  EXPECT_EQ(sent.outcome, SmtpOutcome::Sent) << sent.error;
+  EXPECT_EQ(slow.mails(), 1);
+
+  SlowServer silent(std::chrono::milliseconds(0), false);
+  r = Request(silent.port());
+  r.totalTimeoutMs = 500;
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(SendMail(r).outcome, SmtpOutcome::NotConnected);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
 }
 
 TEST(SendMail, NoServerIsNotConnected) {
