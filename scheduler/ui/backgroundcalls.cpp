@@ -19,9 +19,4 @@ void BackgroundCalls::Reap() {
   for (Worker& w : ended) w.thread.join();
 }
 
-int BackgroundCalls::Running() {
-  Reap();
-  return static_cast<int>(threads_.size());
-}
-
 }  // namespace ui

@@ -37,9 +37,6 @@ class BackgroundCalls {
                         finished});
   }
 
-  // Calls still running.
-  int Running();
-
  private:
   struct Worker {
     std::thread thread;

@@ -22,6 +22,7 @@
 #include "scheduler/core/fields.h"
 #include "scheduler/core/netlist.h"
 #include "scheduler/ui/listimages.h"
+#include "scheduler/ui/listitems.h"
 #include "scheduler/ui/networktree.h"
 #include "scheduler/ui/slotguard.h"
 #include "scheduler/ui/tform1.h"
@@ -188,6 +189,15 @@ std::vector<std::string> Children(const QAbstractItemModel& model, const QModelI
 // folders only; a node's path decides Edit19; a right click selects.
 TEST_F(NetworkWindow, TreeBrowsesTheNetworkWithoutWaitingForIt) {
   SlowNetwork network;
+  // Whatever happens below, the listings end before the network they wait on goes.
+  struct Finish {
+    SlowNetwork& network;
+    std::unique_ptr<ui::TForm1>& form;
+    ~Finish() {
+      network.Open();
+      form.reset();
+    }
+  } finish{network, form};
   form->NetTree->List = network.Lister();
   Add("SERVER", "a", "b");
   QTreeView* tree = form->ShellTreeView3;
@@ -242,6 +252,25 @@ TEST_F(NetworkWindow, ReconnectionTriesTheFirstLineContainingTheName) {
   form->Edit23->clear();
   form->Button25Click();
   EXPECT_TRUE(calls.empty());
+}
+
+// The connection command mounts the shares of that computer that the run fields and the
+// timetable's jobs use, each once.
+TEST_F(NetworkWindow, ConnectionCommandTakesTheSharesTheJobsUse) {
+  const auto line = [](const std::string& source, const std::string& target) {
+    return "0|7|1|1|1|1|1|0|0|" + source + "|*.*|" + target + "|1|0|";
+  };
+  for (const std::string& l : {line("/home/u/docs", "//PC1/Sauvegardes/docs"), line("//pc1/Photos", "/media/usb"),
+                                line("/home/u", "//other/c"), line("/home/u/x", "//pc1/sauvegardes/x")})
+    ui::AddItemText(*form->ListBox1, l);
+  form->Edit3->setText("/home/u/run");
+  form->Edit4->setText("//PC1/Run/target");
+  form->Edit19->setText("pc1");
+  form->MaskEdit1->setText("bob");
+  form->MaskEdit2->setText("pw");
+  form->Button19Click();
+  EXPECT_EQ(calls, Calls{"connect pc1 bob pw [Run,Sauvegardes,Photos]"});
+  EXPECT_EQ(S(form->Edit22->text()), "La Connexion est établie...");
 }
 
 TEST_F(NetworkWindow, EmptyComputerNameAsksForOne) {
