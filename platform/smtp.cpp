@@ -132,6 +132,7 @@ Attempt Perform(const SmtpRequest& r, curl_usessl level) {
   curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
   curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, error);
   curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(curl, CURLOPT_NOPROXY, "*");  // the connection is ours, straight to the server
   curl_easy_setopt(curl, CURLOPT_OPENSOCKETFUNCTION, OpenConnected);
   curl_easy_setopt(curl, CURLOPT_OPENSOCKETDATA, &socket);
   curl_easy_setopt(curl, CURLOPT_SOCKOPTFUNCTION, AlreadyConnected);

@@ -16,8 +16,8 @@ struct SmtpRequest {
   std::string from, to;
   std::string message;          // the whole text: headers, blank line, body (CRLF)
   long connectTimeoutMs = 300;  // the TCP connection; TLS and the SMTP exchange count below
-  long stallSeconds = 30;        // the exchange is given up when no byte moves this long
-  long totalTimeoutMs = 60000;   // and in any case after this long
+  long stallSeconds = 15;        // the exchange is given up when no byte moves this long
+  long totalTimeoutMs = 30000;   // and in any case after this long
 };
 
 enum class SmtpOutcome {

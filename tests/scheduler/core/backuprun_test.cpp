@@ -419,6 +419,10 @@ TEST_F(BackupRunTest, DeepTreesAreCopiedUpToThePlatformLimits) {
   }
   while (tree.Path().size() < 3900) tree.Folder(std::string(200, 'p'));
   tree.File("ok.txt", "ok");
+  ASSERT_EQ(src.string().size(), dst.string().size());
+  const std::string edge(4095 - tree.Path().size() - 1, 'e');  // a path of exactly 4,095 bytes
+  ASSERT_LE(edge.size(), 255u);
+  tree.File(edge, "edge");
   const std::string beyond(250, 'x');  // the folder is walkable, this file's path is not
   tree.File(beyond, "too deep");
   const std::string deepest = tree.Path();
@@ -435,6 +439,7 @@ TEST_F(BackupRunTest, DeepTreesAreCopiedUpToThePlatformLimits) {
   std::map<std::string, core::LastRunRow> bySource;
   for (auto& r : view.rows) bySource[r.source] = r;
   EXPECT_EQ(bySource[deepest + "/ok.txt"].image, 7);
+  EXPECT_EQ(bySource[deepest + "/" + edge].image, 7) << bySource[deepest + "/" + edge].message;
   const core::LastRunRow& refused = bySource[deepest + "/" + beyond];
   EXPECT_EQ(refused.image, 6);
   EXPECT_EQ(refused.message, "longueur total du chemin + le fichier ne doit dépasser 260 caractères");
