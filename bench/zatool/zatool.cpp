@@ -5,11 +5,16 @@
 //                         an archive without its directory
 //   zatool extract [-F] ARCHIVE DIR [MASK]   writes the entries matching MASK under DIR;
 //                         -F: no fsync per file. Failures are reported and passed over.
+//   zatool add [-P PASSWORD] [-0..-9] ARCHIVE PATH...   adds files, and folders with everything
+//                         below them, named relative to the current folder; creates the archive
+//   zatool delete ARCHIVE NAME...    removes entries (a folder with everything below it)
+//   zatool rename ARCHIVE OLD NEW    renames an entry (a folder with everything below it)
 // MASK selects entries as the engine's search does (default "*.*").
 #include <cstdio>
 #include <cstring>
 #include <exception>
 #include <string>
+#include <vector>
 
 #include "updater/ziparchive/zaarchiver.h"
 #include "updater/ziparchive/zadirmanager.h"
@@ -23,7 +28,9 @@ namespace {
 int usage() {
   std::fprintf(stderr,
                "usage: zatool list ARCHIVE [MASK]\n       zatool test [-q] ARCHIVE [MASK]\n"
-               "       zatool extract [-F] ARCHIVE DIR [MASK]\n");
+               "       zatool extract [-F] ARCHIVE DIR [MASK]\n"
+               "       zatool add [-P PASSWORD] [-0..-9] ARCHIVE PATH...\n"
+               "       zatool delete ARCHIVE NAME...\n       zatool rename ARCHIVE OLD NEW\n");
   return 2;
 }
 
@@ -127,9 +134,120 @@ int extract(int argc, char** argv) {
   return r.Succeeded() ? 0 : 1;
 }
 
+// Failures of single entries are reported and passed over; the rest is written.
+void reportFailures(TZipArchiver& zip, int& failed) {
+  zip.OnProcessFileFailure = [&failed](TZABaseArchiver*, const std::string& name, TZAProcessOperation, int32_t,
+                                       int32_t, const std::string& message, TZAAction& action) {
+    std::fprintf(stderr, "zatool: %s : %s\n", name.c_str(), message.c_str());
+    ++failed;
+    action = fxaIgnore;
+  };
+}
+
+int add(int argc, char** argv) {
+  TZipArchiver zip;
+  int a = 2;
+  for (; a < argc && argv[a][0] == '-' && argv[a][1] != '\0'; ++a) {
+    if (std::strcmp(argv[a], "-P") == 0 && a + 1 < argc) {
+      zip.Password = argv[++a];
+    } else if (argv[a][1] >= '0' && argv[a][1] <= '9' && argv[a][2] == '\0') {
+      zip.SetCompressionMode(argv[a][1] - '0');
+    } else {
+      return usage();
+    }
+  }
+  if (argc - a < 2) return usage();
+  int failed = 0;
+  reportFailures(zip, failed);
+  zip.FileName = argv[a];
+  zip.OpenArchive();
+  zip.BeginUpdate();
+  for (int i = a + 1; i < argc; ++i) {
+    try {
+      zip.AddFiles(argv[i]);
+    } catch (const EZAException& e) {
+      std::fprintf(stderr, "zatool: %s : introuvable, rien n'est ajouté pour ce nom\n", argv[i]);
+      ++failed;
+    }
+  }
+  const int entries = zip.FDirManager->CurrentDir.DirItemCount();
+  zip.EndUpdate();
+  zip.CloseArchive();
+  std::printf("%d entries\n", entries);
+  return failed > 0 ? 1 : 0;
+}
+
+// Entries called name, or lying below the folder name.
+std::vector<std::string> namesUnder(TZipArchiver& zip, std::string name) {
+  std::vector<std::string> found;
+  for (char& c : name)
+    if (c == '\\') c = '/';
+  std::string folder = name.empty() || name.back() == '/' ? name : name + "/";
+  const TZADirArray& dir = zip.FDirManager->CurrentDir;
+  for (int i = 0; i < dir.DirItemCount(); ++i) {
+    const std::string entry(dir.DirItemAt(i).Name());
+    if (entry == name || entry.compare(0, folder.size(), folder) == 0) found.push_back(entry);
+  }
+  return found;
+}
+
+int removeOrRename(int argc, char** argv, bool rename) {
+  if (argc < 4 || (rename && argc != 5)) return usage();
+  TZipArchiver zip;
+  int failed = 0;
+  reportFailures(zip, failed);
+  zip.FileName = argv[2];
+  zip.OpenArchiveMode(kOpenReadWriteDenyWrite);
+  // Every name must be there before anything changes.
+  std::vector<std::vector<std::string>> targets;
+  for (int i = 3; i < (rename ? 4 : argc); ++i) {
+    targets.push_back(namesUnder(zip, argv[i]));
+    if (targets.back().empty()) {
+      std::fprintf(stderr, "zatool: %s : aucune entrée de ce nom dans l'archive, elle reste inchangée\n", argv[i]);
+      return 1;
+    }
+  }
+  zip.BeginUpdate();
+  if (rename) {
+    std::string from = argv[3], to = argv[4];
+    for (char& c : from)
+      if (c == '\\') c = '/';
+    for (char& c : to)
+      if (c == '\\') c = '/';
+    for (const std::string& entry : targets[0]) {
+      if (entry == from) {
+        zip.RenameFile(entry, to);
+      } else {
+        // Below a renamed folder: the folder part changes.
+        const std::string folder = from.back() == '/' ? from : from + "/";
+        const std::string newFolder = to.empty() || to.back() == '/' ? to : to + "/";
+        zip.RenameFile(entry, newFolder + entry.substr(folder.size()));
+      }
+    }
+  } else {
+    for (const auto& names : targets)
+      for (const std::string& entry : names) {
+        const int index = zip.FindEntry(entry);
+        if (index >= 0) zip.DeleteDirEntry(index);
+      }
+  }
+  zip.EndUpdate();
+  zip.CloseArchive();
+  return failed > 0 ? 1 : 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  const std::string verb = argc >= 2 ? argv[1] : "";
+  if (verb == "add" || verb == "delete" || verb == "rename") {
+    try {
+      return verb == "add" ? add(argc, argv) : removeOrRename(argc, argv, verb == "rename");
+    } catch (const std::exception& e) {
+      std::fprintf(stderr, "zatool: %s\n", e.what());
+      return 1;
+    }
+  }
   if (argc >= 2 && std::strcmp(argv[1], "extract") == 0) {
     try {
       return extract(argc, argv);

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <exception>
 #include <stdexcept>
 
 #include "platform/atomicfile.h"
@@ -206,22 +207,26 @@ void TZABaseArchiver::ReleaseArchive() {
   FDirManager.reset();
 }
 
-void TZABaseArchiver::CommitUpdate() {
-  // No operation of this engine starts an update, so nothing is ever pending here.
-  ResetUpdateCount();
-}
-
 void TZABaseArchiver::CloseArchive() {
+  // A failed commit reaches the caller, after the archive is closed.
+  std::exception_ptr failure;
   if (FActive) {
     try {
       CommitUpdate();
-      if (FArchiveStream != nullptr && FArchiveStream->Size() == 0) writeEmptyDirectory(*this);
     } catch (...) {
-      // Closing goes on whatever the commit or the empty directory did.
+      failure = std::current_exception();
+    }
+    try {
+      if (!failure && FArchiveStream != nullptr && FArchiveStream->Size() == 0) writeEmptyDirectory(*this);
+    } catch (const EZAStreamError& e) {
+      failure = std::make_exception_ptr(EZAException::CreateForCode(46, this).AppendDetail(e.what()));
+    } catch (...) {
+      failure = std::current_exception();
     }
     FActive = false;
   }
   ReleaseArchive();
+  if (failure) std::rethrow_exception(failure);
 }
 
 bool TZABaseArchiver::FindFirstItem(const std::string& fileMask, TZAArchiveItem& item, int32_t searchAttr,

@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "updater/ziparchive/zabatch.h"
@@ -85,6 +86,39 @@ using TZAOnExtractFileEvent = std::function<void(TZABaseArchiver* Sender, std::s
 using TZAProcessVolumeFailureEvent =
     std::function<void(TZABaseArchiver* Sender, const std::string& VolumeFileName, TZAAction& Action)>;
 
+// A temporary file that is deleted with its owner unless kept (the only copy of data).
+struct TZATempFile {
+  TZATempFile() = default;
+  ~TZATempFile() { Delete(); }
+  TZATempFile(const TZATempFile&) = delete;
+  TZATempFile& operator=(const TZATempFile&) = delete;
+  // Closes the stream and deletes the file, unless Keep was set (then only closes).
+  void Delete();
+  std::unique_ptr<TZAStream> Stream;
+  std::string Name;  // empty for a tail kept in memory
+  bool Keep = false;
+};
+
+// State of one commit (zacommit.cpp).
+struct TZACommitState {
+  int Start = 0;
+  int64_t CutPosition = 0;
+  bool Cut = false;  // the archive was cut: a failure has to put the tail back
+  TZATempFile Temp;  // the old tail: entries from Start on and the old directory
+  std::unique_ptr<TZAMemoryStream> EntryCache;
+  TZAAction Action = fxaIgnore;
+  TZAProcessOperation FirstOperation = poDelete;
+  std::unique_ptr<TZAStream> ItemSource;  // disk file opened by WriteChangedItem
+  int64_t SourceSavedPosition = 0;
+  std::vector<std::string> MovedSources;  // moved entries that were written
+  // Old entries by name, each index taken once (duplicate names keep their own data).
+  std::unordered_multimap<std::string, int> BackupByName;
+  std::vector<bool> BackupTaken;
+  std::vector<int64_t> OldOffsets;  // sorted local header offsets of the old entries
+  int64_t OldTailEnd = 0;           // where the old entries end: the old directory's start
+  std::vector<uint8_t> Buffer;
+};
+
 class TZABaseArchiver {
  public:
   TZABaseArchiver();
@@ -154,10 +188,37 @@ class TZABaseArchiver {
   // Returns what became of the selected entries.
   TZABatchResult ExtractFiles(const std::string& fileMask, int32_t searchAttr, const std::string& exclusionMask);
 
+  // ---- updates (zaupdate.cpp): changes gather in the directory until the outermost
+  // EndUpdate (or the close) commits them ----
+  // Codes 13 (closed) and 52 (an existing split or spanned archive).
+  void BeginUpdate();
+  void EndUpdate();
+  // A disk file, or a folder with everything below it, named against BaseDir (the current
+  // folder when empty). An entry of the same stored name is refreshed instead. move: the
+  // source files are deleted once the archive holds them.
+  void AddFiles(const std::string& path, bool move = false);
+  // A new entry from a stream; owns: the entry frees the stream.
+  void AddStream(TZAStream* stream, bool owns, const std::string& name);
+  // Refreshes the matching entries from their disk files below BaseDir.
+  TZABatchResult RefreshFiles(const std::string& fileMask);
+  TZABatchResult DeleteFiles(const std::string& fileMask);
+  // Exact entry names ("/" or "\"); code 11 when oldName is not there.
+  void RenameFile(const std::string& oldName, const std::string& newName);
+  void SetFileAttributes(const std::string& name, uint32_t attributes);
+  void SetFileComment(const std::string& name, const std::string& comment);
+  // Index of the entry called name in the current directory, or -1.
+  int FindEntry(const std::string& name);
+
+  // ---- the commit (zacommit.cpp) ----
+  void FillDiskFileInfo(int index, const std::string& fileName, bool takeDiskFacts);
+  // Creates a new, empty temporary file and returns its full name.
+  std::string TempFileName();
+  // A new temporary file, open for reading and writing; its name goes to fileName.
+  virtual TZAStream* NewTempStream(std::string& fileName);
+
   bool InUpdate() const { return FUpdateCount > 0; }
-  void ResetUpdateCount() {
-    if (FUpdateCount > 0) FUpdateCount = 0;
-  }
+  // Ends a pending update without writing it: the directory is the archive's again.
+  void ResetUpdateCount();
   void CheckActive() const;       // code 13
   void CheckNotInUpdate() const;  // code 26
   static void LockArchiver();
@@ -224,6 +285,14 @@ class TZABaseArchiver {
   void ProbeLastVolume(bool missingMeansSpanned);
   void DetectSpanningMode(bool found);
   void CommitUpdate();
+  int FirstChangedIndex();
+  void CopyTailToTempFile(int start);
+  void DeleteTempFile();
+  void RestoreFromTempFile();
+  void CopyItemFromTemp(int index);
+  bool WriteChangedItem(int index);
+  void ReleaseItemSource(int index);
+  void RollbackUpdate();
 
   // ---- entry data (zaentrydata.cpp) ----
   // Writes the entry's data at dest's position and fills its CRC, sizes, method and Zip64
@@ -260,6 +329,12 @@ class TZABaseArchiver {
   std::string FLastMadeDir;  // folder made for the last extracted entry of the batch
   TZAProcessVolumeFailureEvent FOnProcessVolumeFailure;
   std::vector<TZAFileIdentity> FWrittenVolumes;  // volumes created in this run
+  std::vector<std::string> FWrittenVolumeNames;  // and their names
+  bool FVolumesCommitted = false;                // a commit wrote this new multi-volume archive
+  int32_t FModifiedCount = 0;
+  std::unique_ptr<TZACommitState> FCommit;       // state of the running commit
+  std::unordered_map<std::string, int> FNameIndex;  // entry names of the update; rebuilt when stale
+  bool FNameIndexValid = false;
 
   // Frees the archive stream unless handed in, and the directory manager.
   void ReleaseArchive();
@@ -286,6 +361,11 @@ class TZipArchiver : public TZABaseArchiver {
 // Compression mode of a level and level of a mode.
 uint8_t ModeForLevel(TZACompressionLevel level);
 TZACompressionLevel LevelForMode(uint8_t mode);
+
+// Fills the facts of a new or refreshed entry: name, time, attributes, the component's
+// password, compression mode and method; the old extra fields go.
+void FillEntryFacts(TDirItem& item, const std::string& stored, uint32_t dosTime, uint32_t attributes, bool isFolder,
+                    const TZABaseArchiver& archiver, uint16_t method);
 
 // True when path names an existing entry of the file system that is not a folder.
 bool FileExists(const std::string& path);

@@ -1,4 +1,5 @@
 // The batch loop: one operation over every selected entry, under the process-wide lock.
+#include <algorithm>
 #include <string>
 
 #include "updater/ziparchive/zaarchiver.h"
@@ -150,8 +151,12 @@ TDirItem& TZABaseArchiver::PrepareItemUpdate(int index, const std::string& diskF
   TZADirArray& dir = FDirManager->CurrentDir;
   if (index < 0 || index >= dir.DirItemCount()) throw EZAException::CreateForCode(24, this);
   if (!InUpdate()) throw EZAException::CreateForCode(25, this);
+  // A refresh never renames: the entry keeps its name whatever the store-path mode makes of
+  // the disk file's.
+  const std::string name(dir.DirItemAt(index).Name());
+  FillDiskFileInfo(index, diskFile, true);
   TDirItem& item = dir.DirItemAt(index);
-  item.EditPending().SourceFileName = diskFile;
+  item.SetName(name);
   item.Operation = poUpdate;
   return item;
 }
@@ -161,6 +166,7 @@ void TZABaseArchiver::DeleteDirEntry(int index) {
   if (index < 0 || index >= dir.DirItemCount()) throw EZAException::CreateForCode(21, this);
   if (!InUpdate()) throw EZAException::CreateForCode(22, this);
   dir.DeleteDirItem(index);
+  FNameIndexValid = false;
 }
 
 }  // namespace ziparchive

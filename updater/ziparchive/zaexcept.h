@@ -24,6 +24,11 @@ class EZAException : public std::exception {
 
   const char* what() const noexcept override { return message_.c_str(); }
   const std::string& Message() const { return message_; }
+  // Adds a fact to the message, after the code: " (detail)".
+  EZAException& AppendDetail(const std::string& detail) {
+    message_ += " (" + detail + ")";
+    return *this;
+  }
 
  private:
   EZAException() = default;

@@ -220,6 +220,7 @@ void TZABaseArchiver::OpenVolume(const TZAVolumeNumberInfo& info) {
       if (!reused && free > 65536 && (limit <= 0 || free >= limit)) {
         OpenVolumeFile(name);
         if (FileIdentityOf(name, identity)) FWrittenVolumes.push_back(identity);
+        FWrittenVolumeNames.push_back(name);
         if (spanningMode_ == smSpanning) LabelMedium(name, wanted.VolumeNumber);
         takePosition();
         return;
@@ -358,6 +359,8 @@ void TZABaseArchiver::FinishLastVolume() {
 
 void TZABaseArchiver::CreateNewArchive() {
   FWrittenVolumes.clear();
+  FWrittenVolumeNames.clear();
+  FVolumesCommitted = false;
   if (inMemory_) {
     FArchiveStream = new TZAMemoryStream;
     FStreamHandedIn = false;
