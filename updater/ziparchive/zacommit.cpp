@@ -490,7 +490,13 @@ bool TZABaseArchiver::WriteChangedItem(int index) {
       throw streamFailure(this, e);
     }
   } catch (const EZAException& e) {
-    ReleaseItemSource(index);
+    // The source stays with the entry: a retry reads it again.
+    TDirItem& failed = current.DirItemAt(index);
+    if (failed.SourceStream) {
+      failed.SourceStream->SetPosition(st.SourceSavedPosition);
+    } else {
+      st.ItemSource.reset();
+    }
     output.Delete();
     try {
       cutBack();

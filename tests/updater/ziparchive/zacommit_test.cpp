@@ -1,0 +1,244 @@
+// The commit: what it writes, and what a cancel or a failing stream leaves behind.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+
+#include "tests/updater/ziparchive/zipwritekit.h"
+
+using namespace zipwritekit;
+
+namespace {
+
+std::string sample(size_t n, int seed) {
+  std::string s;
+  s.reserve(n);
+  uint32_t x = uint32_t(seed) * 2654435761u + 1;
+  while (s.size() < n) {
+    x = x * 1103515245u + 12345u;
+    s += "line " + std::to_string(x % 1000) + (x & 0x100 ? " alpha\n" : " beta\n");
+  }
+  s.resize(n);
+  return s;
+}
+
+const std::vector<std::pair<std::string, std::string>> kBase = {
+    {"a.txt", "first entry\n"}, {"b.txt", sample(300000, 1)}, {"c.txt", sample(20000, 2)}, {"d.txt", "last\n"}};
+
+Contents baseContents() { return Contents(kBase.begin(), kBase.end()); }
+
+struct CommitRun {
+  TestArchiver& zip;
+  FailingStream& archive;
+};
+
+// One case: the changes made inside the update, the event handlers, and what must hold after.
+struct FaultCase {
+  const char* name;
+  std::function<void(CommitRun&)> change;
+  bool identical;            // the archive's bytes are as before
+  int thrownCode;            // code of the exception from EndUpdate, 0 for none
+  int tempFiles;             // temporary files made (-1: any)
+  Contents expected;         // contents afterwards when not identical
+};
+
+// Fires f at the start of the file progress of the entry called name.
+void atEntryStart(TestArchiver& zip, const std::string& name, std::function<void(bool&)> f) {
+  zip.OnFileProgress = [name, f](TZABaseArchiver*, const std::string& file, double, TZAProcessOperation,
+                                 TZAProgressPhase phase, bool& cancel) {
+    if (phase == ppStart && file == name) f(cancel);
+  };
+}
+
+}  // namespace
+
+TEST(ZipCommit, FaultTableLeavesAReadableArchive) {
+  Contents changedB = baseContents();
+  changedB["b.txt"] = sample(250000, 7);
+  Contents appended = baseContents();
+  appended["e.txt"] = "appended\n";
+  Contents firstChanged = baseContents();
+  firstChanged["a.txt"] = "new first\n";
+
+  const std::vector<FaultCase> cases = {
+      {"no change writes nothing", [](CommitRun&) {}, true, 0, 0, {}},
+      {"append only makes no temporary file", [](CommitRun& r) { AddText(r.zip, "e.txt", "appended\n"); }, false, 0, 0,
+       appended},
+      {"a change of the first entry moves the whole tail",
+       [](CommitRun& r) { AddText(r.zip, "a.txt", "new first\n"); }, false, 0, 1, firstChanged},
+      {"cancel at the start",
+       [](CommitRun& r) {
+         r.zip.OnOverallProgress = [](TZABaseArchiver*, double, TZAProcessOperation, TZAProgressPhase phase,
+                                      bool& cancel) { cancel = phase == ppStart; };
+         AddText(r.zip, "b.txt", sample(250000, 7));
+       },
+       true, 0, 0, {}},
+      {"cancel in the middle",
+       [](CommitRun& r) {
+         AddText(r.zip, "b.txt", sample(250000, 7));
+         AddText(r.zip, "e.txt", "appended\n");
+         atEntryStart(r.zip, "e.txt", [](bool& cancel) { cancel = true; });
+       },
+       true, 0, 1, {}},
+      {"the tail copy fails",
+       [](CommitRun& r) {
+         r.zip.TempFailAfter = 5000;
+         AddText(r.zip, "b.txt", sample(250000, 7));
+       },
+       true, 46, 1, {}},
+      {"an entry fails and the failure event aborts",
+       [](CommitRun& r) {
+         AddText(r.zip, "b.txt", sample(250000, 7));
+         atEntryStart(r.zip, "b.txt", [&r](bool&) { r.archive.Arm(1000); });
+         r.zip.OnProcessFileFailure = [](TZABaseArchiver*, const std::string&, TZAProcessOperation, int32_t code,
+                                         int32_t, const std::string&, TZAAction& action) {
+           EXPECT_TRUE(code == 34 || code == 46) << code;  // a short write while compressing, or of the header
+           action = fxaAbort;
+         };
+       },
+       true, 0, 1, {}},
+      {"a failed new entry is dropped and a failed refresh keeps its old bytes",
+       [](CommitRun& r) {
+         AddText(r.zip, "b.txt", sample(250000, 7));
+         AddText(r.zip, "e.txt", "appended\n");
+         r.zip.OnFileProgress = [&r](TZABaseArchiver*, const std::string& file, double, TZAProcessOperation,
+                                     TZAProgressPhase phase, bool&) {
+           if (phase == ppStart && (file == "b.txt" || file == "e.txt")) r.archive.Arm(40);
+         };
+         r.zip.OnProcessFileFailure = [](TZABaseArchiver*, const std::string&, TZAProcessOperation, int32_t,
+                                         int32_t, const std::string&, TZAAction& action) { action = fxaIgnore; };
+       },
+       false, 0, 1, baseContents()},
+      {"the directory write fails",
+       [](CommitRun& r) {
+         AddText(r.zip, "b.txt", sample(250000, 7));
+         r.zip.OnFileProgress = [&r](TZABaseArchiver*, const std::string& file, double, TZAProcessOperation,
+                                     TZAProgressPhase phase, bool&) {
+           if (phase == ppEnd && file == "b.txt") r.archive.Arm(10);
+         };
+       },
+       true, 46, 1, {}},
+      {"the directory write of an append fails",
+       [](CommitRun& r) {
+         AddText(r.zip, "e.txt", "appended\n");
+         r.zip.OnFileProgress = [&r](TZABaseArchiver*, const std::string&, double, TZAProcessOperation,
+                                     TZAProgressPhase phase, bool&) {
+           if (phase == ppEnd) r.archive.Arm(10);
+         };
+       },
+       true, 46, 0, {}},
+      {"a retry after a failed entry writes it whole",
+       [](CommitRun& r) {
+         AddText(r.zip, "b.txt", sample(250000, 7));
+         atEntryStart(r.zip, "b.txt", [&r](bool&) { r.archive.Arm(1000); });
+         r.zip.OnProcessFileFailure = [&r](TZABaseArchiver*, const std::string&, TZAProcessOperation, int32_t,
+                                           int32_t, const std::string&, TZAAction& action) {
+           action = fxaRetry;
+           r.zip.OnFileProgress = nullptr;
+         };
+       },
+       false, 0, 1, changedB},
+  };
+
+  for (const FaultCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    const fs::path path = testenv::makeDir(std::to_string(&c - cases.data())) / "arc.zip";
+    MakeArchive(path, kBase);
+    const std::string before = testenv::readFile(path);
+    const fs::path temp = testenv::makeDir(std::to_string(&c - cases.data()) + "-temp");
+    int thrown = 0;
+    {
+      TestArchiver zip;
+      zip.FileName = path.string();
+      zip.TempDir = temp.string();
+      zip.OpenArchive();
+      CommitRun run{zip, zip.WrapArchiveStream()};
+      zip.BeginUpdate();
+      c.change(run);
+      try {
+        zip.EndUpdate();
+      } catch (const EZAException& e) {
+        thrown = e.NativeError;
+      }
+      if (c.tempFiles >= 0) EXPECT_EQ(zip.TempFiles, c.tempFiles);
+      if (c.identical && c.thrownCode == 0 && std::string(c.name) == "no change writes nothing") {
+        EXPECT_EQ(run.archive.Written, 0);
+      }
+      // The directory in memory describes the archive as it now stands.
+      if (c.identical) EXPECT_EQ(ReadBack(zip), baseContents());
+      EXPECT_NO_THROW(zip.CloseArchive());
+    }
+    EXPECT_EQ(thrown, c.thrownCode);
+    EXPECT_TRUE(TempFilesIn(temp).empty()) << "a temporary file outlived the commit";
+    if (c.identical) {
+      EXPECT_TRUE(testenv::readFile(path) == before) << "the archive changed";
+    } else {
+      EXPECT_EQ(ReadBack(path), c.expected);
+      PeersAccept(path);
+    }
+  }
+}
+
+TEST(ZipCommit, AFailedRestoreKeepsTheOldTailAndTellsWhere) {
+  const fs::path path = testenv::testRoot() / "arc.zip";
+  MakeArchive(path, kBase);
+  const std::string before = testenv::readFile(path);
+  const fs::path temp = testenv::makeDir("temp");
+  std::string message;
+  {
+    TestArchiver zip;
+    zip.FileName = path.string();
+    zip.TempDir = temp.string();
+    zip.OpenArchive();
+    FailingStream& archive = zip.WrapArchiveStream();
+    zip.BeginUpdate();
+    AddText(zip, "b.txt", sample(250000, 7));
+    AddText(zip, "e.txt", "appended\n");
+    // Cancel during the second entry; the restore then fails after 50 bytes.
+    atEntryStart(zip, "e.txt", [&archive](bool& cancel) {
+      cancel = true;
+      archive.Arm(50);
+    });
+    try {
+      zip.EndUpdate();
+      ADD_FAILURE() << "a failed restore must be reported";
+    } catch (const EZAException& e) {
+      message = e.Message();
+      EXPECT_EQ(e.NativeError, 46);
+    }
+    EXPECT_EQ(ReadBack(zip), (Contents{{"a.txt", "first entry\n"}}));
+  }
+  const std::vector<std::string> kept = TempFilesIn(temp);
+  ASSERT_EQ(kept.size(), 1u);
+  EXPECT_NE(message.find(kept[0]), std::string::npos) << message;
+  // The head of the archive still reads; head and kept tail are the old archive.
+  EXPECT_EQ(ReadBack(path), (Contents{{"a.txt", "first entry\n"}}));
+  PeersAccept(path);
+  const size_t cut = size_t(std::stoll(message.substr(message.find("first ") + 6)));
+  EXPECT_TRUE(testenv::readFile(path).substr(0, cut) + testenv::readFile(kept[0]) == before);
+}
+
+TEST(ZipCommit, CloseReportsAFailedCommit) {
+  const fs::path path = testenv::testRoot() / "arc.zip";
+  MakeArchive(path, kBase);
+  const std::string before = testenv::readFile(path);
+  TestArchiver zip;
+  zip.FileName = path.string();
+  zip.TempDir = testenv::makeDir("temp").string();
+  zip.OpenArchive();
+  FailingStream& archive = zip.WrapArchiveStream();
+  zip.BeginUpdate();
+  AddText(zip, "e.txt", "appended\n");
+  zip.OnFileProgress = [&archive](TZABaseArchiver*, const std::string&, double, TZAProcessOperation,
+                                  TZAProgressPhase phase, bool&) {
+    if (phase == ppEnd) archive.Arm(10);
+  };
+  try {
+    zip.CloseArchive();
+    ADD_FAILURE() << "the close swallowed the failed commit";
+  } catch (const EZAException& e) {
+    EXPECT_EQ(e.NativeError, 46);
+  }
+  EXPECT_FALSE(zip.Active());
+  EXPECT_TRUE(testenv::readFile(path) == before);
+}
