@@ -492,8 +492,8 @@ bool TZABaseArchiver::WriteChangedItem(int index) {
   } catch (const EZAException& e) {
     // The source stays with the entry: a retry reads it again.
     TDirItem& failed = current.DirItemAt(index);
-    if (failed.SourceStream) {
-      failed.SourceStream->SetPosition(st.SourceSavedPosition);
+    if (failed.Pending().SourceStream) {
+      failed.Pending().SourceStream->SetPosition(st.SourceSavedPosition);
     } else {
       st.ItemSource.reset();
     }

@@ -103,9 +103,9 @@ inline Contents ReadBack(TZABaseArchiver& zip) {
     try {
       zip.ExtractItemToStream(i, m);
     } catch (const std::exception& e) {
-      ADD_FAILURE() << dir.DirItemAt(i).Name << ": " << e.what();
+      ADD_FAILURE() << dir.DirItemAt(i).Name() << ": " << e.what();
     }
-    out[dir.DirItemAt(i).Name] = std::string(reinterpret_cast<const char*>(m.Memory()), size_t(m.Size()));
+    out[std::string(dir.DirItemAt(i).Name())] = std::string(reinterpret_cast<const char*>(m.Memory()), size_t(m.Size()));
   }
   return out;
 }
