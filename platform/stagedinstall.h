@@ -12,7 +12,7 @@ namespace platform {
 
 // Names in the program folder.
 inline constexpr const char* kInstallJournal = ".Quillomet-installation";
-inline constexpr const char* kStagingPrefix = ".Quillomet-nouveau-";
+inline constexpr const char* kStagingPrefix = ".Quillomet-nouveau-";  // also the download in progress
 inline constexpr const char* kBackupPrefix = ".Quillomet-ancien-";
 
 // What an install records, flushed to disk, before its first rename: its steps in the order
@@ -46,6 +46,7 @@ class InstallLock {
   // False when another process holds it or the folder cannot be opened.
   bool Acquire(const std::filesystem::path& folder);
   void Release();
+  bool Held() const { return fd_ >= 0; }
 
  private:
   int fd_ = -1;

@@ -141,8 +141,9 @@ void UpdateRun::ReadLocalDate() {
 }
 
 std::string UpdateRun::Extract() {
-  platform::InstallLock lock;
-  if (!lock.Acquire(Config.Folder)) return "une autre installation est en cours dans " + Config.Folder;
+  platform::InstallLock ownLock;
+  if (!lock_.Held() && !ownLock.Acquire(Config.Folder))
+    return "une autre installation est en cours dans " + Config.Folder;
   const fs::path staging = platform::MakeStagingFolder(Config.Folder);
   if (staging.empty()) return "impossible de créer un dossier dans " + Config.Folder + " : " + std::strerror(errno);
 
@@ -226,10 +227,11 @@ std::string UpdateRun::Download() {
     return (signed_.ClientError ? "Erreur durant le téléchargement : " : "Erreur inconnue : ") + signed_.Message;
   if (!signed_.Ok || signature.empty()) return "La mise à jour n'est pas signée : elle peut venir de n'importe qui." + nothing;
 
-  // The download goes to a file of its own; only a complete, authentic one becomes the archive.
+  // The download goes to a file of its own, which the next start removes if this run is killed;
+  // only a complete, authentic one becomes the archive.
   const std::string zipPath = Config.ZipPath();
-  std::string partial = zipPath + ".XXXXXX";
-  const int fd = ::mkostemp(partial.data(), O_CLOEXEC);
+  std::string partial = Config.Folder + platform::kStagingPrefix + "XXXXXX.zip";
+  const int fd = ::mkostemps(partial.data(), 4, O_CLOEXEC);
   if (fd < 0) return "Erreur inconnue : impossible de créer " + zipPath + " : " + std::strerror(errno);
   const auto room = Config.Room();
   HttpResult got = Client().GetToFd(Config.DownloadUrl(), fd, room ? int64_t(std::min<uint64_t>(*room, INT64_MAX)) : -1);
@@ -281,6 +283,14 @@ void UpdateRun::Run() {
 
   // Nothing is stopped before the archive is here and known to come from the publisher.
   view_.SetStatus("Téléchargement des mises à jour " + name + ".");
+  if (!lock_.Acquire(Config.Folder)) {
+    GiveUp("Une autre mise à jour de " + name + " est en cours.");
+    return;
+  }
+  struct Unlock {
+    platform::InstallLock& lock;
+    ~Unlock() { lock.Release(); }
+  } unlock{lock_};
   const std::string refused = Download();
   if (!refused.empty()) {
     GiveUp(refused);
@@ -294,6 +304,7 @@ void UpdateRun::Run() {
   Pause();
   const std::string failure = Extract();
   ::unlink(zipPath.c_str());
+  lock_.Release();
   if (!failure.empty()) {
     GiveUp("L'installation de la mise à jour a échoué : " + failure + "\r\nAucun fichier de " + name +
            " n'a été remplacé.");

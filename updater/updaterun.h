@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/stagedinstall.h"
 #include "updater/httpget.h"
 #include "updater/updatepage.h"
 #include "updater/ziparchive/zaprompter.h"
@@ -103,6 +104,8 @@ class UpdateRun {
   UpdateView& view_;
   bool windowOpen_ = true;
   bool stopped_ = false;
+  // Held from the download to the end of the install: the folder is this run's.
+  platform::InstallLock lock_;
 };
 
 }  // namespace updater

@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/stagedinstall.h"
 #include "tests/support/testenv.h"
 #include "tests/updater/window/httpserver.h"
 #include "tests/updater/window/testkey.h"
@@ -141,4 +142,36 @@ TEST(KilledUpdate, NextStartOfEitherProgramLeavesOneWholeVersion) {
     for (int i = 0; i < c.files; ++i) wrong += testenv::readFile(folder / FileName(i)) != "nouveau " + std::to_string(i);
     EXPECT_EQ(wrong, 0);
   }
+}
+
+// A download cut by a kill leaves its partial file beside the program files; no other start
+// touches it while the updater runs, and the next one removes it.
+TEST(KilledUpdate, PartialDownloadGoesAtTheNextStart) {
+  if (!fs::exists(kBin + "update_driver")) GTEST_SKIP() << "update_driver is not built";
+  testhttp::Server server;
+  const testkey::KeyPair publisher;
+  const fs::path folder = testenv::makeDir("programmes");
+  const std::string exe = "Quillomet-k" + std::to_string(getpid());
+  testenv::writeFile(folder / exe, "#!/bin/sh\n");
+  const timespec old[2] = {{1710000000, 0}, {1710000000, 0}};
+  ASSERT_EQ(utimensat(AT_FDCWD, (folder / exe).c_str(), old, 0), 0);
+  const std::string archive(200000, 'a');
+  server.Set("/quillomet/update.html", {200, "12/03/2024\r\n"});
+  server.Set("/rv/Quillomet.zip", testhttp::Reply::Stalled(archive, std::chrono::seconds(60)));
+  server.Set("/rv/Quillomet.zip.sig", {200, publisher.Sign(archive)});
+  const pid_t updater = Spawn({kBin + "update_driver", folder.string(), exe, server.Base(), publisher.PublicHex()},
+                              testenv::testRoot() / "driver.txt");
+  ASSERT_GT(updater, 0);
+  const bool downloading = WaitWhileRunning(updater, [&] { return !Leftovers(folder).empty(); }, std::chrono::seconds(60));
+  EXPECT_TRUE(platform::FinishInterruptedInstall(folder).Ok);
+  const auto partial = Leftovers(folder);
+  kill(updater, SIGKILL);
+  waitpid(updater, nullptr, 0);
+  ASSERT_TRUE(downloading) << testenv::readFile(testenv::testRoot() / "driver.txt");
+  ASSERT_EQ(partial.size(), 1u) << "removed while the updater ran";
+  EXPECT_EQ(partial[0].substr(partial[0].size() - 4), ".zip");
+
+  EXPECT_TRUE(platform::FinishInterruptedInstall(folder).Ok);
+  EXPECT_TRUE(Leftovers(folder).empty());
+  EXPECT_EQ(testenv::readFile(folder / exe), "#!/bin/sh\n");
 }
