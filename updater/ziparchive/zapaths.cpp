@@ -121,17 +121,24 @@ bool IsRemovableDrive(std::string_view path) {
 
 void SetDriveQueryRoots(const platform::SystemRoots& roots) { driveRoots = roots; }
 
+namespace {
+bool IsSwappable(const platform::MountInfo& m) {
+  const platform::DriveKind kind = platform::KindOfMount(m, driveRoots);
+  return kind == platform::DriveKind::Removable || kind == platform::DriveKind::CdRom;
+}
+}  // namespace
+
 std::optional<platform::MountInfo> RemovableMountOf(std::string_view path) {
   if (!DrivePart(path).empty()) return std::nullopt;
   auto m = platform::MountOf(FullPathOf(path, ""), driveRoots);
-  if (!m || platform::KindOfMount(*m, driveRoots) != platform::DriveKind::Removable) return std::nullopt;
+  if (!m || !IsSwappable(*m)) return std::nullopt;
   return m;
 }
 
 std::vector<platform::MountInfo> RemovableMounts() {
   std::vector<platform::MountInfo> media;
   for (platform::MountInfo& m : platform::Mounts(driveRoots)) {
-    if (platform::KindOfMount(m, driveRoots) == platform::DriveKind::Removable) media.push_back(std::move(m));
+    if (IsSwappable(m)) media.push_back(std::move(m));
   }
   return media;
 }

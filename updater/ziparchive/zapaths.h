@@ -35,10 +35,10 @@ bool IsFloppyDrive(std::string_view path);
 bool IsRemovableDrive(std::string_view path);
 // Where the drive queries read (tests); the default roots are the system's.
 void SetDriveQueryRoots(const platform::SystemRoots& roots);
-// The mount of the removable medium that holds path; none when the path lies on another kind
-// of drive or nothing is mounted there.
+// The mount of the medium that holds path, when it is one the user swaps (a removable disk or
+// a CD); none when the path lies on another kind of drive or nothing is mounted there.
 std::optional<platform::MountInfo> RemovableMountOf(std::string_view path);
-// Every removable medium mounted now, in mount order.
+// Every such medium mounted now, in mount order.
 std::vector<platform::MountInfo> RemovableMounts();
 
 // Lexical full path: name against folder (folder itself made full against the current

@@ -447,14 +447,16 @@ class Desktop {
 
   fs::path MountPoint(const std::string& label) const { return root_ / "media" / "u" / label; }
 
-  // The media mounted now: label -> device ("8:17", "8:18" and "179:1" are removable).
+  // The media mounted now: label -> device ("8:17", "8:18" and "179:1" are removable disks,
+  // "11:0" a CD drive).
   void Mount(const std::vector<std::pair<std::string, std::string>>& media) {
     std::string table = "22 1 259:2 / / rw,relatime shared:1 - ext4 /dev/nvme0n1p2 rw\n";
     int id = 40;
     for (const auto& [label, device] : media) {
       fs::create_directories(MountPoint(label));
-      table += std::to_string(id++) + " 22 " + device + " / " + MountPoint(label).string() +
-               " rw,nosuid shared:2 - vfat /dev/sdx rw\n";
+      const char* type = device == "11:0" ? "iso9660" : "vfat";
+      table += std::to_string(id++) + " 22 " + device + " / " + MountPoint(label).string() + " rw,nosuid shared:2 - " +
+               type + " /dev/sdx rw\n";
     }
     testenv::writeFile(root_ / "proc" / "self" / "mountinfo", table);
   }
@@ -516,13 +518,14 @@ TEST(ZipVolumes, SpannedVolumesFollowTheMediumWhereverItIsMounted) {
   // Each medium is labelled (and the refusal ignored).
   EXPECT_EQ(desk.labels, (std::vector<std::string>{"DISK1 pkback# 001", "DISK2 pkback# 002", "DISK3 pkback# 003"}));
 
-  // Reading: the last disk is in; each other disk comes back at a mount of another name.
+  // Reading: the last disk is in; each other disk comes back at a mount of another name, the
+  // second one burnt to a CD.
   desk.Mount({{"DISK3", devices[2]}});
   auto insert = [&](int disk) {
     const fs::path from = desk.MountPoint("DISK" + std::to_string(disk));
     const std::string label = "KEY" + std::to_string(disk);
     if (fs::exists(from)) fs::rename(from, desk.MountPoint(label));
-    desk.Mount({{label, devices[(disk - 1) % 2]}});
+    desk.Mount({{label, disk == 2 ? "11:0" : devices[(disk - 1) % 2]}});
   };
   int requests = 0;
   TZipArchiver zip;
