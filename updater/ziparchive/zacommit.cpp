@@ -269,7 +269,7 @@ void TZABaseArchiver::RestoreFromTempFile() {
 void TZABaseArchiver::RollbackUpdate() {
   FDirManager->CurrentDir.AssignDirItems(FDirManager->BackupDir);
   FNameIndexValid = false;
-  if (FArchiveStream == nullptr || !FCommit) return;
+  if (!FCommit) return;
   TZACommitState& st = *FCommit;
   if (spanningMode_ != smNone) {
     // A new multi-volume archive that failed leaves no volume behind.
@@ -281,6 +281,7 @@ void TZABaseArchiver::RollbackUpdate() {
     FWrittenVolumes.clear();
     return;
   }
+  if (FArchiveStream == nullptr) return;
   if (st.Temp.Stream) {
     RestoreFromTempFile();
   } else if (st.Cut) {
@@ -373,7 +374,7 @@ void TZABaseArchiver::CopyItemFromTemp(int index) {
                                                            ((localFlags | old.Flags) & kDescriptorFlag) != 0, zip64);
   if (renamed) {
     const std::string_view name = item.Name();
-    PutU16(header + 6, FlagsForName(localFlags, name));
+    PutU16(header + 6, FlagsForStoredName(localFlags, item.VersionMadeBy, name));
     PutU16(header + 26, static_cast<uint16_t>(name.size()));
     archive.WriteBuffer(header, kLocalHeaderSize);
     archive.WriteBuffer(name.data(), static_cast<int64_t>(name.size()));
@@ -503,8 +504,11 @@ bool TZABaseArchiver::WriteChangedItem(int index) {
     } catch (const EZAStreamError& cut) {
       throw streamFailure(this, cut);
     }
+    // Without an archive stream (a volume request refused) nothing more can be written: the
+    // commit stops and the caller learns why.
     if (FArchiveStream == nullptr) {
       st.Action = fxaAbort;
+      throw;
     } else {
       const TDirItem& item = current.DirItemAt(index);
       const std::string name(op == poUpdate || item.Pending().SourceFileName.empty()

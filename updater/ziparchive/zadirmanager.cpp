@@ -634,7 +634,7 @@ void TZADirManager::WriteCentralDir(TZAStream* stream) {
     const std::string_view name = item.Name(), comment = item.Comment();
     TDirItemFields header = item;
     header.Signature = kCentralHeaderSignature;
-    header.Flags = FlagsForName(item.Flags, name);
+    header.Flags = FlagsForStoredName(item.Flags, item.VersionMadeBy, name);
     header.NameLength = uint16_t(name.size());
     header.ExtraLength = uint16_t(extraLength);
     header.CommentLength = uint16_t(comment.size());

@@ -110,4 +110,10 @@ uint16_t FlagsForName(uint16_t flags, std::string_view name) {
   return IsAscii(name) ? uint16_t(flags & ~kUtf8NameFlag) : uint16_t(flags | kUtf8NameFlag);
 }
 
+uint16_t FlagsForStoredName(uint16_t flags, uint16_t versionMadeBy, std::string_view name) {
+  // A Unix-made UTF-8 name without the flag reads back the same: its local header keeps it so.
+  if (!(flags & kUtf8NameFlag) && (versionMadeBy >> 8) == kHostUnix && IsValidUtf8(name)) return flags;
+  return FlagsForName(flags, name);
+}
+
 }  // namespace ziparchive

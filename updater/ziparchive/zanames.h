@@ -23,5 +23,8 @@ void DecodeEntryNameInto(std::string_view stored, uint16_t flags, uint16_t versi
 
 // Flags to store with Name: bit 11 set when the name is not plain ASCII, cleared otherwise.
 uint16_t FlagsForName(uint16_t flags, std::string_view name);
+// The same for an entry's directory record: a name that reads back the same without the
+// flag (a Unix-made UTF-8 name) keeps the flags it came with.
+uint16_t FlagsForStoredName(uint16_t flags, uint16_t versionMadeBy, std::string_view name);
 
 }  // namespace ziparchive
