@@ -32,6 +32,7 @@ namespace ui {
 std::string DataFolder;
 std::uint64_t CopyThreshold = 0;
 std::int32_t ScheduleFileSize = 0;
+std::int64_t ScheduleFileTime = 0;
 TForm1* Form1 = nullptr;
 
 TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
@@ -142,6 +143,7 @@ void TForm1::FormCreate() {
   for (QCheckBox* day : {CheckDimanche, CheckLundi, CheckMardi, CheckMercredi, CheckJeudi, CheckVendredi, CheckSamedi})
     day->setChecked(false);
   ScheduleFileSize = platform::FileSizeOf(DataFolder + "quillo-vz.dat");
+  ScheduleFileTime = ScheduleFileTimeNow();
   JvBalloonHint1->setUseBalloonAsApplicationHint(CheckBox_17->isChecked());
   // A window hidden after one second may never become active: take the language now.
   FormActivate();

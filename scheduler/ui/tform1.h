@@ -55,6 +55,9 @@ class NetworkTree;
 extern std::string DataFolder;        // data folder, always ends with "/"
 extern std::uint64_t CopyThreshold;   // bytes; files larger than this take the stream copy
 extern std::int32_t ScheduleFileSize; // size of the timetable file as last seen
+extern std::int64_t ScheduleFileTime; // its modification time (ns since the epoch) as last seen
+// The modification time of the timetable file now (0 when it is missing).
+std::int64_t ScheduleFileTimeNow();
 
 // Close action chosen by FormClose.
 enum class CloseAction { caNone, caHide, caFree };

@@ -4,6 +4,8 @@
 #include <QStringDecoder>
 #include <QStyle>
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <stdexcept>
 #include <vector>
@@ -95,10 +97,19 @@ void TForm1::lirefiche(bool reload) {
   }
 }
 
+std::int64_t ScheduleFileTimeNow() {
+  struct stat st;
+  if (::stat(ScheduleFilePath().c_str(), &st) != 0) return 0;
+  return std::int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+}
+
 void TForm1::Button3Click() {
+  // A hand edit may keep the size (12 changed to 13): the modification time tells it too.
   const std::int32_t size = platform::FileSizeOf(ScheduleFilePath());
-  if (size == ScheduleFileSize) return;
+  const std::int64_t time = ScheduleFileTimeNow();
+  if (size == ScheduleFileSize && time == ScheduleFileTime) return;
   ScheduleFileSize = size;
+  ScheduleFileTime = time;
   lirefiche(true);
 }
 
@@ -109,6 +120,7 @@ void TForm1::Button4Click() {
   if (!core::SaveScheduleFile(ScheduleFilePath(), ItemTexts(*ListBox1), &error)) {
     // The file kept its old lines: show them again, then report the failed save.
     ScheduleFileSize = platform::FileSizeOf(ScheduleFilePath());
+    ScheduleFileTime = ScheduleFileTimeNow();
     try {
       lirefiche(true);
     } catch (const std::exception&) {

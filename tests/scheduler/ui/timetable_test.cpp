@@ -94,18 +94,28 @@ TEST(ScheduleList, RowsShowTheLinesWithGapsAndShortLines) {
   EXPECT_EQ(ui::ItemText(*form.ListBox1->item(3)), "5|7|");
 }
 
-TEST(ScheduleList, ReloadOnlyWhenTheSizeChanges) {
+TEST(ScheduleList, ReloadWhenTheSizeOrTheModificationTimeChanges) {
   Prepare("\n" + kMonday + "\n");
   ui::TForm1 form;
   ASSERT_EQ(Column(form.ListView2, 5), (Texts{"oui"}));
+  const auto before = fs::last_write_time(SchedulePath());
 
-  std::string same = "\n" + kMonday + "\n";
-  same[same.size() - 5] = '0';  // sub-folders 1 -> 0, same size
-  testenv::writeFile(SchedulePath(), same);
+  // Untouched: the poll reads nothing (a row changed on screen stays as it is).
+  form.ListView2->topLevelItem(0)->setText(5, "vu");
   form.Button3Click();
-  EXPECT_EQ(Column(form.ListView2, 5), (Texts{"oui"}));  // not seen yet
+  EXPECT_EQ(Column(form.ListView2, 5), (Texts{"vu"}));
 
+  // A hand edit that keeps the size (sub-folders 1 -> 0) is seen by its modification time.
+  std::string same = "\n" + kMonday + "\n";
+  same[same.size() - 5] = '0';
+  testenv::writeFile(SchedulePath(), same);
+  fs::last_write_time(SchedulePath(), before + std::chrono::seconds(60));
+  form.Button3Click();
+  EXPECT_EQ(Column(form.ListView2, 5), (Texts{"non"}));
+
+  // A change of size with the time put back is seen too.
   testenv::writeFile(SchedulePath(), same + kEvery5 + "\n");
+  fs::last_write_time(SchedulePath(), before + std::chrono::seconds(60));
   form.Button3Click();
   EXPECT_EQ(Column(form.ListView2, 5), (Texts{"non", "non"}));
   EXPECT_EQ(ui::ScheduleFileSize, static_cast<std::int32_t>(fs::file_size(SchedulePath())));
