@@ -1,6 +1,8 @@
 #include "scheduler/ui/tabout.h"
 
+#include <QDesktopServices>
 #include <QEvent>
+#include <QUrl>
 #include <QMouseEvent>
 
 #include "platform/shell.h"
@@ -28,7 +30,7 @@ TAboutBox::TAboutBox(QWidget* parent) : QDialog(parent) {
 
 void TAboutBox::OKButtonClick() { hide(); }
 
-void TAboutBox::CommentsClick() { platform::ShellOpen(Label1->text().toStdString()); }
+void TAboutBox::CommentsClick() { QDesktopServices::openUrl(QUrl(Label1->text())); }
 
 bool TAboutBox::eventFilter(QObject* watched, QEvent* event) {
   if (watched == Label1 && event->type() == QEvent::MouseButtonRelease) {

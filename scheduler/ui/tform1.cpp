@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
 #include <QMenu>
@@ -10,6 +11,7 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTimer>
+#include <QUrl>
 #include <QWheelEvent>
 
 #include "platform/files.h"
@@ -358,14 +360,17 @@ void TForm1::Button36Click() {
 
 void TForm1::Button15Click() {
   setNavigation(JvTransparentButton8);
-  platform::ShellOpen(platform::ProgramFolder() + "/Quillomet.chm");
+  // The help shipped beside the program, in the desktop's browser; nothing when it is missing.
+  const QString help = QString::fromStdString(platform::ProgramFolder() + "/aide/index.html");
+  if (QFileInfo::exists(help)) QDesktopServices::openUrl(QUrl::fromLocalFile(help));
 }
 
-void TForm1::Button16Click() { platform::ShellOpen(platform::ProgramFolder()); }
+// The folder of the settings, the timetable and the logs, in the file manager.
+void TForm1::Button16Click() { QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(DataFolder))); }
 
 void TForm1::Misejour1Click() { platform::ShellOpen(platform::ProgramFolder() + "/Update"); }
 
-void TForm1::SiteWeb1Click() { platform::ShellOpen(QUILLOMET_WEB_ADDRESS); }
+void TForm1::SiteWeb1Click() { QDesktopServices::openUrl(QUrl(QStringLiteral(QUILLOMET_WEB_ADDRESS))); }
 
 void TForm1::propos1Click() {
   if (!AboutBox) return;

@@ -67,16 +67,11 @@ void TForm1::connectEditor() {
               if (index >= 0 && index < static_cast<int>(handlers.size())) (this->*handlers[index])();
             }));
   };
-  fill(JvXPBar4, {{"Carnet d'adresses", &TForm1::JvXPBar4Items9Click},
-                  {"Cookies", &TForm1::JvXPBar4Items1Click},
-                  {"Favoris", &TForm1::JvXPBar4Items0Click},
-                  {"Fichiers temporaires Internet  Explorer", &TForm1::JvXPBar4Items6Click},
-                  {"Historique Internet Explorer", &TForm1::JvXPBar4Items2Click},
-                  {"Mes documents", &TForm1::JvXPBar4Items3Click},
+  // Only the places a Linux desktop has (its XDG user folders); the address book, cookies,
+  // favourites, browser cache and history, Windows templates and fonts are not offered.
+  fill(JvXPBar4, {{"Mes documents", &TForm1::JvXPBar4Items3Click},
                   {"Ma musique", &TForm1::JvXPBar4Items7Click},
                   {"Mes vidéos", &TForm1::JvXPBar4Items8Click},
-                  {"Modèles Windows", &TForm1::JvXPBar4Items5Click},
-                  {"Polices de caractères", &TForm1::JvXPBar4Items4Click},
                   {"Options USB", &TForm1::Image10Click}});
   fill(JvXPBar2, {{"Sauvegarde Hebdomadaire ?", &TForm1::JvXPBar2Items0Click},
                   {"Sauvegarde Journalière ?", &TForm1::JvXPBar2Items1Click},

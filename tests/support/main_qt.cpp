@@ -1,9 +1,19 @@
 #include "testenv.h"
 
 #include <QApplication>
+#include <QDesktopServices>
+
+#include "urlsink.h"
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+
+namespace testenv {
+UrlSink& Urls() {
+  static UrlSink sink;
+  return sink;
+}
+}  // namespace testenv
 
 int main(int argc, char** argv) {
   // Window tests never need a display.
@@ -11,5 +21,8 @@ int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
   QApplication app(argc, argv);
   testenv::install();
+  // No browser or file manager starts from a test.
+  for (const char* scheme : {"file", "http", "https"})
+    QDesktopServices::setUrlHandler(QString::fromLatin1(scheme), &testenv::Urls(), "open");
   return RUN_ALL_TESTS();
 }

@@ -13,6 +13,7 @@
 #include "scheduler/ui/balloonhint.h"
 #include "scheduler/ui/tform1.h"
 #include "tests/support/testenv.h"
+#include "tests/support/urlsink.h"
 
 namespace {
 
@@ -178,6 +179,25 @@ TEST_F(Frame, BalloonHintsFollowTheirBox) {
   EXPECT_TRUE(form->JvBalloonHint1->useBalloonAsApplicationHint());
   form->CheckBox_17->setChecked(false);
   EXPECT_FALSE(form->JvBalloonHint1->useBalloonAsApplicationHint());
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(Frame, HelpWebPageAndDataFolderOpenThroughTheDesktop) {
+  auto& opened = testenv::Urls().opened;
+  opened.clear();
+  form->Button15Click();  // the help shipped beside the program
+  ASSERT_EQ(opened.size(), 1);
+  EXPECT_TRUE(opened[0].toLocalFile().endsWith(QStringLiteral("/aide/index.html")));
+  EXPECT_EQ(Coloured(), QStringList{QStringLiteral("Aide")});
+  form->SiteWeb1Click();
+  ASSERT_EQ(opened.size(), 2);
+  EXPECT_EQ(opened[1].scheme(), QStringLiteral("https"));
+  form->Button16Click();
+  ASSERT_EQ(opened.size(), 3);
+  EXPECT_EQ(opened[2].toLocalFile().toStdString(), ui::DataFolder);
 }
 
 }  // namespace
