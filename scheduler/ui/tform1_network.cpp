@@ -1,7 +1,6 @@
 // Network computers and share reconnection.
 #include <QApplication>
 #include <QListWidget>
-#include <QStandardItemModel>
 #include <QTreeView>
 
 #include <algorithm>
