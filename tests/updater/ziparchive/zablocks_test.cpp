@@ -44,6 +44,7 @@ struct BlockEntry {
   bool checkFits = true;  // the CRC of the check bytes is right
   uint16_t method = 12;
   uint16_t versionNeeded = 46;
+  bool zip64Size = false;  // the directory gives the size in its Zip64 field; the header's is 0
 
   std::vector<std::string> blocks() const {
     std::vector<std::string> out;
@@ -54,7 +55,7 @@ struct BlockEntry {
   std::string data() const {
     TZABlockHeader h;
     h.BlockSize = blockSize;
-    h.TotalSize = static_cast<uint32_t>(content.size());
+    h.TotalSize = zip64Size ? 0 : static_cast<uint32_t>(content.size());
     h.BlockCount = static_cast<uint32_t>(blocks().size());
     h.Compressed = compressed;
     h.CipherId = cipherId;
@@ -80,6 +81,11 @@ struct BlockArchive {
   explicit BlockArchive(const std::vector<BlockEntry>& entries) {
     for (size_t i = 0; i < entries.size(); ++i) {
       zipbuilder::Entry e = zipbuilder::fileEntry("b" + std::to_string(i), entries[i].data());
+      if (entries[i].zip64Size) {
+        std::string size;
+        zipbuilder::put64(size, entries[i].content.size());
+        e.centralExtra = zipbuilder::extraField(kZip64ExtraId, size);
+      }
       dataAt.push_back(b.bytes.size() + 30 + e.name.size());
       b.add(e);
     }
@@ -89,7 +95,7 @@ struct BlockArchive {
       zipbuilder::patch(bytes, c + 6, entries[i].versionNeeded, 2);
       zipbuilder::patch(bytes, c + 10, entries[i].method, 2);
       zipbuilder::patch(bytes, c + 16, zipbuilder::crcOf(entries[i].content), 4);
-      zipbuilder::patch(bytes, c + 24, entries[i].content.size(), 4);
+      zipbuilder::patch(bytes, c + 24, entries[i].zip64Size ? 0xFFFFFFFF : entries[i].content.size(), 4);
     }
   }
   fs::path write() const { return testenv::writeFile(testenv::testRoot() / "blocks.zip", bytes); }
@@ -118,6 +124,8 @@ TEST(BlockFormat, EntriesBuiltFromTheHeaderLayoutDecodeAndDamagedOnesFail) {
       {"one block of the whole entry", entry([](BlockEntry& e) { e.blockSize = 300000; }), none, TZADataStatus::Ok},
       {"stored blocks", entry([](BlockEntry& e) { e.compressed = false; }), none, TZADataStatus::Ok},
       {"no block, empty entry", entry([](BlockEntry& e) { e.content.clear(); }), none, TZADataStatus::Ok},
+      {"size from the directory's Zip64 field", entry([](BlockEntry& e) { e.zip64Size = true; }), none,
+       TZADataStatus::Ok},
       {"enciphered, check bytes fit", entry([](BlockEntry& e) { e.cipherId = 0x0103; }), none, TZADataStatus::Ok},
       {"version needed 10", entry([](BlockEntry& e) { e.versionNeeded = 10; }), none,
        TZADataStatus::UnsupportedMethod},
