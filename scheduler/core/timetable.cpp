@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 
 #include "platform/atomicfile.h"
 #include "scheduler/core/fields.h"
@@ -128,31 +129,31 @@ ScheduleLoad LoadScheduleFile(const fs::path& path) {
     out.ok = false;
     return out;
   }
-  std::string bytes;
-  char buf[65536];
-  while (true) {
-    ssize_t n = ::read(fd, buf, sizeof buf);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      int err = errno;
-      ::close(fd);
-      fail(&out.errorText, "Impossible de lire", path, err);
-      out.ok = false;
-      return out;
-    }
-    if (n == 0) break;
-    bytes.append(buf, static_cast<size_t>(n));
+  // Line by line into the list: memory stays near the file's size, however long a line is.
+  FILE* in = ::fdopen(fd, "r");
+  if (!in) {
+    int err = errno;
+    ::close(fd);
+    fail(&out.errorText, "Impossible de lire", path, err);
+    out.ok = false;
+    return out;
   }
-  ::close(fd);
-  size_t start = 0;
-  while (start < bytes.size()) {
-    size_t nl = bytes.find('\n', start);
-    size_t end = nl == std::string::npos ? bytes.size() : nl;
-    size_t len = end - start;
-    if (len > 0 && bytes[end - 1] == '\r') --len;
-    out.lines.emplace_back(bytes, start, len);
-    if (nl == std::string::npos) break;
-    start = nl + 1;
+  char* line = nullptr;
+  size_t capacity = 0;
+  ssize_t n;
+  while ((n = ::getline(&line, &capacity, in)) > 0) {
+    size_t len = static_cast<size_t>(n);
+    if (line[len - 1] == '\n') --len;
+    if (len > 0 && line[len - 1] == '\r') --len;
+    out.lines.emplace_back(line, len);
+  }
+  const int err = std::ferror(in) ? errno : 0;
+  std::free(line);
+  std::fclose(in);
+  if (err != 0) {
+    fail(&out.errorText, "Impossible de lire", path, err);
+    out.ok = false;
+    out.lines.clear();
   }
   return out;
 }

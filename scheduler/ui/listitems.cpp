@@ -7,10 +7,27 @@ namespace ui {
 
 namespace {
 constexpr int kBytesRole = Qt::UserRole + 1;
+
+QString Shown(std::string_view bytes) {
+  bool cut = false;
+  std::string_view part = ShownPart(bytes, &cut);
+  QString text = QString::fromUtf8(part.data(), static_cast<qsizetype>(part.size()));
+  if (cut) text += QString::fromUtf8(kCutMark);
+  return text;
+}
+
+}  // namespace
+
+std::string_view ShownPart(std::string_view bytes, bool* cut) {
+  if (cut) *cut = bytes.size() > kShownBytes;
+  if (bytes.size() <= kShownBytes) return bytes;
+  std::size_t end = kShownBytes;
+  while (end > 0 && (static_cast<unsigned char>(bytes[end]) & 0xC0) == 0x80) --end;
+  return bytes.substr(0, end);
 }
 
 void AddItemText(QListWidget& list, const std::string& bytes) {
-  auto* item = new QListWidgetItem(QString::fromStdString(bytes));
+  auto* item = new QListWidgetItem(Shown(bytes));
   item->setData(kBytesRole, QByteArray::fromStdString(bytes));
   list.addItem(item);
 }
@@ -18,7 +35,11 @@ void AddItemText(QListWidget& list, const std::string& bytes) {
 std::string ItemText(const QListWidgetItem& item) {
   const QVariant bytes = item.data(kBytesRole);
   // An item whose shown text was edited since keeps no longer matching bytes.
-  if (bytes.isValid() && QString::fromUtf8(bytes.toByteArray()) == item.text()) return bytes.toByteArray().toStdString();
+  if (bytes.isValid()) {
+    const QByteArray raw = bytes.toByteArray();
+    if (Shown(std::string_view(raw.constData(), static_cast<std::size_t>(raw.size()))) == item.text())
+      return raw.toStdString();
+  }
   return item.text().toStdString();
 }
 

@@ -23,12 +23,17 @@ namespace {
 
 std::string ScheduleFilePath() { return DataFolder + core::kScheduleFileName; }
 
-// Shown text of file bytes in the list view: UTF-8, or Latin-1 where they are not UTF-8.
+// Shown text of file bytes in the list view: UTF-8, or Latin-1 where they are not UTF-8; cut
+// when very long.
 QString Shown(const std::string& bytes) {
-  QByteArray raw = QByteArray::fromStdString(bytes);
+  bool cut = false;
+  const std::string_view part = ShownPart(bytes, &cut);
+  QByteArray raw(part.data(), static_cast<qsizetype>(part.size()));
   QStringDecoder utf8(QStringDecoder::Utf8);
   QString text = utf8.decode(raw);
-  return utf8.hasError() ? QString::fromLatin1(raw) : text;
+  if (utf8.hasError()) text = QString::fromLatin1(raw);
+  if (cut) text += QString::fromUtf8(kCutMark);
+  return text;
 }
 
 // First selected row in the order the list shows, or none.

@@ -8,6 +8,7 @@
 
 #include <csignal>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -232,6 +233,44 @@ TEST(ScheduleList, SortIsAscendingTextualAndEndsAtTheNextReload) {
 
   form.lirefiche(true);
   EXPECT_EQ(Column(form.ListView2, 0), (Texts{"001", "002", "003", "004"}));
+}
+
+// Resident memory of the process in KiB: "VmRSS" now, "VmHWM" its peak since the last reset.
+long StatusKiB(const std::string& field) {
+  std::ifstream in("/proc/self/status");
+  for (std::string line; std::getline(in, line);)
+    if (line.rfind(field + ":", 0) == 0) return std::stol(line.substr(field.size() + 1));
+  return -1;
+}
+
+// A timetable line of 20 MB (a hand-edited or damaged file) is loaded, shown and kept whole,
+// within a small multiple of its size.
+TEST(ScheduleList, AHugeLineTakesMemoryNearTheFileSize) {
+  const std::size_t size = 20u << 20;
+  const std::string huge = "1|0|0|0|0|0|0|0|0|/src/" + std::string(size, 'x') + "|*.*|/dst|1|0|";
+  Prepare("\n" + huge + "\n" + kMonday + "\n");
+  {
+    std::ofstream("/proc/self/clear_refs") << "5";  // the peak starts again from here
+  }
+  const long before = StatusKiB("VmRSS");
+  {
+    ui::TForm1 form;
+    form.PageControl1->setCurrentIndex(3);
+    form.show();
+    form.grab();  // the list is laid out and painted
+    QApplication::processEvents();
+    ASSERT_EQ(form.ListView2->topLevelItemCount(), 2);
+    const QString shown = form.ListView2->topLevelItem(0)->text(2);
+    EXPECT_TRUE(shown.startsWith("/src/xxx"));
+    EXPECT_TRUE(shown.endsWith(QString::fromUtf8(ui::kCutMark)));
+    EXPECT_LE(shown.size(), static_cast<qsizetype>(ui::kShownBytes + 1));
+    EXPECT_EQ(ui::ItemText(*form.ListBox1->item(1)), huge);  // kept whole for the next save
+    form.Button4Click();
+  }
+  EXPECT_EQ(testenv::readFile(SchedulePath()), "\n" + huge + "\n" + kMonday + "\n");
+  const long grown = StatusKiB("VmHWM") - before;
+  if (before < 0 || grown <= 0) GTEST_SKIP() << "no peak memory figures here";
+  EXPECT_LT(grown * 1024, static_cast<long>(8 * size)) << grown << " KiB above the start";
 }
 
 }  // namespace
