@@ -55,6 +55,7 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
   connectNetwork();
   connectAlerts();
   connectEditor();
+  connectCaptions();
   connectUsb();
   Timer1->start();
   Timer2->start();

@@ -10,6 +10,7 @@
 //   tform1_alerts.cpp    alerts
 //   tform1_editor.cpp    timetable editor
 //   tform1_usb.cpp       USB volume arrival and the editor's USB panel
+//   tform1_captions.cpp  caption export and language lookup
 //   tform1_look.cpp      pictures and the layout details the form description cannot say
 // Each file binds its own signals in its connect...() function, called by the constructor.
 #include <QMainWindow>
@@ -229,6 +230,16 @@ class TForm1 : public QMainWindow, public Ui::TForm1 {
   std::unique_ptr<core::AlertSound> Sound;  // tests put their own
   std::string SmtpCaFile;  // certificates the mail trusts; "" = the system's (tests set their own)
 
+  // --- caption export and language lookup (tform1_captions.cpp) ---
+  std::string IniLang(const std::string& key) const;
+  void SetLangStrings();
+  void frenchClick();
+  void EnglishClick();
+  void SPANISHClick();
+  void ecrire(const std::string& line);
+  void Button17Click();
+  void Button18Click();
+
   // --- timetable editor (tform1_editor.cpp) ---
   void Button6Click();
   void Button7Click();
@@ -295,6 +306,7 @@ class TForm1 : public QMainWindow, public Ui::TForm1 {
   void connectNetwork();
   void connectAlerts();
   void connectEditor();
+  void connectCaptions();
   void connectUsb();
   void createComponents();
   void applyLook();
