@@ -35,20 +35,25 @@ void EncodeBlockHeader(const TZABlockHeader& h, uint8_t* p) {
 bool InflateWholeBlock(uint8_t algorithm, const uint8_t* in, size_t inLength, size_t& outLength,
                        std::vector<uint8_t>& out) {
   if (inLength == 0 || algorithm != 0) return false;
-  out.resize(outLength);
   z_stream z{};
   if (inflateInit(&z) != Z_OK) return false;
   z.next_in = const_cast<Bytef*>(in);
   z.avail_in = static_cast<uInt>(inLength);
-  // One spare byte tells a stream that runs past the expected size.
-  uint8_t spare = 0;
-  z.next_out = out.empty() ? &spare : out.data();
-  z.avail_out = out.empty() ? 1 : static_cast<uInt>(out.size());
-  int ret = inflate(&z, Z_FINISH);
-  if (ret == Z_BUF_ERROR && z.avail_out == 0 && !out.empty()) {
-    z.next_out = &spare;
-    z.avail_out = 1;
+  // One byte past the expected size tells a stream that runs on. The buffer grows with the
+  // output instead of taking the size a damaged header claims at once.
+  const size_t limit = outLength + 1;
+  out.resize(std::min(limit, std::max<size_t>(inLength * 4, 65536)));
+  z.next_out = out.data();
+  z.avail_out = static_cast<uInt>(out.size());
+  int ret;
+  for (;;) {
     ret = inflate(&z, Z_FINISH);
+    if (ret == Z_STREAM_END || (ret != Z_OK && ret != Z_BUF_ERROR)) break;
+    if (z.avail_out != 0 || out.size() >= limit) break;  // input used up, or past the size
+    const size_t used = out.size();
+    out.resize(std::min(limit, used * 2));
+    z.next_out = out.data() + used;
+    z.avail_out = static_cast<uInt>(out.size() - used);
   }
   const size_t produced = static_cast<size_t>(z.total_out);
   inflateEnd(&z);
@@ -69,7 +74,7 @@ bool ExpandBlock(const TZABlockHeader& h, std::vector<uint8_t>& block, size_t ex
   return InflateWholeBlock(h.Algorithm, block.data(), block.size(), expected, out);
 }
 
-// The block deciphering hook, run with the key string the component was given.
+// The block deciphering hook (it takes no key).
 void DecipherBlockData(const TZABlockHeader& h, std::vector<uint8_t>& block) {
   if (h.CipherId != kBlockNotEnciphered) {
     DecipherBlock(static_cast<uint8_t>(h.CipherId), block.data(), block.size(), std::string());
@@ -110,6 +115,7 @@ TZADataStatus DecompressBlocks(TZADataSource& source, TZADataSink& sink, const T
     // Never more than the entry declares, nor a block beyond the limit.
     if (done + expected > static_cast<uint64_t>(job.UncompressedSize)) return TZADataStatus::TooLong;
     if (expected > kMaxBlockSize) return TZADataStatus::InflateError;
+    if (n > job.CompressedSize - out.Read) return TZADataStatus::ReadShort;
     block.resize(n);
     if (!take(block.data(), n)) return TZADataStatus::ReadShort;
     DecipherBlockData(h, block);

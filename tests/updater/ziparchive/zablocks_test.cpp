@@ -143,6 +143,8 @@ TEST(BlockFormat, EntriesBuiltFromTheHeaderLayoutDecodeAndDamagedOnesFail) {
        TZADataStatus::InflateError},
       {"a block size past the entry's size (a bomb)", entry([](BlockEntry&) {}),
        [](BlockArchive& a) { zipbuilder::patch(a.bytes, a.dataAt[0], 0x7FFFFFFF, 4); }, TZADataStatus::TooLong},
+      {"blocks that inflate past the block size", entry([](BlockEntry&) {}),
+       [](BlockArchive& a) { zipbuilder::patch(a.bytes, a.dataAt[0], 1000, 4); }, TZADataStatus::InflateError},
       {"total size in the header too small", entry([](BlockEntry&) {}),
        [](BlockArchive& a) { zipbuilder::patch(a.bytes, a.dataAt[0] + 8, 1000, 4); }, TZADataStatus::SizeMismatch},
       {"wrong crc in the directory", entry([](BlockEntry&) {}),
