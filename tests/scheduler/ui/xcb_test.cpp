@@ -1,0 +1,133 @@
+// The program on a real X display (Xvfb, the xcb platform): its windows come up and Qt's own
+// dialogs speak French. The test starts Xvfb on a free display and runs itself there.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QDialogButtonBox>
+#include <QDir>
+#include <QFileDialog>
+#include <QLibraryInfo>
+#include <QProcess>
+#include <QPushButton>
+#include <QStandardPaths>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "scheduler/ui/frenchqt.h"
+#include "scheduler/ui/tabout.h"
+#include "scheduler/ui/tform1.h"
+#include "scheduler/ui/tform2.h"
+#include "scheduler/ui/tform4.h"
+#include "tests/support/testenv.h"
+
+namespace {
+
+constexpr char kChild[] = "QUILLOMET_XCB_CHILD";
+
+// An X server on the first free display; stopped with the object.
+class Xvfb {
+ public:
+  Xvfb() {
+    const QString exe = QStandardPaths::findExecutable(QStringLiteral("Xvfb"));
+    if (exe.isEmpty()) return;
+    int fds[2];
+    if (::pipe(fds) != 0) return;
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      ::close(fds[0]);
+      const std::string fd = std::to_string(fds[1]);
+      const int null = ::open("/dev/null", O_WRONLY);
+      ::dup2(null, 1);
+      ::dup2(null, 2);
+      ::execl(exe.toLocal8Bit().constData(), "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x900x24",
+              "-nolisten", "tcp", static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
+    ::close(fds[1]);
+    // The server writes its display number once it accepts clients.
+    std::string number;
+    pollfd p{fds[0], POLLIN, 0};
+    char c;
+    while (::poll(&p, 1, 30000) > 0 && ::read(fds[0], &c, 1) == 1 && c != '\n') number += c;
+    ::close(fds[0]);
+    if (!number.empty()) display_ = ":" + number;
+  }
+  ~Xvfb() {
+    if (pid_ <= 0) return;
+    ::kill(pid_, SIGTERM);
+    ::waitpid(pid_, nullptr, 0);
+  }
+  const std::string& display() const { return display_; }
+
+ private:
+  pid_t pid_ = -1;
+  std::string display_;
+};
+
+// In the child: the buttons of the file dialog that "Voir fichiers journaux" opens.
+QStringList FileDialogButtons() {
+  QStringList texts;
+  QTimer poll;
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+    if (!dialog) return;
+    poll.stop();
+    for (auto* box : dialog->findChildren<QDialogButtonBox*>())
+      for (QAbstractButton* b : box->buttons()) texts << b->text();
+    dialog->reject();
+  });
+  poll.start(20);
+  ui::Form1->Voirfichiersjournaux1Click();
+  return texts;
+}
+
+TEST(XcbDesktop, WindowsStartAndQtDialogsSpeakFrench) {
+  if (std::getenv(kChild)) {
+    ASSERT_EQ(QGuiApplication::platformName(), QStringLiteral("xcb"));
+    ASSERT_TRUE(ui::LoadQtFrench(*qApp));
+    testenv::writeFile(testenv::testRoot() / "data" / "Quillomet" / "serie.ini", "[Form1]\n");
+    auto form = std::make_unique<ui::TForm1>();
+    ui::Form1 = form.get();
+    form->Timer2->stop();
+    ui::TAboutBox about;
+    ui::TForm2 viewer;
+    ui::TForm4 prompt;
+    form->show();
+    QApplication::processEvents();
+    const QStringList buttons = FileDialogButtons();
+    EXPECT_TRUE(buttons.contains(QStringLiteral("Annuler"))) << buttons.join(',').toStdString();
+    EXPECT_TRUE(buttons.contains(QStringLiteral("&Ouvrir")) || buttons.contains(QStringLiteral("Ouvrir")))
+        << buttons.join(',').toStdString();
+    ui::Form1 = nullptr;
+    return;
+  }
+  const QString xcb = QLibraryInfo::path(QLibraryInfo::PluginsPath) + QStringLiteral("/platforms/libqxcb.so");
+  if (!QFileInfo::exists(xcb)) GTEST_SKIP() << "no xcb platform plugin";
+  if (QStandardPaths::findExecutable(QStringLiteral("Xvfb")).isEmpty()) GTEST_SKIP() << "no Xvfb";
+  Xvfb server;
+  ASSERT_FALSE(server.display().empty()) << "Xvfb did not start";
+
+  QProcess child;
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert(QStringLiteral("DISPLAY"), QString::fromStdString(server.display()));
+  env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+  env.insert(QString::fromLatin1(kChild), QStringLiteral("1"));
+  child.setProcessEnvironment(env);
+  child.setProcessChannelMode(QProcess::MergedChannels);
+  child.start(QCoreApplication::applicationFilePath(),
+              {QStringLiteral("--gtest_filter=XcbDesktop.WindowsStartAndQtDialogsSpeakFrench")});
+  ASSERT_TRUE(child.waitForFinished(120000));
+  const QString out = QString::fromLocal8Bit(child.readAll());
+  EXPECT_EQ(child.exitStatus(), QProcess::NormalExit) << out.toStdString();
+  EXPECT_EQ(child.exitCode(), 0) << out.toStdString();
+  EXPECT_TRUE(out.contains(QStringLiteral("[  PASSED  ] 1 test"))) << out.toStdString();
+}
+
+}  // namespace
