@@ -110,7 +110,7 @@ std::string Advance(const fs::path& folder, const Journal& j) {
     const fs::path dest = folder / s.Path;
     struct stat st;
     if (Lstat(dest, st) && S_ISDIR(st.st_mode)) continue;
-    if (::mkdir(dest.c_str(), 0755) != 0) return Failure("Impossible de créer le dossier", dest, errno);
+    if (::mkdir(dest.c_str(), 0755) != 0) return Failure("impossible de créer le dossier", dest, errno);
   }
   fs::path madeBackupFolder;
   for (const auto& s : j.Steps) {
@@ -123,14 +123,14 @@ std::string Advance(const fs::path& folder, const Journal& j) {
         if (saved.parent_path() != madeBackupFolder) {
           std::error_code ec;
           fs::create_directories(saved.parent_path(), ec);
-          if (ec) return Failure("Impossible de créer le dossier", saved.parent_path(), ec.value());
+          if (ec) return Failure("impossible de créer le dossier", saved.parent_path(), ec.value());
           madeBackupFolder = saved.parent_path();
         }
         if (::link(dest.c_str(), saved.c_str()) != 0 && ::rename(dest.c_str(), saved.c_str()) != 0)
-          return Failure("Impossible de remplacer", dest, errno);
+          return Failure("impossible de remplacer", dest, errno);
       }
     }
-    if (::rename(source.c_str(), dest.c_str()) != 0) return Failure("Impossible d'installer", dest, errno);
+    if (::rename(source.c_str(), dest.c_str()) != 0) return Failure("impossible d'installer", dest, errno);
   }
   return {};
 }
@@ -146,11 +146,11 @@ std::string Retreat(const fs::path& folder, const Journal& j) {
     if (s->Kind == 'R') {
       const fs::path saved = backup / s->Path;
       if (Exists(saved) && ::rename(saved.c_str(), dest.c_str()) != 0 && failure.empty())
-        failure = Failure("Impossible de remettre en place", dest, errno);
+        failure = Failure("impossible de remettre en place", dest, errno);
     } else if (s->Kind == 'N') {
       if (!Exists(staging / s->Path) && Lstat(dest, st) && !S_ISDIR(st.st_mode) && ::unlink(dest.c_str()) != 0 &&
           failure.empty())
-        failure = Failure("Impossible de retirer", dest, errno);
+        failure = Failure("impossible de retirer", dest, errno);
     } else {
       ::rmdir(dest.c_str());  // only when empty
     }
@@ -267,7 +267,7 @@ InstallResult InstallStaged(const fs::path& staging, const fs::path& folder, con
     }
   }
   if (ec) {
-    result.Message = Failure("Lecture impossible de", staging, ec.value());
+    result.Message = Failure("lecture impossible de", staging, ec.value());
     return result;
   }
   // Only files count: folders alone install nothing.
@@ -286,7 +286,7 @@ InstallResult InstallStaged(const fs::path& staging, const fs::path& folder, con
     struct stat st;
     if (!Lstat(dest, st)) j.Steps.push_back({'D', rel});
     else if (!S_ISDIR(st.st_mode)) {
-      result.Message = Failure("Un fichier occupe la place du dossier", dest, ENOTDIR);
+      result.Message = Failure("un fichier occupe la place du dossier", dest, ENOTDIR);
       return result;
     }
   }
@@ -295,33 +295,33 @@ InstallResult InstallStaged(const fs::path& staging, const fs::path& folder, con
     struct stat st, staged;
     const bool replaces = Lstat(dest, st);
     if (replaces && (S_ISDIR(st.st_mode) || !(S_ISREG(st.st_mode) || S_ISLNK(st.st_mode)))) {
-      result.Message = Failure("Un dossier occupe la place du fichier", dest, EISDIR);
+      result.Message = Failure("un dossier occupe la place du fichier", dest, EISDIR);
       return result;
     }
     if (!Lstat(source, staged)) {
-      result.Message = Failure("Lecture impossible de", source, errno);
+      result.Message = Failure("lecture impossible de", source, errno);
       return result;
     }
     const mode_t mode = InstalledMode(staged.st_mode, dest, rel == programFile);
     if (mode != (staged.st_mode & 07777) && ::chmod(source.c_str(), mode) != 0) {
-      result.Message = Failure("Impossible de préparer", source, errno);
+      result.Message = Failure("impossible de préparer", source, errno);
       return result;
     }
     j.Steps.push_back({replaces ? 'R' : 'N', rel});
   }
   // The staged files are on disk before the journal points at them.
   if (!SyncFileSystem(staging)) {
-    result.Message = Failure("Écriture impossible dans", staging, errno);
+    result.Message = Failure("écriture impossible dans", staging, errno);
     return result;
   }
   std::string backup = (folder / (std::string(kBackupPrefix) + "XXXXXX")).string();
   if (!::mkdtemp(backup.data())) {
-    result.Message = Failure("Impossible de créer un dossier dans", folder, errno);
+    result.Message = Failure("impossible de créer un dossier dans", folder, errno);
     return result;
   }
   j.Backup = fs::path(backup).filename().string();
   if (!WriteInstallJournal(folder, j)) {
-    result.Message = Failure("Impossible d'écrire", folder / kInstallJournal, errno);
+    result.Message = Failure("impossible d'écrire", folder / kInstallJournal, errno);
     fs::remove_all(backup, ec);
     return result;
   }
@@ -341,11 +341,11 @@ InstallResult FinishInterruptedInstall(const fs::path& folder) {
     const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     Journal j;
     if (!in.good() && !in.eof()) {
-      result.Message = Failure("Lecture impossible de", journalPath, errno);
+      result.Message = Failure("lecture impossible de", journalPath, errno);
       return result;
     }
     if (!Decode(bytes, j)) {
-      result.Message = "Le journal d'installation « " + journalPath.string() + " » est illisible.";
+      result.Message = "le journal d'installation « " + journalPath.string() + " » est illisible";
       return result;
     }
     result = Apply(folder, j);
