@@ -90,6 +90,8 @@ HttpResult HttpGet::Get(const std::string& url, const std::function<bool(const c
   curl_easy_setopt(easy.get(), CURLOPT_ERRORBUFFER, error);
   curl_easy_setopt(easy.get(), CURLOPT_WRITEFUNCTION, WriteBody);
   curl_easy_setopt(easy.get(), CURLOPT_WRITEDATA, &t);
+  // A length announced beyond the limit ends the transfer before its body.
+  if (maxBytes >= 0) curl_easy_setopt(easy.get(), CURLOPT_MAXFILESIZE_LARGE, curl_off_t(maxBytes));
   curl_multi_add_handle(multi.get(), easy.get());
 
   bool aborted = false;
@@ -125,7 +127,7 @@ HttpResult HttpGet::Get(const std::string& url, const std::function<bool(const c
   result.Status = status;
   if (aborted) {
     result.Message = "téléchargement interrompu";
-  } else if (t.TooLarge) {
+  } else if (t.TooLarge || code == CURLE_FILESIZE_EXCEEDED) {
     result.TooLarge = true;
     result.Message = "réponse trop longue";
   } else if (t.SinkFailed) {

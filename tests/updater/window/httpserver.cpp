@@ -99,8 +99,12 @@ void Server::Serve(int fd) {
     }
     return;
   }
+  // The stall ends early when the client hangs up.
   const auto until = std::chrono::steady_clock::now() + reply.StallBeforeBody;
-  while (!stop_ && std::chrono::steady_clock::now() < until) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  while (!stop_ && std::chrono::steady_clock::now() < until) {
+    pollfd p{fd, POLLIN, 0};
+    if (::poll(&p, 1, 10) > 0 && ::recv(fd, buf, sizeof buf, MSG_DONTWAIT) <= 0) return;
+  }
   const size_t n = reply.CutAfter >= 0 ? std::min(size_t(reply.CutAfter), reply.Body.size()) : reply.Body.size();
   SendAll(fd, reply.Body.data(), n);
 }

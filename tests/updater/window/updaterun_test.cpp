@@ -482,7 +482,8 @@ TEST_F(UpdateRunTest, DownloadAndUnpackedFilesStayWithinTheFreeSpace) {
     EXPECT_EQ(f, config.Folder);
     return config.DiskMargin + (1 << 20);
   };
-  testhttp::Reply announced(200, "PK");
+  // Announced, then nothing more for a minute: refused without waiting for the body.
+  testhttp::Reply announced = testhttp::Reply::Stalled("PK", std::chrono::seconds(60));
   announced.DeclaredLength = 5L << 20;
   testenv::writeFile(testenv::testRoot() / "gros.bin", std::string(3 << 20, '\0'));
   const fs::path bigZip = testenv::testRoot() / "gros.zip";
