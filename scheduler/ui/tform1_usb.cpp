@@ -136,6 +136,8 @@ void TForm1::ComboBox_1Click() { Edit14->setText(ComboBox_1->currentText()); }
 void TForm1::Image10Click() {
   Panel2->show();
   Image10->hide();
+  // The window grows when the panel needs more room than it has, once its layouts have settled.
+  QTimer::singleShot(0, this, [this] { resize(size().expandedTo(minimumSizeHint())); });
 }
 
 void TForm1::Image13Click() {
