@@ -1,5 +1,6 @@
 // USB volume arrival, the known volumes of ComboBox_1 and the editor's USB panel.
 #include <QMouseEvent>
+#include <QScreen>
 #include <QSocketNotifier>
 #include <QTimer>
 
@@ -136,8 +137,19 @@ void TForm1::ComboBox_1Click() { Edit14->setText(ComboBox_1->currentText()); }
 void TForm1::Image10Click() {
   Panel2->show();
   Image10->hide();
-  // The window grows when the panel needs more room than it has, once its layouts have settled.
-  QTimer::singleShot(0, this, [this] { resize(size().expandedTo(minimumSizeHint())); });
+  // The window grows when the panel needs more room than it has, once its layouts have settled,
+  // moving up first when it would then reach below the work area.
+  QTimer::singleShot(0, this, [this] {
+    const QSize wanted = size().expandedTo(minimumSizeHint());
+    if (wanted == size()) return;
+    if (const QScreen* s = screen()) {
+      const QRect work = s->availableGeometry();
+      const int frame = frameGeometry().height() - height();
+      const int below = frameGeometry().top() + frame + wanted.height() - (work.y() + work.height());
+      if (below > 0) move(x(), std::max(work.y(), y() - below));
+    }
+    resize(wanted);
+  });
 }
 
 void TForm1::Image13Click() {
