@@ -482,10 +482,22 @@ void BackupRun::FileFound(TScruteDossier* sender, const std::string& nom) {
 }
 
 void BackupRun::CopyOne(const std::string& nom, const std::string& target, std::uint64_t size) {
-  std::string rel = target.compare(0, targetRoot_.size(), targetRoot_) == 0 ? target.substr(targetRoot_.size()) : target;
-  const std::size_t slash = rel.find_last_of('/');
-  const std::string relFolder = slash == std::string::npos ? std::string() : rel.substr(0, slash);
-  CopyInto(nom, TargetFolder(relFolder, true), relFolder, rel.substr(slash + 1), target, size);
+  if (rootFd_ >= 0 && target.compare(0, targetRoot_.size(), targetRoot_) == 0) {
+    const std::string rel = target.substr(targetRoot_.size());
+    const std::size_t slash = rel.find_last_of('/');
+    const std::string relFolder = slash == std::string::npos ? std::string() : rel.substr(0, slash);
+    CopyInto(nom, TargetFolder(relFolder, true), relFolder, rel.substr(slash + 1), target, size);
+    return;
+  }
+  // Outside the run's target: the folder as it is named.
+  const std::size_t slash = target.find_last_of('/');
+  const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : target.substr(0, slash);
+  FolderOpen f;
+  f.fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  f.error = f.fd < 0 ? errno : 0;
+  // Keyed by its path, which no folder of the run's target has (those are relative).
+  CopyInto(nom, f, "/" + folder, target.substr(slash + 1), target, size);
+  if (f.fd >= 0) ::close(f.fd);
 }
 
 void BackupRun::CopyInto(const std::string& nom, const FolderOpen& folder, const std::string& relFolder,

@@ -149,6 +149,9 @@ void TForm1::connectRun() {
   ScruteDossier1.OnDossier = [this](core::TScruteDossier*, const std::string& Nom) { ScruteDossier1Dossier(Nom); };
   ScruteDossier1.OnFichier = [this](core::TScruteDossier*, const std::string& Nom) { ScruteDossier1Fichier(Nom); };
   ScruteDossier1.OnFinExecute = [this](core::TScruteDossier*) { ScruteDossier1FinExecute(); };
+  ScruteDossier1.OnErreur = [this](core::TScruteDossier*, const std::string& Nom, int error) {
+    BackupRun().FolderUnreadable(Nom, error);
+  };
 }
 
 void TForm1::Button1Click() {

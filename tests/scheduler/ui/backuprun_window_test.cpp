@@ -153,6 +153,30 @@ TEST_F(RunWindowTest, GuardsShowTheirMessagesAndStartNothing) {
   EXPECT_EQ(readFile(dst / "a"), "x");
 }
 
+// A source folder the walker cannot read reaches the window like a failed file: a row in the
+// last-run list, a history row and a log line. (Root reads every folder, so the walker's own
+// report is given here as it gives it.)
+TEST_F(RunWindowTest, AnUnreadableSourceFolderGivesItsRows) {
+  writeFile(src / "locked" / "f", "x");
+  form->CheckBox_12->setChecked(true);
+  Job(src, dst);
+  bool reported = false;
+  form->ScruteDossier1.OnFichier = [&](core::TScruteDossier* w, const std::string&) {
+    if (reported) return;
+    reported = true;
+    w->OnErreur(w, (src / "locked").string(), EACCES);
+  };
+  form->Button1->click();
+  ASSERT_TRUE(reported);
+  ASSERT_GE(form->ListView3->topLevelItemCount(), 1);
+  auto* row = form->ListView3->topLevelItem(0);
+  EXPECT_EQ(ui::ListImageOf(row), 6);
+  const auto texts = Texts(row);
+  EXPECT_NE(std::find(texts.begin(), texts.end(), (src / "locked").string()), texts.end());
+  EXPECT_NE(std::find(texts.begin(), texts.end(), std::to_string(EACCES)), texts.end());
+  EXPECT_NE(TodayLog().find("Impossible de lire le répertoire"), std::string::npos);
+}
+
 TEST_F(RunWindowTest, EditorRunOfAUsbEntryMakesTheFolderOnTheVolume) {
   testenv::MountTable table;
   table.AddStick(17, dst.string(), "/dev/sdb1", "KEY", "0000-04D2");
