@@ -643,3 +643,33 @@ TEST_F(BackupRunTest, ATargetPulledOutStopsTheRunWithOneAlertAndMakesNothing) {
   EXPECT_FALSE(run.Busy());
   EXPECT_NE(LogText().find("Cible non présente "), std::string::npos);
 }
+
+// A deep tree: the target folders far above the current one are closed meanwhile and opened
+// again, one level at a time, for the folders that come after the deep branch.
+TEST_F(BackupRunTest, DeepTreesAreCopiedWholeWithFewDescriptors) {
+  // Two deep branches under one folder: whichever comes second starts from a folder whose
+  // descriptor the first one's depth had closed.
+  fs::path fork = src;
+  for (int level = 0; level < 10; ++level) fork /= "d";
+  std::vector<fs::path> files;
+  for (const char* branch : {"x", "y"}) {
+    fs::path deep = fork / branch;
+    for (int level = 0; level < 90; ++level) {
+      deep /= "d";
+      if (level % 7 == 0) files.push_back(writeFile(deep / ("f" + std::to_string(level)), branch));
+    }
+  }
+  ASSERT_EQ(Run(), core::StartResult::Ran);
+  for (const fs::path& f : files) {
+    const fs::path copy = dst / f.lexically_relative(src);
+    EXPECT_EQ(readFile(copy), readFile(f)) << copy;
+  }
+  for (auto& r : view.rows) EXPECT_EQ(r.image, 7) << r.source << " " << r.message;
+  // The descriptors are given back: nothing of the target stays open after the run.
+  int open = 0;
+  for (auto& e : fs::directory_iterator("/proc/self/fd")) {
+    std::error_code ec;
+    if (fs::read_symlink(e.path(), ec).string().rfind(dst.string(), 0) == 0) ++open;
+  }
+  EXPECT_EQ(open, 0);
+}
