@@ -422,14 +422,14 @@ std::unique_ptr<TZADataCipher> ReadCipherFor(TZABaseArchiver& a, TZADataSource& 
   return std::make_unique<ZipCryptDecipher>(keys);
 }
 // Fires the file and overall progress events; False when either asks to stop.
-bool ItemProgress(TZABaseArchiver& a, const std::string& name, TZAProcessOperation op, int64_t done,
+bool ItemProgress(TZABaseArchiver& a, std::string_view name, TZAProcessOperation op, int64_t done,
                   int64_t total) {
   if (!a.FProgressEnabled) return true;
   a.FCurrentItemDone = static_cast<double>(done);
   a.FCurrentItemSize = static_cast<double>(total);
   const double part = total > 0 ? static_cast<double>(done) / static_cast<double>(total) : 0.0;
   bool cancel = false;
-  a.DoFileProgress(name, part * 100.0, op, ppProcess, cancel);
+  a.DoFileProgress(std::string(name), part * 100.0, op, ppProcess, cancel);
   if (!cancel) {
     const double overall =
         a.FSelectedCount > 0 ? (part + a.FItemsDone) / static_cast<double>(a.FSelectedCount) * 100.0 : 100.0;
@@ -457,7 +457,7 @@ std::unique_ptr<TZADataCipher> WriteCipherFor(TZABaseArchiver& a, TZADataSink& s
   const auto block = static_cast<size_t>(
       std::min<int64_t>(BufferSizeForMode(item.EntryCompressionMode), std::max<int64_t>(size, 1)));
   std::unique_ptr<uint8_t[]> buffer(new uint8_t[block]);
-  const std::string name = item.Pending().SourceFileName.empty() ? std::string(item.Name()) : item.Pending().SourceFileName;
+  const std::string_view name = item.Pending().SourceFileName.empty() ? item.Name() : item.Pending().SourceFileName;
   StreamSource from(source);
   crc = 0xFFFFFFFFu;
   for (int64_t done = 0; done < size;) {
@@ -530,7 +530,7 @@ TZADataStatus ReadBlocks(TZABaseArchiver& a, TZADataSource& source, TZAStream& d
   job.UncompressedSize = EffectiveUncompressedSize(item);
   job.Crc32 = item.Crc32;
   const TZADataProgress progress = [&](int64_t done, int64_t total) {
-    return ItemProgress(a, std::string(item.Name()), item.Operation, done, total);
+    return ItemProgress(a, item.Name(), item.Operation, done, total);
   };
   job.Progress = &progress;
   const TZABlockCheck check = [&](const TZABlockHeader& h) { return BlockPasswordFits(a, item, h); };
@@ -601,7 +601,7 @@ TZADataStatus ReadItemData(TZABaseArchiver& a, TZAStream& archive, TZAStream& de
   job.CompressedSize = compressed;
   job.Cipher = cipher.get();
   const TZADataProgress progress = [&](int64_t done, int64_t total) {
-    return ItemProgress(a, std::string(item.Name()), item.Operation, done, total);
+    return ItemProgress(a, item.Name(), item.Operation, done, total);
   };
   job.Progress = &progress;
   StreamSink sink(dest);
@@ -634,7 +634,7 @@ bool TZABaseArchiver::CompressItem(TZAStream& source, TZAStream& dest, TDirItem&
   job.SourceSize = size;
   job.BlockSize = static_cast<size_t>(BufferSizeForMode(item.EntryCompressionMode));
   job.Cipher = cipher.get();
-  const std::string name = item.Pending().SourceFileName.empty() ? std::string(item.Name()) : item.Pending().SourceFileName;
+  const std::string_view name = item.Pending().SourceFileName.empty() ? item.Name() : item.Pending().SourceFileName;
   const TZADataProgress progress = [&](int64_t done, int64_t total) {
     return ItemProgress(*this, name, item.Operation, done, total);
   };
