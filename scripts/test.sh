@@ -36,4 +36,8 @@ if [ "$seconds" -gt 0 ]; then
     echo "Fuzz run failed (status $status); the input is in $asan/fuzz-artifacts/" >&2
     exit 1
   fi
+  # A directory of 1,000,000 entries goes through the target within its own allocation limit.
+  /usr/bin/python3 "$root/bench/zatool/list-memory.py" --entries 1000000 --write "$corpus/million.zip"
+  "$asan/bin/zadir_fuzz" -malloc_limit_mb=256 -rss_limit_mb=2048 -timeout=600 "$corpus/million.zip" >"$log" 2>&1 ||
+    { tail -n 30 "$log" >&2; echo "The directory reader failed on 1,000,000 entries" >&2; exit 1; }
 fi

@@ -7,6 +7,7 @@ one's peak resident set (MB of 10^6 bytes) and time. zatool's bytes per entry ar
 empty archive, over the entry count. --max-mb fails the run when zatool's peak is above it.
 
 Usage: list-memory.py [--entries N] [--zatool PATH] [--peers unzip,7zz,bsdtar|none] [--max-mb M]
+       list-memory.py --entries N --write ARCHIVE    (only writes the archive)
 """
 import argparse
 import os
@@ -64,7 +65,11 @@ def main():
     parser.add_argument("--zatool", default=default_zatool)
     parser.add_argument("--peers", default="unzip,7zz,bsdtar")
     parser.add_argument("--max-mb", type=float, default=0)
+    parser.add_argument("--write")
     args = parser.parse_args()
+    if args.write:
+        write_archive(args.write, args.entries)
+        return
     if not os.access(args.zatool, os.X_OK):
         sys.exit(f"missing {args.zatool}: build first (bash scripts/build.sh)")
     if not os.access("/usr/bin/time", os.X_OK):

@@ -245,19 +245,22 @@ void TZADirArray::SetDirItemCount(int count) {
   int capacity = Capacity();
   if (count > capacity) {
     growthStep_ = std::min(growthStep_ * 2, kMaxGrowthStep);
-    items_.resize(static_cast<size_t>(std::max(capacity + growthStep_, count)));
+    capacity_ = std::max(capacity + growthStep_, count);
+    while (int64_t(segments_.size()) * kSegmentSize < capacity_)
+      segments_.push_back(std::make_unique<TDirItem[]>(kSegmentSize));
   } else if (count == 0) {
-    std::vector<TDirItem>().swap(items_);
+    std::vector<std::unique_ptr<TDirItem[]>>().swap(segments_);
+    capacity_ = 0;
     arena_.Clear();
   } else {
-    for (int i = count; i < count_; ++i) items_[static_cast<size_t>(i)] = TDirItem{};
+    for (int i = count; i < count_; ++i) slot(i) = TDirItem{};
   }
   count_ = count;
 }
 
 void TZADirArray::GetDirItem(int index, TDirItem& item) const {
   checkIndex(index, 2);
-  item = items_[static_cast<size_t>(index)];
+  item = slot(index);
 }
 
 void TZADirArray::intern(TDirItem& item, std::string_view name, std::string_view extraArea,
@@ -289,7 +292,7 @@ void TZADirArray::intern(TDirItem& item, std::string_view name, std::string_view
 void TZADirArray::SetDirItemTexts(int index, std::string_view name, std::string_view extraArea,
                                   std::string_view comment) {
   checkIndex(index, 3);
-  TDirItem& item = items_[static_cast<size_t>(index)];
+  TDirItem& item = slot(index);
   if (item.HasPending()) {
     TDirItem::Owned& o = item.makeOwned();
     o.Name = name;
@@ -305,36 +308,35 @@ void TZADirArray::SetDirItemTexts(int index, std::string_view name, std::string_
 
 void TZADirArray::PutDirItem(int index, const TDirItem& item) {
   checkIndex(index, 1);
-  TDirItem& slot = items_[static_cast<size_t>(index)];
-  if (&slot == &item) return;
+  TDirItem& target = slot(index);
+  if (&target == &item) return;
   if (item.HasPending()) {
-    slot = item;
+    target = item;
     return;
   }
-  static_cast<TDirItemFields&>(slot) = item;
-  intern(slot, item.Name(), item.ExtraArea(), item.Comment());
+  static_cast<TDirItemFields&>(target) = item;
+  intern(target, item.Name(), item.ExtraArea(), item.Comment());
 }
 
 TDirItem& TZADirArray::DirItemAt(int index) {
   checkIndex(index, 3);
-  return items_[static_cast<size_t>(index)];
+  return slot(index);
 }
 
 const TDirItem& TZADirArray::DirItemAt(int index) const {
   checkIndex(index, 3);
-  return items_[static_cast<size_t>(index)];
+  return slot(index);
 }
 
 void TZADirArray::DeleteDirItem(int index) {
   checkIndex(index, 4);
-  auto at = items_.begin() + index;
-  std::move(at + 1, items_.begin() + count_, at);
-  items_[static_cast<size_t>(count_ - 1)] = TDirItem{};
+  for (int i = index; i + 1 < count_; ++i) slot(i) = std::move(slot(i + 1));
+  slot(count_ - 1) = TDirItem{};
   --count_;
 }
 
 void TZADirArray::ClearDirItems() {
-  for (int i = 0; i < count_; ++i) items_[static_cast<size_t>(i)] = TDirItem{};
+  for (int i = 0; i < count_; ++i) slot(i) = TDirItem{};
   count_ = 0;
   arena_.Clear();
 }
@@ -343,11 +345,11 @@ void TZADirArray::AssignDirItems(const TZADirArray& other) {
   if (&other == this) return;
   ClearDirItems();
   SetDirItemCount(other.count_);
-  for (int i = 0; i < other.count_; ++i) PutDirItem(i, other.items_[static_cast<size_t>(i)]);
+  for (int i = 0; i < other.count_; ++i) PutDirItem(i, other.slot(i));
 }
 
 void TZADirArray::ClearDirItemSelection() {
-  for (int i = 0; i < count_; ++i) items_[static_cast<size_t>(i)].Selected = false;
+  for (int i = 0; i < count_; ++i) slot(i).Selected = false;
 }
 
 double CompressionRateFor(int64_t compressedSize, int64_t uncompressedSize) {

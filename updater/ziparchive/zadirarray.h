@@ -190,7 +190,7 @@ class TZADirArray {
   void GetDirItem(int index, TDirItem& item) const;
   // Entry index becomes a deep copy of item (errors: code 1).
   void PutDirItem(int index, const TDirItem& item);
-  // The entry in place (errors: code 3); valid until the count next grows.
+  // The entry in place (errors: code 3); it stays where it is while the count changes.
   TDirItem& DirItemAt(int index);
   const TDirItem& DirItemAt(int index) const;
   // Removes entry index (errors: code 4).
@@ -202,7 +202,7 @@ class TZADirArray {
   // entry without a block of its own. The header's lengths are left alone.
   void SetDirItemTexts(int index, std::string_view name, std::string_view extraArea, std::string_view comment);
 
-  int Capacity() const { return static_cast<int>(items_.size()); }
+  int Capacity() const { return capacity_; }
   int GrowthStep() const { return growthStep_; }
   static constexpr int kInitialGrowthStep = 500;
   static constexpr int kMaxGrowthStep = 10000;
@@ -213,7 +213,16 @@ class TZADirArray {
   void intern(TDirItem& item, std::string_view name, std::string_view extraArea, std::string_view comment);
   std::string scratch_;  // an extra area being made true
 
-  std::vector<TDirItem> items_;  // the capacity; slots at or beyond count_ are empty
+  // The slots, in segments that never move: growing adds segments and copies nothing. Slots
+  // at or beyond count_ are empty.
+  static constexpr int kSegmentShift = 12;
+  static constexpr int kSegmentSize = 1 << kSegmentShift;
+  TDirItem& slot(int index) { return segments_[size_t(index >> kSegmentShift)][index & (kSegmentSize - 1)]; }
+  const TDirItem& slot(int index) const {
+    return segments_[size_t(index >> kSegmentShift)][index & (kSegmentSize - 1)];
+  }
+  std::vector<std::unique_ptr<TDirItem[]>> segments_;
+  int capacity_ = 0;
   TZATextArena arena_;
   int count_ = 0;
   int growthStep_ = kInitialGrowthStep;

@@ -42,10 +42,14 @@ TEST(TZADirArray, GrowsGeometricallyAndReleasesAtZero) {
     int capacity;
   } steps[] = {{1, 1000}, {1000, 1000}, {1001, 3000}, {3001, 7000}, {7001, 15000}, {15001, 25000},
                {25001, 35000}, {10, 35000}, {60000, 60000}};
+  const TDirItem* first = nullptr;
   for (const auto& s : steps) {
     a.SetDirItemCount(s.count);
     EXPECT_EQ(a.DirItemCount(), s.count);
     EXPECT_EQ(a.Capacity(), s.capacity) << "count " << s.count;
+    // Entries stay where they are while the array grows or shrinks.
+    if (!first) first = &a.DirItemAt(0);
+    EXPECT_EQ(&a.DirItemAt(0), first) << "count " << s.count;
   }
   a.SetDirItemCount(0);
   EXPECT_EQ(a.Capacity(), 0);
