@@ -1,6 +1,7 @@
 #include "updater/ziparchive/zadirarray.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 
 #include "updater/ziparchive/zaexcept.h"
@@ -131,11 +132,12 @@ void TDirItem::SetExtraArea(std::string_view area) {
 void TDirItem::SetExtraFields(const std::vector<TZAExtraField>& fields) {
   std::string area;
   for (const TZAExtraField& f : fields) {
+    const uint16_t size = clamp16(f.Data.size());
     uint8_t head[4];
     PutU16(head, f.HeaderId);
-    PutU16(head + 2, uint16_t(f.Data.size()));
+    PutU16(head + 2, size);
     area.append(reinterpret_cast<const char*>(head), 4);
-    area.append(reinterpret_cast<const char*>(f.Data.data()), std::min<size_t>(f.Data.size(), kSaturated16));
+    area.append(reinterpret_cast<const char*>(f.Data.data()), size);
   }
   makeOwned().Extra = std::move(area);
 }
@@ -245,9 +247,10 @@ void TZADirArray::SetDirItemCount(int count) {
   int capacity = Capacity();
   if (count > capacity) {
     growthStep_ = std::min(growthStep_ * 2, kMaxGrowthStep);
-    capacity_ = std::max(capacity + growthStep_, count);
-    while (int64_t(segments_.size()) * kSegmentSize < capacity_)
+    const int wanted = int(std::min<int64_t>(std::max<int64_t>(int64_t(capacity) + growthStep_, count), INT_MAX));
+    while (int64_t(segments_.size()) * kSegmentSize < wanted)
       segments_.push_back(std::make_unique<TDirItem[]>(kSegmentSize));
+    capacity_ = wanted;
   } else if (count == 0) {
     std::vector<std::unique_ptr<TDirItem[]>>().swap(segments_);
     capacity_ = 0;
