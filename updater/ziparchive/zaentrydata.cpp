@@ -348,7 +348,7 @@ class PrefixSource : public TZADataSource {
   int64_t ReadData(void* buffer, int64_t count) override {
     auto* p = static_cast<uint8_t*>(buffer);
     const auto n = static_cast<size_t>(std::min<int64_t>(count, static_cast<int64_t>(size_ - pos_)));
-    std::memcpy(p, data_ + pos_, n);
+    if (n > 0) std::memcpy(p, data_ + pos_, n);  // p may be null for an empty read
     pos_ += n;
     if (static_cast<int64_t>(n) == count) return count;
     return static_cast<int64_t>(n) + std::max<int64_t>(rest_.ReadData(p + n, count - static_cast<int64_t>(n)), 0);

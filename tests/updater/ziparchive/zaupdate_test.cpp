@@ -257,7 +257,7 @@ TEST(ZipUpdate, AnExistingSplitArchiveIsRefusedBeforeAnyWrite) {
 TEST(ZipUpdate, ANewSplitArchiveThatFailsLeavesNoVolume) {
   const fs::path dir = testenv::makeDir("newsplit");
   std::string big;
-  for (int i = 0; big.size() < 300000; ++i) big += char((i * 7919) >> 3);
+  for (int i = 0; big.size() < 300000; ++i) big += char((unsigned(i) * 7919u) >> 3);
   TZipArchiver zip;
   zip.FileName = (dir / "arc.zip").string();
   zip.TempDir = testenv::makeDir("temp").string();
