@@ -146,6 +146,7 @@ void reportFailures(TZipArchiver& zip, int& failed) {
 
 int add(int argc, char** argv) {
   TZipArchiver zip;
+  zip.Zip64Mode = zmAuto;  // files and archives past 4 GiB
   int a = 2;
   for (; a < argc && argv[a][0] == '-' && argv[a][1] != '\0'; ++a) {
     if (std::strcmp(argv[a], "-P") == 0 && a + 1 < argc) {
@@ -194,6 +195,7 @@ std::vector<std::string> namesUnder(TZipArchiver& zip, std::string name) {
 int removeOrRename(int argc, char** argv, bool rename) {
   if (argc < 4 || (rename && argc != 5)) return usage();
   TZipArchiver zip;
+  zip.Zip64Mode = zmAuto;
   int failed = 0;
   reportFailures(zip, failed);
   zip.FileName = argv[2];
@@ -206,6 +208,10 @@ int removeOrRename(int argc, char** argv, bool rename) {
       std::fprintf(stderr, "zatool: %s : aucune entrée de ce nom dans l'archive, elle reste inchangée\n", argv[i]);
       return 1;
     }
+  }
+  if (rename && !namesUnder(zip, argv[4]).empty()) {
+    std::fprintf(stderr, "zatool: %s : ce nom existe déjà dans l'archive, elle reste inchangée\n", argv[4]);
+    return 1;
   }
   zip.BeginUpdate();
   if (rename) {

@@ -1,10 +1,13 @@
 // libFuzzer target: opens an archive from memory and reads its directory, as the updater does
-// with what it downloaded, then decompresses every entry to a discarding sink. Only the
-// engine's own exceptions may come out.
+// with what it downloaded, then decompresses every entry to a discarding sink; then commits
+// the deletion of the first entry into memory and opens the result again. Only the engine's
+// own exceptions may come out.
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 
 #include <memory>
+#include <string_view>
 
 #include "updater/ziparchive/zaarchiver.h"
 #include "updater/ziparchive/zadirmanager.h"
@@ -13,7 +16,53 @@
 
 using namespace ziparchive;
 
+namespace {
+
+// Deletes the first entry through an update of the archive held in memory. A commit that
+// reports success must leave an archive that opens with one entry fewer.
+void commitDeletion(const uint8_t* data, size_t size) {
+  TZipArchiver zip;
+  zip.Zip64Mode = zmAuto;
+  auto* stream = new TZAMemoryStream;
+  if (size > 0) stream->WriteBuffer(data, int64_t(size));
+  zip.FArchiveStream = stream;  // the component frees it
+  zip.FDirManager = std::make_shared<TZADirManager>(stream, &zip, false);
+  int before = 0;
+  bool committed = false;
+  try {
+    if (!zip.FDirManager->ProbeEndRecord()) return;
+    zip.FDirManager->ReadCentralDir();
+    before = zip.FDirManager->CurrentDir.DirItemCount();
+    if (before == 0 || EntryRangesOverlap(zip.FDirManager->CurrentDir)) return;
+    zip.FActive = true;
+    zip.BeginUpdate();
+    zip.DeleteDirEntry(0);
+    zip.EndUpdate();
+    committed = true;
+  } catch (const EZAException&) {
+  } catch (const EZAStreamError&) {
+  }
+  if (!committed) return;
+  // A comment that holds an end record of its own may hide ours: the format's rule.
+  const std::string_view comment = zip.FDirManager->ArchiveComment;
+  if (comment.find(std::string_view("PK\x05\x06", 4)) != std::string_view::npos) return;
+  TZAMemoryStream result;
+  stream->SetPosition(0);
+  result.CopyFrom(*stream, stream->Size());
+  TZADirManager reopened(&result, nullptr, false);
+  try {
+    if (!reopened.ProbeEndRecord()) std::abort();
+    reopened.ReadCentralDir();
+  } catch (const EZAException&) {
+    std::abort();  // what the commit wrote does not open
+  }
+  if (reopened.CurrentDir.DirItemCount() != before - 1) std::abort();
+}
+
+}  // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  commitDeletion(data, size);
   TZAMemoryStream stream;
   if (size > 0) stream.WriteBuffer(data, int64_t(size));
   stream.SetPosition(0);
