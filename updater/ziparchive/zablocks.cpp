@@ -85,6 +85,7 @@ TZADataStatus DecompressBlocks(TZADataSource& source, TZADataSink& sink, const T
                                const TZABlockCheck& check, TZADataOutcome& out) {
   auto take = [&](void* buffer, int64_t count) {
     if (count > job.CompressedSize - out.Read) return false;
+    if (count == 0) return true;
     const int64_t n = source.ReadData(buffer, count);
     out.Read += std::max<int64_t>(n, 0);
     return n == count;

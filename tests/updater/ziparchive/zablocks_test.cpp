@@ -143,6 +143,15 @@ TEST(BlockFormat, EntriesBuiltFromTheHeaderLayoutDecodeAndDamagedOnesFail) {
        TZADataStatus::InflateError},
       {"a block size past the entry's size (a bomb)", entry([](BlockEntry&) {}),
        [](BlockArchive& a) { zipbuilder::patch(a.bytes, a.dataAt[0], 0x7FFFFFFF, 4); }, TZADataStatus::TooLong},
+      {"an empty compressed block", entry([](BlockEntry& e) { e.content = "x"; }),
+       [](BlockArchive& a) {
+         const size_t at = a.dataAt[0] + kBlockHeaderSize;
+         const uint32_t length = GetU32(reinterpret_cast<const uint8_t*>(a.bytes.data()) + at);
+         zipbuilder::patch(a.bytes, at, 0, 4);
+         a.bytes.erase(at + 4, length);
+         zipbuilder::patch(a.bytes, a.b.centralAt[0] - length + 20, kBlockHeaderSize + 4, 4);
+       },
+       TZADataStatus::InflateError},
       {"blocks that inflate past the block size", entry([](BlockEntry&) {}),
        [](BlockArchive& a) { zipbuilder::patch(a.bytes, a.dataAt[0], 1000, 4); }, TZADataStatus::InflateError},
       {"total size in the header too small", entry([](BlockEntry&) {}),
