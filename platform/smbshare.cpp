@@ -148,6 +148,20 @@ std::map<std::string, SmbCredentials>& Remembered() {
   return known;
 }
 
+// gvfs's FUSE folder lists a new mount once it hears of it, a little after the mount tool
+// has returned: the share is connected once its folder is there.
+bool GvfsFolderShown(const std::string& computer, const std::string& share, std::string* error) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kMountTimeoutMs);
+  while (!ShareUsable(computer, share)) {
+    if (std::chrono::steady_clock::now() >= deadline) {
+      if (error) *error = "le dossier du partage n'est pas apparu dans " + RuntimeFolder() + "/gvfs";
+      return false;
+    }
+    ::poll(nullptr, 0, 20);
+  }
+  return true;
+}
+
 }  // namespace
 
 std::string SmbUrl(const std::string& computer, const std::string& share, const std::string& folder) {
@@ -226,9 +240,11 @@ bool MountShare(const std::string& computer, const std::string& share, const Smb
   if (::geteuid() != 0 || session) {
     const std::string port = options.port > 0 ? ":" + std::to_string(options.port) : std::string();
     const std::string url = "smb://" + UrlPart(computer) + port + "/" + UrlPart(share);
-    if (c.login.empty()) return run({"gio", "mount", "-a", url}, "", kMountTimeoutMs, error);
     // gio asks for the user, the domain (kept as offered) and the password.
-    return run({"gio", "mount", url}, c.login + "\n\n" + c.password + "\n", kMountTimeoutMs, error);
+    const bool mounted = c.login.empty() ? run({"gio", "mount", "-a", url}, "", kMountTimeoutMs, error)
+                                         : run({"gio", "mount", url}, c.login + "\n\n" + c.password + "\n",
+                                               kMountTimeoutMs, error);
+    return mounted && GvfsFolderShown(computer, share, error);
   }
   std::string base = RuntimeFolder();
   if (base.empty()) base = "/run";

@@ -2,7 +2,7 @@
 // Real SMB peers for the network tests. SmbServer: smbd on a free loopback port with the share
 // "public" (a folder of the test) and one user, all its state in the test's folder. GvfsSession:
 // a private session bus (dbus-daemon) on which gvfs serves mounts as FUSE folders under
-// $XDG_RUNTIME_DIR/gvfs; everything it started ends with it.
+// $XDG_RUNTIME_DIR/gvfs, ready once that folder is mounted; everything it started ends with it.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <signal.h>
@@ -14,6 +14,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <thread>
 
@@ -50,9 +52,25 @@ class SmbServer {
  public:
   // The user must exist on this machine (smbd maps it to a local account).
   explicit SmbServer(const std::string& user = "root", const std::string& password = "pw1")
-      : dir_(makeDir("smb")), port_(FreePort()) {
+      : dir_(makeDir("smb")) {
     for (const char* d : {"private", "lock", "state", "cache", "pid", "ncalrpc", "share"})
       std::filesystem::create_directory(dir_ / d);
+    // The free port may be taken by another process before smbd binds it: smbd then ends, and
+    // it starts again on another one.
+    for (int attempt = 0; attempt < 5 && !up_; ++attempt) Start(user, password);
+  }
+  ~SmbServer() { Stop(); }
+  SmbServer(const SmbServer&) = delete;
+  SmbServer& operator=(const SmbServer&) = delete;
+
+  bool up() const { return up_; }
+  int port() const { return port_; }
+  // The folder the share "public" serves.
+  std::filesystem::path share() const { return dir_ / "share"; }
+
+ private:
+  void Start(const std::string& user, const std::string& password) {
+    port_ = FreePort();
     const std::string d = dir_.string();
     writeFile(dir_ / "smb.conf",
               "[global]\n smb ports = " + std::to_string(port_) +
@@ -71,33 +89,38 @@ class SmbServer {
     if (pid_ == 0) {
       ::setpgid(0, 0);
       const std::string log = (dir_ / "smbd.out").string();
-      if (!std::freopen(log.c_str(), "w", stdout) || !std::freopen(log.c_str(), "w", stderr)) ::_exit(127);
+      if (!std::freopen(log.c_str(), "a", stdout) || !std::freopen(log.c_str(), "a", stderr)) ::_exit(127);
       ::execlp("smbd", "smbd", "--foreground", "--no-process-group", "-s", conf.c_str(), nullptr);
       ::_exit(127);
     }
-    // Ready once it accepts connections (a loaded machine may take its time).
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (!(up_ = Listening(port_)) && std::chrono::steady_clock::now() < deadline &&
-           ::waitpid(pid_, nullptr, WNOHANG) == 0)
+    // Ready once it accepts connections while it runs (a loaded machine may take its time).
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    for (;;) {
+      if (::waitpid(pid_, nullptr, WNOHANG) == pid_) {
+        pid_ = -1;
+        return;
+      }
+      if (Listening(port_)) break;
+      if (std::chrono::steady_clock::now() >= deadline) {
+        Stop();
+        return;
+      }
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    // Still running: the connection reached this smbd, not another process that took the port.
+    up_ = ::waitpid(pid_, nullptr, WNOHANG) == 0;
+    if (!up_) pid_ = -1;
   }
-  ~SmbServer() {
+  void Stop() {
     if (pid_ > 0) {
       ::kill(-pid_, SIGTERM);
       ::waitpid(pid_, nullptr, 0);
     }
+    pid_ = -1;
   }
-  SmbServer(const SmbServer&) = delete;
-  SmbServer& operator=(const SmbServer&) = delete;
 
-  bool up() const { return up_; }
-  int port() const { return port_; }
-  // The folder the share "public" serves.
-  std::filesystem::path share() const { return dir_ / "share"; }
-
- private:
   std::filesystem::path dir_;
-  int port_;
+  int port_ = 0;
   pid_t pid_ = -1;
   bool up_ = false;
 };
@@ -138,15 +161,28 @@ class GvfsSession {
       return;
     }
     ::setenv("DBUS_SESSION_BUS_ADDRESS", line.c_str(), 1);
-    ok_ = true;
+    // gvfsd starts on the first call to it and then mounts its FUSE folder on its own: the
+    // session is ready once that folder is mounted, not when the bus answers.
+    if (std::system("dbus-send --session --print-reply --reply-timeout=60000 --dest=org.gtk.vfs.Daemon "
+                    "/org/gtk/vfs/Daemon org.freedesktop.DBus.Peer.Ping >/dev/null 2>&1") != 0) {
+      why_ = "gvfsd did not start on the test's session bus";
+      return;
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (!(ok_ = FuseFolderMounted()) && std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    if (!ok_) why_ = "gvfs did not mount its FUSE folder in " + runtime_ + "/gvfs (FUSE mounts refused here?)";
   }
   ~GvfsSession() {
     if (pid_ > 0) {
-      // gvfs ends with its bus; its FUSE folder is released then.
+      // gvfs ends with its bus and releases its FUSE folder then; one still mounted after a
+      // while is detached, so that removing the test's folder never walks into the share.
       ::kill(-pid_, SIGTERM);
       ::waitpid(pid_, nullptr, 0);
-      const std::string unmount = "umount -l '" + runtime_ + "/gvfs' >/dev/null 2>&1";
-      if (std::system(("grep -q ' " + runtime_ + "/gvfs ' /proc/mounts").c_str()) == 0) (void)std::system(unmount.c_str());
+      const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+      while (FuseFolderMounted() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      if (FuseFolderMounted()) (void)std::system(("umount -l '" + runtime_ + "/gvfs' >/dev/null 2>&1").c_str());
     }
     if (hadBus_) ::setenv("DBUS_SESSION_BUS_ADDRESS", oldBus_.c_str(), 1);
     else ::unsetenv("DBUS_SESSION_BUS_ADDRESS");
@@ -158,6 +194,18 @@ class GvfsSession {
   const std::string& why() const { return why_; }
 
  private:
+  bool FuseFolderMounted() const {
+    std::ifstream mounts("/proc/self/mountinfo");
+    const std::string folder = runtime_ + "/gvfs";
+    std::string line;
+    while (std::getline(mounts, line)) {
+      std::istringstream fields(line);
+      std::string id, parent, device, root, point;
+      if (fields >> id >> parent >> device >> root >> point && point == folder) return true;
+    }
+    return false;
+  }
+
   pid_t pid_ = -1;
   bool ok_ = false, hadBus_ = false;
   std::string why_, runtime_, oldBus_;
