@@ -94,6 +94,11 @@ TZABatchResult TZABaseArchiver::ProcessFiles(TZAProcessOperation operation) {
       } catch (const EZAException& e) {
         DoProcessFileFailure(name, operation, e.NativeError, e.ErrorCode, e.Message(), action);
         if (action != fxaRetry) ++result.Failed;
+      } catch (const EZAStreamError& s) {
+        // A stream failure is the engine's too: the failure event decides, as for any other.
+        const EZAException e = EZAException::CreateForCode(46, this).AppendDetail(s.what());
+        DoProcessFileFailure(name, operation, e.NativeError, e.ErrorCode, e.Message(), action);
+        if (action != fxaRetry) ++result.Failed;
       }
     } while (action == fxaRetry);
     if (action == fxaAbort || FCancel) break;

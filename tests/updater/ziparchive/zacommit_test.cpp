@@ -242,3 +242,38 @@ TEST(ZipCommit, CloseReportsAFailedCommit) {
   EXPECT_FALSE(zip.Active());
   EXPECT_TRUE(testenv::readFile(path) == before);
 }
+
+// The cut lies where the old directory was found, not where its record says: a stub put in
+// front of an archive, or an archive without end record whose directory was rebuilt.
+TEST(ZipCommit, AppendsCutWhereTheDirectoryWasFound) {
+  const fs::path dir = testenv::testRoot();
+  MakeArchive(dir / "plain.zip", kBase);
+  const std::string plain = testenv::readFile(dir / "plain.zip");
+  struct Case {
+    const char* name;
+    std::string bytes;
+  } cases[] = {
+      {"stub put in front", std::string(5000, 'M') + plain},
+      {"no end record", plain.substr(0, plain.size() - 22)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const fs::path path = testenv::writeFile(testenv::makeDir(c.name) / "arc.zip", c.bytes);
+    {
+      TZipArchiver zip;
+      zip.FileName = path.string();
+      zip.OpenArchive();
+      zip.BeginUpdate();
+      AddText(zip, "e.txt", "appended\n");
+      zip.EndUpdate();
+      zip.CloseArchive();
+    }
+    EXPECT_EQ(testenv::readFile(path).substr(0, 5000), c.bytes.substr(0, 5000)) << "the head moved";
+    Contents expected = baseContents();
+    expected["e.txt"] = "appended\n";
+    EXPECT_EQ(ReadBack(path), expected);
+    EXPECT_EQ(PythonReads(path), expected);
+    std::string out;
+    EXPECT_EQ(peertools::Run("unzip -tq " + peertools::Quote(path.string()), out), 0) << out;
+  }
+}
