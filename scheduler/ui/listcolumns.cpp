@@ -84,19 +84,21 @@ class ColumnFitter : public QObject {
       for (size_t i = 0; i < elastic.size(); ++i)
         width[elastic[i]] += extra / int(elastic.size()) + (int(i) < extra % int(elastic.size()) ? 1 : 0);
     } else {
-      // The elastic columns give up what they hold beyond their titles, in proportion.
-      int spare = 0;
-      for (int c : elastic) spare += width[c] - floor[c];
-      const int cut = std::min(total - room, spare);
-      int done = 0;
-      for (size_t i = 0; i < elastic.size() && spare > 0; ++i) {
-        const int c = elastic[i];
-        int part = int(qint64(cut) * (width[c] - floor[c]) / spare);
-        if (i + 1 == elastic.size()) part = cut - done;
-        part = std::min(part, width[c] - floor[c]);
-        width[c] -= part;
-        done += part;
+      // The widest elastic columns give up room first, down to a common width (never below
+      // their titles), so that every path keeps as much of itself as the others.
+      int low = 0, high = 0;
+      for (int c : elastic) high = std::max(high, width[c]);
+      auto usedWith = [&](int cap) {
+        int used = total;
+        for (int c : elastic) used -= width[c] - std::max(std::min(width[c], cap), floor[c]);
+        return used;
+      };
+      while (low < high) {
+        const int cap = (low + high + 1) / 2;
+        if (usedWith(cap) <= room) low = cap;
+        else high = cap - 1;
       }
+      for (int c : elastic) width[c] = std::max(std::min(width[c], low), floor[c]);
     }
     for (int c = 0; c < count; ++c)
       if (!header->isSectionHidden(c) && header->sectionSize(c) != width[c]) header->resizeSection(c, width[c]);

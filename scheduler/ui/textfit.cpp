@@ -22,6 +22,12 @@ void KeepTextsWhole(QWidget* root) {
   }
 }
 
+void AlignLabelColumn(std::initializer_list<QLabel*> labels) {
+  int widest = 0;
+  for (QLabel* l : labels) widest = std::max(widest, l->sizeHint().width());
+  for (QLabel* l : labels) l->setMinimumWidth(widest);
+}
+
 namespace {
 
 class MinimumKeeper : public QObject {

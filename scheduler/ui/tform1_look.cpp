@@ -31,6 +31,9 @@ void TForm1::applyLook() {
   for (QLabel* path : {Label5, Label23, Label47}) ElideInTheMiddle(path);
   Label6->setWordWrap(true);
   KeepTextsWhole(this);
+  AlignLabelColumn({formText2, formText4, formText6});
+  AlignLabelColumn({formText35, formText37, formText39});
+  AlignLabelColumn({formText49, formText51, formText53, formText55, formText57, formText59});
 
   // The bars keep their designed height as a floor and grow with the font and the pictures.
   for (QWidget* bar : std::initializer_list<QWidget*>{Panel4, Panel3, Panel1}) {

@@ -44,7 +44,8 @@ class WindowFit : public ::testing::Test {
                        "5|0|0|0|0|0|0|0|0|" + kLong + "|*.odt;*.ods|/srv/copies/comptabilité/" + "2024|0|1|\n"
                        "0|22|1|1|1|1|1|0|0|/home/marie/Images|*.jpg|/mnt/nas/photos|1|1|\n");
     form = std::make_unique<ui::TForm1>();
-    form->Timer2->stop();
+    // No due-time, dispatch or midnight tick meddles with the views (a due entry would run).
+    for (QTimer* t : {form->Timer1, form->Timer2, form->Timer3, form->Timer4}) t->stop();
     prompt = std::make_unique<ui::TForm4>();
     viewer = std::make_unique<ui::TForm2>();
     about = std::make_unique<ui::TAboutBox>();
@@ -103,6 +104,7 @@ class WindowFit : public ::testing::Test {
                        }});
     stops.push_back({"Form1-programmation-usb", form.get(), [this] {
                        form->PageControl1->setCurrentIndex(1);
+                       form->Button36Click();
                        form->Panel2->show();
                        form->Image10->hide();
                      }});
@@ -110,6 +112,7 @@ class WindowFit : public ::testing::Test {
                        form->Panel2->hide();
                        form->Image10->show();
                        form->PageControl1->setCurrentIndex(8);
+                       form->Button36Click();
                        form->ScrollBox3->ensureWidgetVisible(form->SpinEdit_1);
                      }});
     stops.push_back({"Form2", viewer.get(), [] {}});
