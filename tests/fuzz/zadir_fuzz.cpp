@@ -26,6 +26,7 @@ void commitDeletion(const uint8_t* data, size_t size) {
   auto* stream = new TZAMemoryStream;
   if (size > 0) stream->WriteBuffer(data, int64_t(size));
   zip.FArchiveStream = stream;  // the component frees it
+  zip.FFileOpenMode = kOpenReadWriteDenyWrite;
   zip.FDirManager = std::make_shared<TZADirManager>(stream, &zip, false);
   int before = 0;
   bool committed = false;

@@ -282,6 +282,10 @@ void TZABaseArchiver::RollbackUpdate() {
     return;
   }
   if (FArchiveStream == nullptr) return;
+  if (!st.Cut) {
+    DeleteTempFile();  // the archive was not touched yet
+    return;
+  }
   if (st.Temp.Stream) {
     RestoreFromTempFile();
   } else if (st.Cut) {

@@ -56,6 +56,10 @@ void TZABaseArchiver::BeginUpdate() {
   if (spanningMode_ != smNone && (FFileOpenMode != kCreateArchiveMode || FVolumesCommitted)) {
     throw EZAException::CreateForCode(52, this);
   }
+  // An archive opened for reading only (another writer held it) is never written.
+  if (!inMemory_ && FFileOpenMode != kCreateArchiveMode && (FFileOpenMode & 0x3) == fmOpenRead) {
+    throw EZAException::CreateForCode(32, this);
+  }
   if (FUpdateCount++ == 0) {
     FDirManager->BackupDir.AssignDirItems(FDirManager->CurrentDir);
     FNameIndexValid = false;

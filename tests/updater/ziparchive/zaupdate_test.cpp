@@ -145,6 +145,14 @@ TEST(ZipUpdate, ChangesOutsideAnUpdateAreRefused) {
   TZipArchiver zip;
   zip.FileName = path.string();
   EXPECT_THROW(zip.BeginUpdate(), EZAException);  // closed: code 13
+  // Opened for reading only (as when another process writes it): never written.
+  zip.OpenArchiveMode(kOpenReadDenyNone);
+  try {
+    zip.BeginUpdate();
+    ADD_FAILURE() << "an update of a read-only archive";
+  } catch (const EZAException& e) {
+    EXPECT_EQ(e.NativeError, 32);
+  }
   zip.OpenArchive();
   const std::vector<std::pair<int, std::function<void()>>> calls = {
       {25, [&] { zip.AddFiles(path.string()); }},
