@@ -7,12 +7,14 @@
 namespace testenv {
 
 // Returns the text of the box that body opened ("" when it opened none).
+// The box's icon goes to *icon when asked for.
 template <class F>
-QString WithBox(F body) {
+QString WithBox(F body, QMessageBox::Icon* icon = nullptr) {
   QString text;
-  QTimer::singleShot(0, [&text] {
+  QTimer::singleShot(0, [&text, icon] {
     if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
       text = box->text();
+      if (icon) *icon = box->icon();
       box->accept();
     }
   });

@@ -78,8 +78,8 @@ class RunWindowTest : public ::testing::Test {
     return readFile(ui::DataFolder + core::DateStamp(core::LocalTime(std::time(nullptr))) + ".log");
   }
   template <class F>
-  QString WithBox(F body) {
-    return testenv::WithBox(body);
+  QString WithBox(F body, QMessageBox::Icon* icon = nullptr) {
+    return testenv::WithBox(body, icon);
   }
 
   std::unique_ptr<ui::TForm1> form;
@@ -130,9 +130,14 @@ TEST_F(RunWindowTest, ARunFillsTheListsStatusBarAndLogThenClearsTheRunFields) {
 TEST_F(RunWindowTest, GuardsShowTheirMessagesAndStartNothing) {
   writeFile(src / "a", "x");
   Job(src, src / "inner");
-  EXPECT_EQ(WithBox([&] { form->Button1->click(); }), form->Label44->text());
+  // Refusals are warnings.
+  QMessageBox::Icon icon = QMessageBox::NoIcon;
+  EXPECT_EQ(WithBox([&] { form->Button1->click(); }, &icon), form->Label44->text());
+  EXPECT_EQ(icon, QMessageBox::Warning);
   Job(src, "/");
-  EXPECT_EQ(WithBox([&] { form->Button1->click(); }), form->Label45->text());
+  icon = QMessageBox::NoIcon;
+  EXPECT_EQ(WithBox([&] { form->Button1->click(); }, &icon), form->Label45->text());
+  EXPECT_EQ(icon, QMessageBox::Warning);
   EXPECT_EQ(form->ListView1->topLevelItemCount(), 0);
   EXPECT_FALSE(fs::exists(src / "inner"));
 

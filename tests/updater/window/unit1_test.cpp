@@ -24,6 +24,8 @@ using namespace updater;
 namespace {
 
 // The text of the first message box, which is then closed.
+QMessageBox::Icon lastBoxIcon = QMessageBox::NoIcon;  // of the box CloseNextBox closed last
+
 QString* CloseNextBox() {
   auto* text = new QString;
   auto* timer = new QTimer;
@@ -32,6 +34,7 @@ QString* CloseNextBox() {
       timer->stop();
       timer->deleteLater();
       *text = box->text();
+      lastBoxIcon = box->icon();
       box->accept();
     }
   });
@@ -105,6 +108,7 @@ TEST(UpdaterWindow, RunShowsThePageTheFileDateAndTheDownloadError) {
   QString* shown = CloseNextBox();
   form.BitBtn1->click();
   EXPECT_TRUE(shown->startsWith("Erreur durant le téléchargement : HTTP/1.1 404")) << shown->toStdString();
+  EXPECT_EQ(lastBoxIcon, QMessageBox::Critical);  // a failure, shown as one
   delete shown;
   EXPECT_EQ(form.Label1->text(), QString::fromStdString("La mise à jour de " + exe + " n'a pas été installée."));
   EXPECT_TRUE(form.BitBtn1->isEnabled());
