@@ -335,3 +335,25 @@ TEST(ZipUpdate, ForeignArchivesSurviveChanges) {
     EXPECT_EQ(PythonReads(path), theirs);
   }
 }
+
+TEST(ZipUpdate, AnArchiveInMemoryIsUpdatedInMemoryThenWrittenOut) {
+  const fs::path path = testenv::testRoot() / "memory.zip";
+  TZipArchiver zip;
+  zip.FileName = path.string();
+  zip.TempDir = testenv::makeDir("temp").string();
+  zip.SetInMemory(true);
+  zip.OpenArchive();
+  zip.BeginUpdate();
+  AddText(zip, "a.txt", "a\n");
+  AddText(zip, "b.txt", "b\n");
+  zip.EndUpdate();
+  zip.BeginUpdate();
+  zip.DeleteDirEntry(0);  // moves b.txt: its tail stays in memory
+  zip.EndUpdate();
+  EXPECT_TRUE(TempFilesIn(zip.TempDir).empty());
+  EXPECT_FALSE(fs::exists(path));
+  zip.SetInMemory(false);
+  zip.CloseArchive();
+  EXPECT_EQ(PythonReads(path), (Contents{{"b.txt", "b\n"}}));
+  PeersAccept(path);
+}
