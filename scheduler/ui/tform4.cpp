@@ -48,6 +48,7 @@ TForm4::TForm4(QWidget* parent) : QWidget(parent) {
   SpeedButton1->setToolTip(QStringLiteral("Fermer"));
   ElideInTheMiddle(Label3);
   ElideInTheMiddle(Label5);
+  Form4_target->setStretchFactor(Label3, 1);  // the target takes the row, "Sur :" only its text
   KeepTextsWhole(this);
   // The designed 208 x 173, or what the texts need.
   resize(sizeHint().expandedTo(size()));
