@@ -3,6 +3,7 @@
 #include "platform/filecopy.h"
 #include "scheduler/core/dailylog.h"
 #include "scheduler/core/scrutedossier.h"
+#include "tests/support/asnobody.h"
 #include "tests/support/testenv.h"
 
 #include <gtest/gtest.h>
@@ -493,12 +494,12 @@ TEST_F(BackupRunTest, LinksPlantedInTheTargetAreNeverFollowed) {
 
   std::map<std::string, core::LastRunRow> bySource;
   for (auto& r : view.rows) bySource[r.source] = r;
-  for (const fs::path folder : {src / "sub", src / "real" / "inner"}) {
+  for (const fs::path& folder : {src / "sub", src / "real" / "inner"}) {
     const auto& row = bySource[folder.string()];
     EXPECT_EQ(row.image, 6) << folder;
     EXPECT_EQ(row.message, "Lien symbolique à la place du répertoire, non suivi ");
   }
-  for (const fs::path file : {src / "sub" / "important.conf", src / "real" / "inner" / "important.conf"}) {
+  for (const fs::path& file : {src / "sub" / "important.conf", src / "real" / "inner" / "important.conf"}) {
     const auto& row = bySource[file.string()];
     EXPECT_EQ(row.image, 6) << file;
     EXPECT_EQ(row.error, std::to_string(ELOOP));
@@ -566,14 +567,53 @@ TEST_F(BackupRunTest, TempFilesOfAKilledRunAreRemovedFromTheRecordedFolder) {
   }
 }
 
-// A source folder that cannot be read is an error row and a log line, like a file. (Root reads
-// every folder: the run as nobody is in bench/backup_run/hostile_test.sh.)
+// A source folder that cannot be read is an error row and a log line, like a file. Root reads
+// every folder: as root, the run is made as nobody, in a child that sends its rows back.
 TEST_F(BackupRunTest, AnUnreadableSourceFolderIsAnErrorRow) {
-  if (::geteuid() == 0) GTEST_SKIP() << "root reads every folder";
   writeFile(src / "locked" / "inside", "x");
   writeFile(src / "f", "x");
   ::chmod((src / "locked").c_str(), 0);
-  Run();
+  if (::geteuid() != 0) {
+    Run();
+  } else {
+    // nobody's own folders, "locked" included (its mode keeps even its owner out).
+    for (const fs::path& tree : {src, dst, data}) {
+      ASSERT_EQ(::lchown(tree.c_str(), 65534, 65534), 0);
+      for (const auto& e : fs::recursive_directory_iterator(tree))
+        ASSERT_EQ(::lchown(e.path().c_str(), 65534, 65534), 0) << e.path();
+    }
+    int rows[2];
+    ASSERT_EQ(::pipe(rows), 0);
+    const int status = testenv::RunAsNobody([&] {
+      ::close(rows[0]);
+      if (::access((src / "locked").c_str(), R_OK) == 0) return 2;  // still readable: nothing to check
+      Run();
+      std::string out;
+      for (const auto& r : view.rows)
+        for (const std::string& field : {std::to_string(r.image), r.source, r.message, r.error}) out += field + '\0';
+      return ::write(rows[1], out.data(), out.size()) == ssize_t(out.size()) ? 0 : 1;
+    });
+    ::close(rows[1]);
+    std::string got;
+    char buf[4096];
+    for (ssize_t n; (n = ::read(rows[0], buf, sizeof buf)) > 0;) got.append(buf, size_t(n));
+    ::close(rows[0]);
+    if (status == testenv::kCannotBecomeNobody) GTEST_SKIP() << "this process cannot become nobody here";
+    ASSERT_EQ(status, 0);
+    std::vector<std::string> fields;
+    for (std::size_t at = 0, end; (end = got.find('\0', at)) != std::string::npos; at = end + 1)
+      fields.push_back(got.substr(at, end - at));
+    ASSERT_EQ(fields.size() % 4, 0u);
+    view = Recorder{};
+    for (std::size_t i = 0; i < fields.size(); i += 4) {
+      core::LastRunRow r;
+      r.image = std::stoi(fields[i]);
+      r.source = fields[i + 1];
+      r.message = fields[i + 2];
+      r.error = fields[i + 3];
+      view.rows.push_back(r);
+    }
+  }
   ::chmod((src / "locked").c_str(), 0755);
   auto row = std::find_if(view.rows.begin(), view.rows.end(),
                           [&](auto& r) { return r.source == (src / "locked").string() && r.image == 6; });
