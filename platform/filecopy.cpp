@@ -196,6 +196,13 @@ CopyResult CopyFileReplacing(const std::string& source, const std::string& targe
 
 CopyResult CopyFileInto(const std::string& source, int dirfd, const std::string& name,
                         const CopyProgress& progress) {
+  StagedCopy staged;
+  CopyResult r = StageCopyInto(source, dirfd, name, progress, staged);
+  return r.ok ? CommitCopy(staged) : r;
+}
+
+CopyResult StageCopyInto(const std::string& source, int dirfd, const std::string& name,
+                         const CopyProgress& progress, StagedCopy& staged) {
   // O_NONBLOCK so that a FIFO does not block the open; only regular files are copied.
   Fd in{::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY)};
   if (in.fd < 0) return Failure(errno);
@@ -251,15 +258,25 @@ CopyResult CopyFileInto(const std::string& source, int dirfd, const std::string&
     ::unlinkat(dirfd, temp.c_str(), 0);
     return Failure(e);
   }
+  staged.dirfd = dirfd;
+  staged.temp = std::move(temp);
+  staged.name = name;
+  staged.times[0] = times[0];
+  staged.times[1] = times[1];
+  staged.posixModes = posixModes;
+  return CopyResult{true, 0, {}, false};
+}
+
+CopyResult CommitCopy(const StagedCopy& staged) {
   // renameat replaces whatever the name holds (a link included) without following it.
-  if (::renameat(dirfd, temp.c_str(), dirfd, name.c_str()) != 0) {
+  if (::renameat(staged.dirfd, staged.temp.c_str(), staged.dirfd, staged.name.c_str()) != 0) {
     int e = errno;
-    ::unlinkat(dirfd, temp.c_str(), 0);
+    ::unlinkat(staged.dirfd, staged.temp.c_str(), 0);
     return Failure(e);
   }
   // Their close reaches the server after close() has returned and may date the file once
   // more after the times above: a date that did not hold is set again.
-  if (!posixModes) KeepModificationTime(dirfd, name, times);
+  if (!staged.posixModes) KeepModificationTime(staged.dirfd, staged.name, staged.times);
   return CopyResult{true, 0, {}, false};
 }
 

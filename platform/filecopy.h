@@ -2,6 +2,7 @@
 // Copy of one file that never leaves a partial file under the target's name: the data go
 // into a temp file in the target folder, which replaces the target only once complete.
 #include <cstdint>
+#include <ctime>
 #include <functional>
 #include <string>
 
@@ -32,6 +33,21 @@ CopyResult CopyFileReplacing(const std::string& source, const std::string& targe
 // following links, and a link under `name` is replaced, never followed.
 CopyResult CopyFileInto(const std::string& source, int dirfd, const std::string& name,
                         const CopyProgress& progress = {});
+
+// A copy whose data, mode and times are complete in a temp file of the target folder, waiting
+// to replace the target.
+struct StagedCopy {
+  int dirfd = -1;  // the target folder (not owned)
+  std::string temp, name;
+  struct timespec times[2] = {};
+  bool posixModes = true;
+};
+// CopyFileInto in two steps: StageCopyInto does everything but the rename (on failure nothing
+// is left), CommitCopy renames the temp file over the target (on failure the temp file is
+// removed and the target is untouched).
+CopyResult StageCopyInto(const std::string& source, int dirfd, const std::string& name,
+                         const CopyProgress& progress, StagedCopy& staged);
+CopyResult CommitCopy(const StagedCopy& staged);
 
 // True for a name CopyFileReplacing gives its temp files.
 bool IsCopyTempName(const std::string& name);

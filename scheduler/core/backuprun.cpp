@@ -1,5 +1,6 @@
 #include "scheduler/core/backuprun.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -22,6 +23,9 @@ constexpr std::size_t kPathBytes = PATH_MAX - 1;  // without the ending NUL
 constexpr std::size_t kNameBytes = NAME_MAX;
 constexpr char kPathTooLong[] = "longueur total du chemin + le fichier ne doit dépasser 260 caractères";
 constexpr const char* kLinkMessage = "Lien symbolique à la place du répertoire, non suivi ";
+// Rows and copies held back behind renames under way, at most (each copy keeps a descriptor).
+constexpr std::size_t kHeldRows = 64;
+constexpr std::size_t kKeepAll = static_cast<std::size_t>(-1);
 
 std::string WithSlash(std::string path) {
   if (path.empty() || path.back() != '/') path += '/';
@@ -247,26 +251,41 @@ void BackupRun::CloseTargetFolders() {
 }
 
 void BackupRun::RecordCopyFolder(int fd, const std::string& rel) {
-  if (log_.Folder().empty() || (recordFd_ >= 0 && rel == recordedRel_)) return;
+  if (log_.Folder().empty()) return;
+  auto onRecord = [this](const std::string& r) {
+    return std::any_of(recorded_.begin(), recorded_.end(), [&](const auto& e) { return e.first == r; });
+  };
+  // The folders of renames still waiting stay on record; the others may go.
+  std::vector<std::string> waiting;
+  for (const Held& h : held_)
+    if (h.commit && std::find(waiting.begin(), waiting.end(), h.folder) == waiting.end()) waiting.push_back(h.folder);
+  if (recordFd_ >= 0 && onRecord(rel) && std::all_of(waiting.begin(), waiting.end(), onRecord)) return;
+
+  std::vector<std::pair<std::string, std::string>> next;
+  for (const auto& e : recorded_)
+    if (e.first != rel && std::find(waiting.begin(), waiting.end(), e.first) != waiting.end()) next.push_back(e);
   // The folder's own path, links resolved: the next run opens it without following any.
   char path[PATH_MAX + 1];
   const ssize_t n = ::readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), path, PATH_MAX);
   if (n <= 0) return;
+  next.emplace_back(rel, std::string(path, static_cast<std::size_t>(n)));
   if (recordFd_ < 0) {
     recordFd_ = ::open((log_.Folder() + kCopyRecordName).c_str(),
                        O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0600);
     if (recordFd_ < 0) return;
   }
-  path[n] = '\n';
-  if (::pwrite(recordFd_, path, static_cast<std::size_t>(n) + 1, 0) == n + 1 && ::ftruncate(recordFd_, n + 1) == 0)
-    recordedRel_ = rel;
+  std::string text;
+  for (const auto& e : next) text += e.second + "\n";
+  if (::pwrite(recordFd_, text.data(), text.size(), 0) == static_cast<ssize_t>(text.size()) &&
+      ::ftruncate(recordFd_, static_cast<off_t>(text.size())) == 0)
+    recorded_ = std::move(next);
 }
 
 void BackupRun::ClearCopyRecord() {
   if (recordFd_ < 0) return;
   ::close(recordFd_);
   recordFd_ = -1;
-  recordedRel_.clear();
+  recorded_.clear();
   ::unlink((log_.Folder() + kCopyRecordName).c_str());
 }
 
@@ -275,24 +294,32 @@ void BackupRun::RemoveRecordedTemps() {
   const std::string record = log_.Folder() + kCopyRecordName;
   const int in = ::open(record.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
   if (in < 0) return;
-  char buf[PATH_MAX + 2];
-  const ssize_t n = ::read(in, buf, sizeof buf - 1);
+  // One folder a line; a record longer than the run ever writes is read up to that length.
+  std::string text;
+  char buf[8192];
+  for (ssize_t n; text.size() < (kHeldRows + 1) * (PATH_MAX + 1) && (n = ::read(in, buf, sizeof buf)) > 0;)
+    text.append(buf, static_cast<std::size_t>(n));
   ::close(in);
-  const std::string text = n > 0 ? std::string(buf, static_cast<std::size_t>(n)) : std::string();
-  const std::string path = text.substr(0, text.find('\n'));
-  // Down from "/" one level at a time: a link planted on the way is not followed.
-  int fd = path.size() > 1 && path[0] == '/' ? ::open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1;
-  for (std::size_t from = 1; fd >= 0 && from < path.size();) {
-    std::size_t end = path.find('/', from);
-    if (end == std::string::npos) end = path.size();
-    const int next = ::openat(fd, path.substr(from, end - from).c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    ::close(fd);
-    fd = next;
-    from = end + 1;
-  }
-  if (fd >= 0) {
-    platform::RemoveCopyTempsAt(fd);
-    ::close(fd);
+  for (std::size_t line = 0; line < text.size();) {
+    std::size_t eol = text.find('\n', line);
+    if (eol == std::string::npos) eol = text.size();
+    const std::string path = text.substr(line, eol - line);
+    line = eol + 1;
+    // Down from "/" one level at a time: a link planted on the way is not followed.
+    int fd = path.size() > 1 && path[0] == '/' ? ::open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1;
+    for (std::size_t from = 1; fd >= 0 && from < path.size();) {
+      std::size_t end = path.find('/', from);
+      if (end == std::string::npos) end = path.size();
+      const int next =
+          ::openat(fd, path.substr(from, end - from).c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+      ::close(fd);
+      fd = next;
+      from = end + 1;
+    }
+    if (fd >= 0) {
+      platform::RemoveCopyTempsAt(fd);
+      ::close(fd);
+    }
   }
   ::unlink(record.c_str());
 }
@@ -359,6 +386,7 @@ void BackupRun::PreflightError(const std::string& message, const std::string& pa
 }
 
 void BackupRun::WalkStarted() {
+  Settle(0);  // rows of a walk cut short by an exception
   const std::string source = localSource_, target = localTarget_;
   sourceRoot_ = WithSlash(source);
   targetRoot_ = WithSlash(target);
@@ -397,6 +425,7 @@ void BackupRun::WalkStarted() {
 }
 
 void BackupRun::FolderFound(const std::string& nom) {
+  Settle(kKeepAll);
   ++counters_.foldersScanned;
   view_.Panel(2, counters_.foldersScanned);
   if (nom.compare(0, sourceRoot_.size(), sourceRoot_) != 0) return;
@@ -426,6 +455,7 @@ void BackupRun::FolderUnreadable(const std::string& nom, int error) {
 }
 
 void BackupRun::FileFound(TScruteDossier* sender, const std::string& nom) {
+  Settle(kKeepAll);
   ++counters_.filesTreated;
   view_.Panel(0, counters_.filesTreated);
   view_.CurrentFile(nom);
@@ -463,7 +493,7 @@ void BackupRun::FileFound(TScruteDossier* sender, const std::string& nom) {
   if (a.counted) ++counters_.filesCopied;
 
   if (q.source.size == 0) {
-    if (a.action == CopyAction::Copy) CopyInto(nom, folder, relFolder, name, target, 0);
+    if (a.action == CopyAction::Copy) CopyInto(nom, folder, relFolder, name, target, 0, q.target.exists);
     PumpMaybe();
     return;
   }
@@ -475,13 +505,14 @@ void BackupRun::FileFound(TScruteDossier* sender, const std::string& nom) {
   }
   if (a.action == CopyAction::Copy) {
     view_.Panel(1, counters_.filesCopied);
-    CopyInto(nom, folder, relFolder, name, target, q.source.size);
+    CopyInto(nom, folder, relFolder, name, target, q.source.size, q.target.exists);
   }
   view_.Progress(0);
   PumpMaybe();
 }
 
 void BackupRun::CopyOne(const std::string& nom, const std::string& target, std::uint64_t size) {
+  Settle(0);
   if (rootFd_ >= 0 && target.compare(0, targetRoot_.size(), targetRoot_) == 0) {
     const std::string rel = target.substr(targetRoot_.size());
     const std::size_t slash = rel.find_last_of('/');
@@ -501,22 +532,37 @@ void BackupRun::CopyOne(const std::string& nom, const std::string& target, std::
 }
 
 void BackupRun::CopyInto(const std::string& nom, const FolderOpen& folder, const std::string& relFolder,
-                         const std::string& name, const std::string& target, std::uint64_t size) {
+                         const std::string& name, const std::string& target, std::uint64_t size, bool replacing) {
   // A copy always runs to its end; a stop takes effect at the walker's next entry.
   auto progress = [this](std::uint64_t done, std::uint64_t total) {
     view_.Progress(total == 0 ? 0 : static_cast<int>(std::min<std::uint64_t>(done, total) * 100 / total));
     PumpMaybe();
     return true;
   };
+  const std::string number = std::to_string(counters_.filesCopied);
   platform::CopyResult r;
   if (folder.fd < 0) {
     r.error = folder.link ? ELOOP : folder.error;
     r.message = std::strerror(r.error);
   } else {
     RecordCopyFolder(folder.fd, relFolder);
-    r = platform::CopyFileInto(nom, folder.fd, name, size > 0 ? progress : platform::CopyProgress{});
+    platform::StagedCopy staged;
+    r = platform::StageCopyInto(nom, folder.fd, name, size > 0 ? progress : platform::CopyProgress{}, staged);
+    // Replacing a file may wait for the device: the walk goes on meanwhile.
+    if (r.ok && replacing) {
+      if (auto commit = commits_.Add(staged)) {
+        held_.push_back(Held{std::move(commit), LastRunRow{7, number, nom, target, "", ""}, size, relFolder});
+        Settle(kHeldRows);
+        return;
+      }
+    }
+    if (r.ok) r = platform::CommitCopy(staged);
   }
-  const std::string number = std::to_string(counters_.filesCopied);
+  CopyEnded(number, nom, target, size, r);
+}
+
+void BackupRun::CopyEnded(const std::string& number, const std::string& nom, const std::string& target,
+                          std::uint64_t size, const platform::CopyResult& r) {
   if (r.ok) {
     Report(number, 7, target, nom, "", "");
     return;
@@ -527,17 +573,38 @@ void BackupRun::CopyInto(const std::string& nom, const FolderOpen& folder, const
     return;
   }
   Report(number, 6, target, nom, r.message, std::to_string(r.error));
-  TargetLost(target, nom, r.error);
+  TargetLost(target, nom, r.error, number);
 }
 
-bool BackupRun::TargetLost(const std::string& target, const std::string& nom, int error) {
+void BackupRun::Settle(std::size_t keep) {
+  while (!held_.empty()) {
+    const std::shared_ptr<CommitQueue::Commit> commit = held_.front().commit;
+    if (commit && !commits_.Done(*commit)) {
+      if (held_.size() <= keep) return;
+      const auto wait = Pump ? std::max(PumpInterval, std::chrono::milliseconds(1)) : std::chrono::milliseconds(500);
+      if (!commits_.Wait(*commit, wait)) PumpMaybe();
+      continue;  // a pump may have settled it meanwhile
+    }
+    Held h = std::move(held_.front());
+    held_.pop_front();
+    ++settling_;
+    struct Leave {
+      int& depth;
+      ~Leave() { --depth; }
+    } leave{settling_};
+    if (h.commit) CopyEnded(h.row.number, h.row.source, h.row.target, h.size, h.commit->result);
+    else ReportNow(h.row);
+  }
+}
+
+bool BackupRun::TargetLost(const std::string& target, const std::string& nom, int error, const std::string& number) {
   if (targetLost_) return true;
   // A device that stopped answering is gone even while its mount is still listed.
   const bool deviceGone = error == EIO || error == ENODEV || error == ENXIO;
   struct stat st;
   if (!deviceGone && ::stat(localTarget_.c_str(), &st) == 0 && st.st_dev == targetDevice_) return false;
   targetLost_ = true;
-  Report(std::to_string(counters_.filesCopied), 6, target, nom, "Cible non présente ", "S");
+  Report(number.empty() ? std::to_string(counters_.filesCopied) : number, 6, target, nom, "Cible non présente ", "S");
   view_.PreflightAlert("Cible non présente " + job_.target);
   walker_.Stop = true;
   return true;
@@ -545,15 +612,22 @@ bool BackupRun::TargetLost(const std::string& target, const std::string& nom, in
 
 void BackupRun::Report(const std::string& number, int code, const std::string& target, const std::string& source,
                        const std::string& message, const std::string& error) {
-  if (code == 6) {
+  const LastRunRow row{code, number, source, target, message, error};
+  if (!held_.empty() && settling_ == 0) held_.push_back(Held{nullptr, row, 0, {}});
+  else ReportNow(row);
+}
+
+void BackupRun::ReportNow(const LastRunRow& row) {
+  if (row.image == 6) {
     const std::string t = log_.TimeNow();
-    view_.History(FileErrorRow(t, source, message, target));
-    Log(FileErrorLogLine(t, source, message, target));
+    view_.History(FileErrorRow(t, row.source, row.message, row.target));
+    Log(FileErrorLogLine(t, row.source, row.message, row.target));
   }
-  view_.Reported(LastRunRow{code, number, source, target, message, error});
+  view_.Reported(row);
 }
 
 void BackupRun::WalkEnded() {
+  Settle(0);
   CloseTargetFolders();
   ClearCopyRecord();
   view_.RunEnded(job_);

@@ -4,11 +4,14 @@
 // (or a headless driver) takes part through RunView.
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 #include <sys/types.h>
 
+#include "scheduler/core/commitqueue.h"
 #include "scheduler/core/history.h"
 
 namespace core {
@@ -109,6 +112,8 @@ class BackupRun {
   bool Busy() const { return busy_; }
 
   const RunCounters& Counters() const { return counters_; }
+  // The renames that replace targets, done while the walk goes on.
+  CommitQueue& Commits() { return commits_; }
   bool TargetRemovable() const { return removable_; }
   std::int64_t FreeSpaceLeft() const { return freeSpaceLeft_; }
 
@@ -117,7 +122,8 @@ class BackupRun {
   void FolderFound(const std::string& nom);
   void FileFound(TScruteDossier* sender, const std::string& nom);
   void WalkEnded();
-  // Per-file report: code 7 copied, 6 error (history row and log line too).
+  // Per-file report: code 7 copied, 6 error (history row and log line too). Rows come in the
+  // order of the run: one made while earlier copies wait for their rename follows them.
   void Report(const std::string& number, int code, const std::string& target, const std::string& source,
               const std::string& message, const std::string& error);
   // Copies one file with progress and reports it under the current FilesCopied number.
@@ -131,7 +137,7 @@ class BackupRun {
   // The target's volume is no longer the one the walk started on (pulled out, unmounted, or
   // failing with `error` EIO, ENODEV or ENXIO): an error row and the alerts once, then the walk
   // stops; nothing is made on what took its place.
-  bool TargetLost(const std::string& target, const std::string& nom, int error = 0);
+  bool TargetLost(const std::string& target, const std::string& nom, int error = 0, const std::string& number = {});
   bool Logging() const { return LoggingOn && LoggingOn(); }
   void Log(const std::string& line) const;
   void PumpMaybe();
@@ -145,12 +151,21 @@ class BackupRun {
     bool created = false;  // the last level was made by this call
   };
   FolderOpen TargetFolder(const std::string& rel, bool create);
+  // With `replacing` (a target stands under the name) the rename may be left to the commit
+  // queue; its row then waits for it.
   void CopyInto(const std::string& nom, const FolderOpen& folder, const std::string& relFolder,
-                const std::string& name, const std::string& target, std::uint64_t size);
+                const std::string& name, const std::string& target, std::uint64_t size, bool replacing = false);
+  void CopyEnded(const std::string& number, const std::string& nom, const std::string& target, std::uint64_t size,
+                 const platform::CopyResult& r);
+  void ReportNow(const LastRunRow& row);
+  // Reports, in order, the held-back rows whose copies are in place; while more than `keep`
+  // are held, waits for the first one (pumping events meanwhile).
+  void Settle(std::size_t keep);
   int ChainFd(std::size_t index);
   void CloseTargetFolders();
-  // The folder of the copy under way, written to the data folder, so that a run killed in the
-  // middle of a copy has its temp file removed by the next run.
+  // The folder of the copy under way, and those of the renames still waiting, written to the
+  // data folder one a line, so that a run killed in the middle has its temp files removed by
+  // the next run.
   void RecordCopyFolder(int fd, const std::string& rel);
   void ClearCopyRecord();
   void RemoveRecordedTemps();
@@ -175,7 +190,17 @@ class BackupRun {
   std::string failedRel_;  // a target folder that could not be opened, and why
   FolderOpen failed_;
   int recordFd_ = -1;
-  std::string recordedRel_;
+  std::vector<std::pair<std::string, std::string>> recorded_;  // folders on record: relative, full
+  // A row held back behind copies still waiting for their rename, or such a copy.
+  struct Held {
+    std::shared_ptr<CommitQueue::Commit> commit;  // null for a row
+    LastRunRow row;                               // a copy's number, source and target
+    std::uint64_t size = 0;
+    std::string folder;  // a copy's folder, relative to the target
+  };
+  std::deque<Held> held_;
+  int settling_ = 0;  // rows reported meanwhile come next, not behind the held ones
+  CommitQueue commits_;
   dev_t targetDevice_ = 0;  // file system of the target folder when the walk started
   bool targetLost_ = false;
 };

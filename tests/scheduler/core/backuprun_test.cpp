@@ -19,6 +19,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <map>
 
 namespace fs = std::filesystem;
@@ -41,7 +42,7 @@ std::time_t MtimeOf(const fs::path& p) {
 struct Recorder : core::RunView {
   std::vector<core::LastRunRow> rows;
   std::vector<core::HistoryRow> history;
-  std::vector<std::string> alerts, idle;
+  std::vector<std::string> alerts, idle, walked;
   int started = 0, ended = 0;
   std::map<int, std::int32_t> panels;
   std::function<void(int)> onProgress;
@@ -50,6 +51,11 @@ struct Recorder : core::RunView {
   void RunEnded(const core::RunJob&) override { ++ended; }
   void IdleMarker(bool v) override { idle.push_back(v ? "true" : "false"); }
   void Panel(int i, std::int32_t v) override { panels[i] = v; }
+  std::function<void(std::size_t)> onCurrent;
+  void CurrentFile(const std::string& path) override {
+    walked.push_back(path);
+    if (onCurrent) onCurrent(walked.size());
+  }
   void Progress(int p) override {
     if (onProgress) onProgress(p);
   }
@@ -81,9 +87,11 @@ class BackupRunTest : public ::testing::Test {
     return core::RunJob{src.string(), dst.string(), "*.*", subfolders, overwrite};
   }
   core::StartResult Run(bool subfolders = true, bool overwrite = false) {
-    auto hook = std::move(view.onProgress);  // a test's hook lasts over the reset
+    auto hook = std::move(view.onProgress);  // a test's hooks last over the reset
+    auto current = std::move(view.onCurrent);
     view = Recorder{};
     view.onProgress = std::move(hook);
+    view.onCurrent = std::move(current);
     return run.Start(Job(subfolders, overwrite));
   }
   std::string LogText() { return readFile(log.PathFor(now)); }
@@ -154,6 +162,58 @@ TEST_F(BackupRunTest, NewerSourcesReplaceOlderTargetsOnly) {
   Run(true, true);
   EXPECT_EQ(readFile(dst / "older"), "old source");
   EXPECT_EQ(readFile(dst / "empty-older"), "kept");
+}
+
+// Replacements finish their renames while the walk goes on, yet every row comes in the walk's
+// order (first copies, renamed at once, included), after all of them the run's end, and a
+// rename that fails keeps what stood there.
+TEST_F(BackupRunTest, ReplacedTargetsAreReportedInTheWalksOrder) {
+  enum Target { kOlder, kFolderInTheWay, kNone };
+  struct Case {
+    const char* name;
+    Target target;
+  } cases[] = {{"a/1", kOlder}, {"a/2", kFolderInTheWay}, {"a/new", kNone}, {"b/1", kOlder},
+               {"b/2", kFolderInTheWay}, {"b/new", kNone}, {"c/1", kOlder}, {"c/new", kNone}};
+  for (const auto& c : cases) {
+    writeFile(src / c.name, std::string("new ") + c.name);
+    SetMtime(src / c.name, 1600000100);
+    if (c.target == kNone) continue;
+    if (c.target == kFolderInTheWay) fs::create_directories(dst / c.name / "kept");
+    else writeFile(dst / c.name, "old");
+    SetMtime(dst / c.name, 1600000000);
+  }
+  // The renames wait until the walk has seen every file.
+  std::promise<void> walked;
+  std::shared_future<void> gate = walked.get_future().share();
+  run.Commits().Rename = [gate](const platform::StagedCopy& staged) {
+    gate.wait();
+    return platform::CommitCopy(staged);
+  };
+  view.onCurrent = [&](std::size_t seen) {
+    if (seen == std::size(cases)) walked.set_value();
+  };
+  Run();
+  ASSERT_EQ(view.rows.size(), std::size(cases));
+  ASSERT_EQ(view.walked.size(), view.rows.size());
+  for (std::size_t i = 0; i < view.rows.size(); ++i) {
+    EXPECT_EQ(view.rows[i].source, view.walked[i]);
+    EXPECT_EQ(view.rows[i].number, std::to_string(i + 1));
+  }
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto row = std::find_if(view.rows.begin(), view.rows.end(), [&](auto& r) { return r.source == (src / c.name).string(); });
+    ASSERT_NE(row, view.rows.end());
+    EXPECT_EQ(row->image, c.target == kFolderInTheWay ? 6 : 7);
+    if (c.target == kFolderInTheWay) {
+      EXPECT_EQ(row->error, std::to_string(EISDIR));
+      EXPECT_TRUE(fs::is_directory(dst / c.name / "kept"));
+    } else {
+      EXPECT_EQ(readFile(dst / c.name), std::string("new ") + c.name);
+    }
+  }
+  EXPECT_EQ(view.history.back().image, 0);  // the run's end comes last
+  for (auto& e : fs::recursive_directory_iterator(dst)) EXPECT_FALSE(platform::IsCopyTempName(e.path().filename()));
+  EXPECT_FALSE(fs::exists(data / core::kCopyRecordName));
 }
 
 // Overwrite mode with a failing copy keeps the old backup (it used to be deleted first).
@@ -565,6 +625,18 @@ TEST_F(BackupRunTest, TempFilesOfAKilledRunAreRemovedFromTheRecordedFolder) {
     EXPECT_EQ(readFile(left / "keep.part"), "user's");
     EXPECT_FALSE(fs::exists(data / core::kCopyRecordName));
   }
+
+  // Renames still waiting when the run was killed: one folder a line, each one cleaned.
+  std::string record;
+  std::vector<fs::path> lefts;
+  for (const char* name : {"first", "second", "third"}) {
+    lefts.push_back(testenv::makeDir(std::string("waiting-") + name));
+    writeFile(lefts.back() / ".quillomet-Wait01.part", "complete copy, not renamed");
+    record += lefts.back().string() + "\n";
+  }
+  writeFile(data / core::kCopyRecordName, record);
+  Run();
+  for (const fs::path& left : lefts) EXPECT_FALSE(fs::exists(left / ".quillomet-Wait01.part")) << left;
 }
 
 // A source folder that cannot be read is an error row and a log line, like a file. Root reads
