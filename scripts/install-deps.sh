@@ -20,6 +20,8 @@ packages+=(dbus-daemon python3-dbus python3-gi)
 packages+=(qt6-translations-l10n libqt6svg6 qt6-svg-dev)
 # Updater: Ed25519 signatures of update archives (libcrypto), and the signing script's tool.
 packages+=(libssl-dev openssl)
+# Shares through gvfs: the gio tool that mounts them (not pulled in by gvfs itself).
+packages+=(libglib2.0-bin)
 
 missing=()
 for p in "${packages[@]}"; do
