@@ -9,9 +9,12 @@
 #include <utility>
 #include <vector>
 
+#include "tests/support/testenv.h"
 #include "updater/ziparchive/zaarchiver.h"
 #include "updater/ziparchive/zadirmanager.h"
+#include "updater/ziparchive/zacrypt.h"
 #include "updater/ziparchive/zaentrydata.h"
+#include "updater/ziparchive/zarecords.h"
 
 namespace ourarchive {
 
@@ -67,6 +70,30 @@ inline bool Unpack(TZipArchiver& z, int index, std::string& content) {
   const bool ok = z.DecompressItem(*z.FArchiveStream, out, e);
   content.assign(reinterpret_cast<const char*>(out.Memory()), static_cast<size_t>(out.Size()));
   return ok;
+}
+
+// A wrong password that fails the check byte of every enciphered entry of the archive: any
+// wrong password passes one entry's check in 256.
+inline std::string WrongPasswordFor(const std::filesystem::path& archive) {
+  const std::string bytes = testenv::readFile(archive);
+  const auto* p = reinterpret_cast<const uint8_t*>(bytes.data());
+  TZipArchiver zip;
+  zip.FileName = archive.string();
+  zip.OpenArchiveMode(kOpenReadDenyNone);
+  const TZADirArray& dir = zip.FDirManager->CurrentDir;
+  for (int n = 0;; ++n) {
+    const std::string password = "wrong" + (n > 0 ? std::to_string(n) : std::string());
+    bool failsAll = true;
+    for (int i = 0; i < dir.DirItemCount() && failsAll; ++i) {
+      const TDirItem& e = dir.DirItemAt(i);
+      if ((e.Flags & 1) == 0) continue;
+      const uint8_t* local = p + EffectiveLocalHeaderOffset(e);
+      TZACryptKeys keys;
+      failsAll = !CheckItemPassword(local + 30 + GetU16(local + 26) + GetU16(local + 28), password, keys, e.Crc32,
+                                    e.LastModTime, e.Flags);
+    }
+    if (failsAll) return password;
+  }
 }
 
 }  // namespace ourarchive

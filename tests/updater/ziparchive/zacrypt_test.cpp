@@ -18,6 +18,7 @@
 namespace fs = std::filesystem;
 using namespace ziparchive;
 using namespace ziptestkit;
+using ourarchive::WrongPasswordFor;
 
 namespace {
 
@@ -28,30 +29,6 @@ std::vector<uint8_t> Header(const std::string& password, uint8_t b10, uint8_t b1
   ZipCryptInitKeys(password, keys);
   ZipCryptEncodeRange(h.size(), 0, h.data(), keys);
   return h;
-}
-
-// A wrong password that fails the check byte of every enciphered entry of the archive: any
-// wrong password passes one entry's check in 256.
-std::string WrongPasswordFor(const fs::path& archive) {
-  const std::string bytes = testenv::readFile(archive);
-  const auto* p = reinterpret_cast<const uint8_t*>(bytes.data());
-  TZipArchiver zip;
-  zip.FileName = archive.string();
-  zip.OpenArchiveMode(kOpenReadDenyNone);
-  const TZADirArray& dir = zip.FDirManager->CurrentDir;
-  for (int n = 0;; ++n) {
-    const std::string password = "wrong" + (n > 0 ? std::to_string(n) : std::string());
-    bool failsAll = true;
-    for (int i = 0; i < dir.DirItemCount() && failsAll; ++i) {
-      const TDirItem& e = dir.DirItemAt(i);
-      if ((e.Flags & 1) == 0) continue;
-      const uint8_t* local = p + EffectiveLocalHeaderOffset(e);
-      TZACryptKeys keys;
-      failsAll = !CheckItemPassword(local + 30 + GetU16(local + 26) + GetU16(local + 28), password, keys, e.Crc32,
-                                    e.LastModTime, e.Flags);
-    }
-    if (failsAll) return password;
-  }
 }
 
 }  // namespace
