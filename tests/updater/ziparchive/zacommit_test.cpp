@@ -160,12 +160,16 @@ TEST(ZipCommit, FaultTableLeavesAReadableArchive) {
       } catch (const EZAException& e) {
         thrown = e.NativeError;
       }
-      if (c.tempFiles >= 0) EXPECT_EQ(zip.TempFiles, c.tempFiles);
+      if (c.tempFiles >= 0) {
+        EXPECT_EQ(zip.TempFiles, c.tempFiles);
+      }
       if (c.identical && c.thrownCode == 0 && std::string(c.name) == "no change writes nothing") {
         EXPECT_EQ(run.archive.Written, 0);
       }
       // The directory in memory describes the archive as it now stands.
-      if (c.identical) EXPECT_EQ(ReadBack(zip), baseContents());
+      if (c.identical) {
+        EXPECT_EQ(ReadBack(zip), baseContents());
+      }
       EXPECT_NO_THROW(zip.CloseArchive());
     }
     EXPECT_EQ(thrown, c.thrownCode);
