@@ -61,6 +61,25 @@ class ColumnFitter : public QObject {
     });
   }
 
+  // Caps the given columns to one common width (never below their floors), as wide as the
+  // room allows.
+  static void shrink(std::vector<int>& width, const std::vector<int>& floor, const std::vector<int>& columns,
+                     int total, int room) {
+    int low = 0, high = 0;
+    for (int c : columns) high = std::max(high, width[c]);
+    auto usedWith = [&](int cap) {
+      int used = total;
+      for (int c : columns) used -= width[c] - std::max(std::min(width[c], cap), floor[c]);
+      return used;
+    };
+    while (low < high) {
+      const int cap = (low + high + 1) / 2;
+      if (usedWith(cap) <= room) low = cap;
+      else high = cap - 1;
+    }
+    for (int c : columns) width[c] = std::max(std::min(width[c], low), floor[c]);
+  }
+
   void fit() {
     if (!view_->isVisible()) return;
     QHeaderView* header = view_->header();
@@ -85,20 +104,20 @@ class ColumnFitter : public QObject {
         width[elastic[i]] += extra / int(elastic.size()) + (int(i) < extra % int(elastic.size()) ? 1 : 0);
     } else {
       // The widest elastic columns give up room first, down to a common width (never below
-      // their titles), so that every path keeps as much of itself as the others.
-      int low = 0, high = 0;
-      for (int c : elastic) high = std::max(high, width[c]);
-      auto usedWith = [&](int cap) {
-        int used = total;
-        for (int c : elastic) used -= width[c] - std::max(std::min(width[c], cap), floor[c]);
-        return used;
-      };
-      while (low < high) {
-        const int cap = (low + high + 1) / 2;
-        if (usedWith(cap) <= room) low = cap;
-        else high = cap - 1;
+      // their titles), so that every path keeps as much of itself as the others. Should that
+      // not do (a hand-edited line with a huge field elsewhere), every column, from its own
+      // width again, gives up room the same way.
+      const std::vector<int> natural = width;
+      shrink(width, floor, elastic, total, room);
+      int used = 0;
+      for (int c = 0; c < count; ++c) used += width[c];
+      if (used > room) {
+        width = natural;
+        std::vector<int> all;
+        for (int c = 0; c < count; ++c)
+          if (!header->isSectionHidden(c)) all.push_back(c);
+        shrink(width, floor, all, total, room);
       }
-      for (int c : elastic) width[c] = std::max(std::min(width[c], low), floor[c]);
     }
     for (int c = 0; c < count; ++c)
       if (!header->isSectionHidden(c) && header->sectionSize(c) != width[c]) header->resizeSection(c, width[c]);
