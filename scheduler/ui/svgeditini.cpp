@@ -9,6 +9,7 @@
 #include <QPlainTextEdit>
 #include <QRadioButton>
 #include <QSpinBox>
+#include <QStringDecoder>
 #include <QTableWidget>
 #include <QTextEdit>
 
@@ -27,7 +28,14 @@ std::vector<TSvgEditIni*>& Instances() {
 }
 
 std::string Utf8(const QString& s) { return s.toStdString(); }
-QString FromUtf8(const std::string& s) { return QString::fromStdString(s); }
+// UTF-8, or Latin-1 where the bytes are not UTF-8 (a file written in the old 8-bit code
+// page), so that a later save keeps its accents instead of replacement marks.
+QString FromUtf8(const std::string& s) {
+  QStringDecoder utf8(QStringDecoder::Utf8);
+  QString text = utf8.decode(QByteArrayView(s.data(), static_cast<qsizetype>(s.size())));
+  if (utf8.hasError()) text = QString::fromLatin1(s.data(), static_cast<qsizetype>(s.size()));
+  return text;
+}
 
 // SpecialFolderPath(26) + "/Quillomet/serie.ini"; empty when there is no data home.
 std::filesystem::path DefaultFileName() {

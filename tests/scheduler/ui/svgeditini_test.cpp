@@ -197,6 +197,9 @@ TEST(SvgEditIni, LoadRulesForHandWrittenValues) {
       {"box not a number keeps the default", "[Form1]\nCheckBox_13=non\n", 0, -1, 100, true, "smtp.designed"},
       {"garbage lines are passed over", "\x01\x02garbage\n[Form1\nsup_a=200\n=\n", 0, -1, 200, true,
        "smtp.designed"},
+      {"UTF-8 text as it stands", "[Form1]\nSmtp_vz=d\xc3\xa9st\n", 0, -1, 100, true, "d\xc3\xa9st"},
+      {"a value in the old 8-bit code page keeps its accents", "[Form1]\nSmtp_vz=\"\xc9" "chec \xe9t\xe9\"\n", 0, -1,
+       100, true, "\xc3\x89" "chec \xc3\xa9t\xc3\xa9"},
   };
   MakeDataFolder();
   for (const auto& c : cases) {
