@@ -28,11 +28,14 @@ using testenv::FreePort;
 using testenv::HaveSmbd;
 using testenv::SmbServer;
 
+// The test server answers, however loaded the machine.
+constexpr int kServerTimeoutMs = 30000;
+
 TEST(SmbComputerReachable, ListsTheSharesOfARealServer) {
   if (!HaveSmbd()) GTEST_SKIP() << "samba (smbd) is not installed (scripts/install-deps.sh installs it)";
   SmbServer server;
   if (!server.up()) GTEST_SKIP() << "smbd could not start on a loopback port here";
-  const SmbOptions options{server.port(), 2000};
+  const SmbOptions options{server.port(), kServerTimeoutMs};
   EXPECT_TRUE(SmbComputerReachable("127.0.0.1", {"root", "pw1"}, options));
   EXPECT_FALSE(SmbComputerReachable("127.0.0.1", {"root", "wrong"}, options));
   EXPECT_FALSE(SmbComputerReachable("127.0.0.1", {"root", "pw1"}, {FreePort(), 500}));
@@ -45,7 +48,7 @@ TEST(SmbList, SharesThenFoldersOfARealServer) {
   if (!server.up()) GTEST_SKIP() << "smbd could not start on a loopback port here";
   fs::create_directories(server.share() / "Sous dossier");
   testenv::writeFile(server.share() / "file.txt", "x");
-  const SmbOptions options{server.port(), 2000};
+  const SmbOptions options{server.port(), kServerTimeoutMs};
   auto kindOf = [](const std::vector<SmbEntry>& entries, const std::string& name) {
     for (const SmbEntry& e : entries)
       if (e.name == name) return static_cast<int>(e.kind);
@@ -169,7 +172,7 @@ TEST(MountShare, GvfsMountOfARealShare) {
   if (!server.up()) GTEST_SKIP() << "smbd could not start on a loopback port here";
   testenv::GvfsSession session;
   if (!session.ok()) GTEST_SKIP() << session.why();
-  const SmbOptions options{server.port(), 2000};
+  const SmbOptions options{server.port(), kServerTimeoutMs};
   EXPECT_FALSE(ShareUsable("127.0.0.1", "public"));
   std::string error;
   EXPECT_FALSE(MountShare("127.0.0.1", "public", {"root", "wrong"}, options, &error));
