@@ -24,7 +24,8 @@ pid_t StartAs(const fs::path& program, bool ignoreTerm = false) {
     execl(program.c_str(), program.filename().c_str(), "60", static_cast<char*>(nullptr));
     _exit(127);
   }
-  for (int i = 0; i < 200; ++i) {
+  // Up to 30 s on a loaded machine; usually at once.
+  for (int i = 0; i < 6000; ++i) {
     char buf[4096];
     const ssize_t n = readlink(("/proc/" + std::to_string(pid) + "/exe").c_str(), buf, sizeof buf);
     if (n > 0 && std::string(buf, size_t(n)) == program.string()) break;
@@ -36,7 +37,7 @@ pid_t StartAs(const fs::path& program, bool ignoreTerm = false) {
 // Reaps the child; true when a signal ended it.
 bool EndedBySignal(pid_t pid, int& signal) {
   int status = 0;
-  for (int i = 0; i < 300; ++i) {
+  for (int i = 0; i < 3000; ++i) {
     if (waitpid(pid, &status, WNOHANG) == pid) {
       signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
       return WIFSIGNALED(status);

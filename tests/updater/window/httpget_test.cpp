@@ -33,7 +33,7 @@ TEST(HttpGet, FailuresOfTheClientsKind) {
   server.Set("/moved", {301, "", "Location: /ok\r\n"});
   server.Set("/ok", {200, "ok"});
   server.Set("/cut", testhttp::Reply::Cut(std::string(5000, 'c'), 1000));
-  server.Set("/stalled", testhttp::Reply::Stalled("late", std::chrono::milliseconds(3000)));
+  server.Set("/stalled", testhttp::Reply::Stalled("late", std::chrono::seconds(60)));
   struct Case {
     std::string url;
     const char* message;
