@@ -162,7 +162,14 @@ void TForm1::Button7Click() {
     return;
   }
   std::string error;
-  if (!core::SaveEditorEntry(DataFolder + core::kScheduleFileName, entry, &error)) throw std::runtime_error(error);
+  if (!core::SaveEditorEntry(DataFolder + core::kScheduleFileName, entry, &error)) {
+    // Reported like every failure (log, mail, history), and told at once: the user waits for
+    // the entry and would otherwise believe the backup planned.
+    HandleException(std::runtime_error(error));
+    QMessageBox::warning(this, QStringLiteral("Quillomet"),
+                         QStringLiteral("La programmation n'a pas été enregistrée.\n") + Q(error));
+    return;
+  }
   PageControl1->setCurrentIndex(3);
   Button3Click();
   Button36Click();

@@ -158,6 +158,24 @@ TEST(Editor, RefusedSavesWriteNothing) {
   EXPECT_EQ(testenv::readFile(SchedulePath()), "\n");
 }
 
+TEST(Editor, ASaveThatCannotWriteTellsTheUserAndKeepsTheEntry) {
+  auto f = MakeForm();
+  // The timetable's name now holds a folder: the append fails.
+  fs::remove(SchedulePath());
+  fs::create_directory(SchedulePath());
+  f->CheckBox_16->setChecked(false);  // no mail alert with its own box
+  Fill(*f, "/home/u/Docs", "/srv/copie", 0, 5);
+  f->PageControl1->setCurrentIndex(9);
+  const std::string message = MessageOf([&] { f->SpeedButton3->click(); });
+  EXPECT_NE(message.find("La programmation n'a pas été enregistrée."), std::string::npos) << message;
+  EXPECT_NE(message.find("quillo-vz.dat"), std::string::npos) << message;
+  // Still on the time page with every field as typed; the failure is in the history too.
+  EXPECT_EQ(f->PageControl1->currentIndex(), 9);
+  EXPECT_EQ(f->Edit13->text(), "/home/u/Docs");
+  EXPECT_EQ(f->SpinMinutes->value(), 5);
+  EXPECT_EQ(f->ListView1->topLevelItemCount(), 1);
+}
+
 TEST(Editor, UsbTargetIsSavedFromTheFirstStep) {
   auto f = MakeForm();
   f->JvTransparentButton2Click();
