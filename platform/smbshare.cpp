@@ -148,12 +148,20 @@ std::map<std::string, SmbCredentials>& Remembered() {
   return known;
 }
 
+// Whether gvfs's FUSE folder is mounted (another file system than the runtime folder's).
+bool GvfsFuseMounted() {
+  const std::string runtime = RuntimeFolder();
+  struct stat folder, fuse;
+  return !runtime.empty() && ::stat(runtime.c_str(), &folder) == 0 && ::stat((runtime + "/gvfs").c_str(), &fuse) == 0 &&
+         fuse.st_dev != folder.st_dev;
+}
+
 // gvfs's FUSE folder lists a new mount once it hears of it, a little after the mount tool
 // has returned: the share is connected once its folder is there.
 bool GvfsFolderShown(const std::string& computer, const std::string& share, std::string* error) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kMountTimeoutMs);
   while (!ShareUsable(computer, share)) {
-    if (std::chrono::steady_clock::now() >= deadline) {
+    if (!GvfsFuseMounted() || std::chrono::steady_clock::now() >= deadline) {
       if (error) *error = "le dossier du partage n'est pas apparu dans " + RuntimeFolder() + "/gvfs";
       return false;
     }
