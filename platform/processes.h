@@ -18,4 +18,9 @@ std::vector<pid_t> ProcessesNamed(const std::string& name, const std::string& pr
 bool KillProcessByName(const std::string& name, std::chrono::milliseconds grace = std::chrono::seconds(5),
                        const std::string& procRoot = "/proc");
 
+// Stops, the same way, the first process that runs the program file at path (the same folder,
+// the file name with ASCII case ignored); processes of that name run from elsewhere are left alone.
+bool KillProgram(const std::string& path, std::chrono::milliseconds grace = std::chrono::seconds(5),
+                 const std::string& procRoot = "/proc");
+
 }  // namespace platform

@@ -296,7 +296,7 @@ void UpdateRun::Run() {
     GiveUp(refused);
     return;
   }
-  platform::KillProcessByName(Config.ExeFileName, Config.StopGrace);
+  platform::KillProgram(Config.Folder + Config.ExeFileName, Config.StopGrace);
   stopped_ = true;
 
   const std::string zipPath = Config.ZipPath();

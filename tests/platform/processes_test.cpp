@@ -104,3 +104,21 @@ TEST(Processes, AProgramReplacedOnDiskIsStillFound) {
   int sig = 0;
   EXPECT_TRUE(EndedBySignal(p, sig));
 }
+
+TEST(Processes, AProgramFileStopsOnlyTheProcessRunningFromItsFolder) {
+  const std::string name = Unique("QuillometInstalled");
+  const pid_t elsewhere = StartAs(testenv::makeDir("ailleurs") / name);
+  const fs::path installed = testenv::makeDir("installe") / name;
+  const pid_t mine = StartAs(installed);
+  ASSERT_LT(elsewhere, mine) << "pids wrapped around";
+  // Asked through a link to the folder, as a program started through one would be.
+  const fs::path link = testenv::testRoot() / "lien";
+  fs::create_directory_symlink(installed.parent_path(), link);
+
+  EXPECT_FALSE(platform::KillProgram((testenv::makeDir("vide") / name).string()));
+  EXPECT_TRUE(platform::KillProgram((link / name).string()));
+  int sig = 0;
+  EXPECT_TRUE(EndedBySignal(mine, sig));
+  EXPECT_EQ(waitpid(elsewhere, nullptr, WNOHANG), 0) << "a program of that name run from another folder was stopped";
+  Reap(elsewhere);
+}

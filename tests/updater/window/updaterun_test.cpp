@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <thread>
@@ -104,17 +105,22 @@ class UpdateRunTest : public ::testing::Test {
     }
   }
 
-  pid_t StartMainProgram() {
+  // The main program, or a copy of it in another folder.
+  pid_t StartMainProgram(fs::path program = {}) {
+    if (program.empty()) program = folder / exe;
     const pid_t pid = fork();
     if (pid == 0) {
       const int devnull = open("/dev/null", O_WRONLY);
       dup2(devnull, STDOUT_FILENO);
-      execl((folder / exe).c_str(), exe.c_str(), static_cast<char*>(nullptr));
+      execl(program.c_str(), exe.c_str(), static_cast<char*>(nullptr));
       _exit(127);
     }
     children.push_back(pid);
-    for (int i = 0; i < 200 && platform::ProcessesNamed(exe) != std::vector<pid_t>{pid}; ++i)
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    auto started = [&] {
+      const auto named = platform::ProcessesNamed(exe);
+      return std::find(named.begin(), named.end(), pid) != named.end();
+    };
+    for (int i = 0; i < 200 && !started(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
     return pid;
   }
   // Still running right after a run: a run that stops the program waits for its end.
@@ -214,6 +220,21 @@ TEST_F(UpdateRunTest, LaterPageDateStopsInstallsRestartsAndCloses) {
   EXPECT_EQ(view.Max, 100);  // extraction shows percentages
   EXPECT_EQ(server.Requests(),
             (std::vector<std::string>{"/quillomet/update.html", "/rv/Quillomet.zip.sig", "/rv/Quillomet.zip"}));
+}
+
+TEST_F(UpdateRunTest, OnlyTheProgramOfTheUpdatedFolderIsStopped) {
+  const fs::path other = testenv::makeDir("autre-installation") / exe;
+  fs::copy_file("/usr/bin/yes", other);
+  const pid_t elsewhere = StartMainProgram(other);
+  const pid_t running = StartMainProgram();
+  ASSERT_LT(elsewhere, running) << "pids wrapped around";
+  ServePage("12/03/2024\r\n");
+  ServeArchive({200, NewVersionArchive()});
+  RunUpdate(view);
+
+  EXPECT_TRUE(Exited(running)) << "the program of the updated folder was not stopped";
+  EXPECT_TRUE(StillRuns(elsewhere)) << "the same program run from another folder was stopped";
+  EXPECT_EQ(testenv::readFile(folder / "lisezmoi.txt"), "nouvelle version\n");
 }
 
 TEST_F(UpdateRunTest, NoUpdateUnlessThePageDateIsLater) {
