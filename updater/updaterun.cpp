@@ -33,19 +33,26 @@ year_month_day Today() { return updater::LocalDate(std::time(nullptr)); }
 // A fresh folder beside the program files, so renames out of it never cross file systems.
 std::string Megabytes(uint64_t bytes) { return std::to_string((bytes + (1 << 20) - 1) >> 20) + " Mo"; }
 
-// Refuses an archive that holds a link or a special file (never installed), or whose files
-// would not fit in the room left on the disk.
+// A name that does not stay inside the program folder: absolute, with a drive, or going up.
+bool LeavesFolder(const std::string& name) {
+  if (!name.empty() && (name[0] == '/' || (name.size() > 1 && name[1] == ':'))) return true;
+  return ("/" + name + "/").find("/../") != std::string::npos;
+}
+
+// Refuses an archive that holds a link or a special file (never installed), a name outside the
+// program folder, or files that would not fit in the room left on the disk.
 std::string CheckEntries(ziparchive::TZipArchiver& zip, std::optional<uint64_t> room, const std::string& folder) {
   ziparchive::TZAArchiveItem item;
   uint64_t total = 0;
   for (bool found = zip.FindFirstItem("*.*", item, ziparchive::kDefaultSearchAttr, ""); found;
        found = zip.FindNextItem(item)) {
+    std::string name = item.StoredPath + item.ItemName;
+    std::replace(name.begin(), name.end(), '\\', '/');
     const mode_t type = mode_t(item.ExternalFileAttributes >> 16) & S_IFMT;
-    if (type != 0 && type != S_IFREG && type != S_IFDIR) {
-      std::string name = item.StoredPath + item.ItemName;
-      std::replace(name.begin(), name.end(), '\\', '/');
+    if (type != 0 && type != S_IFREG && type != S_IFDIR)
       return "l'archive contient un lien ou un fichier spécial, qui ne sera pas installé : « " + name + " »";
-    }
+    if (LeavesFolder(name))
+      return "l'archive contient un fichier hors du dossier du programme, qui ne sera pas installé : « " + name + " »";
     total += uint64_t(std::max<int64_t>(item.UncompressedSize, 0));
   }
   if (room && total > *room)

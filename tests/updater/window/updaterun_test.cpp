@@ -455,6 +455,7 @@ TEST_F(UpdateRunTest, RefusedUpdatesLeaveTheFolderAsItWasWithTheProgramRunning) 
 TEST_F(UpdateRunTest, ModesLinksAndFolderOnlyArchives) {
   const std::string script = "#!/bin/sh\necho started > \"$(dirname \"$0\")/restarted\"\n";
   fs::permissions(folder / "lisezmoi.txt", fs::perms(0640));
+  const fs::path outside = testenv::testRoot() / "dehors.txt";
   struct Case {
     const char* what;
     std::vector<testzip::Entry> entries;
@@ -467,6 +468,14 @@ TEST_F(UpdateRunTest, ModesLinksAndFolderOnlyArchives) {
        "l'archive contient un lien ou un fichier spécial, qui ne sera pas installé : « "},
       {"folders only", {testzip::Folder("aide/"), testzip::Folder("aide/images/")},
        "l'archive ne contient aucun fichier"},
+      {"name going up", {testzip::UnixFile(exe, script), testzip::UnixFile("../dehors.txt", "x")},
+       "fichier hors du dossier du programme, qui ne sera pas installé : « ../dehors.txt »"},
+      {"name going up from a folder", {testzip::UnixFile(exe, script), testzip::UnixFile("aide/../../dehors.txt", "x")},
+       "fichier hors du dossier du programme"},
+      {"absolute name", {testzip::UnixFile(exe, script), testzip::UnixFile(outside.string(), "x")},
+       "fichier hors du dossier du programme"},
+      {"name going up the DOS way", {testzip::DosFile(exe, script), testzip::DosFile("..\\dehors.txt", "x")},
+       "fichier hors du dossier du programme"},
       {"made on DOS", {testzip::DosFile(exe, script), testzip::DosFile("lisezmoi.txt", "nouvelle version\n")}, nullptr},
   };
   for (const auto& c : cases) {
@@ -491,6 +500,7 @@ TEST_F(UpdateRunTest, ModesLinksAndFolderOnlyArchives) {
       EXPECT_NE(v.Messages[0].find(c.failure), std::string::npos) << v.Messages[0];
       EXPECT_EQ(v.Messages[0].find("terminée et installée"), std::string::npos);
       ExpectOldInstallation();
+      EXPECT_FALSE(fs::exists(outside));
       ExpectRestartedOldProgram();
       StopRestarted();
     }
