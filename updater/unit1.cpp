@@ -122,8 +122,13 @@ void TForm1::SetProgress(int64_t position) {
   ProgressBar->setValue(int(std::min<int64_t>(position / scale_, ProgressBar->maximum())));
 }
 
-void TForm1::ShowMessage(const std::string& text) {
-  QMessageBox::information(this, windowTitle(), WidgetText(text));
+void TForm1::ShowMessage(const std::string& text) { ShowBox(QMessageBox::Information, text); }
+
+// Kept above the main program, which a run starts again just before its last word.
+void TForm1::ShowBox(QMessageBox::Icon icon, const std::string& text) {
+  QMessageBox box(icon, windowTitle(), WidgetText(text), QMessageBox::Ok, this);
+  box.setWindowFlag(Qt::WindowStaysOnTopHint);
+  box.exec();
 }
 
 void TForm1::FitWindow() {
@@ -131,7 +136,7 @@ void TForm1::FitWindow() {
   setFixedSize(sizeHint().expandedTo(QSize(390, 153)));
 }
 
-void TForm1::ShowFailure(const std::string& text) { QMessageBox::critical(this, windowTitle(), WidgetText(text)); }
+void TForm1::ShowFailure(const std::string& text) { ShowBox(QMessageBox::Critical, text); }
 
 bool TForm1::Pump() {
   const auto now = std::chrono::steady_clock::now();

@@ -1,6 +1,7 @@
 #pragma once
 // The updater window: status, one progress bar, "Mise à jour" and "Quitter". The handlers
 // hand the work to UpdateRun and show what it reports.
+#include <QMessageBox>
 #include <QWidget>
 
 #include <chrono>
@@ -54,6 +55,7 @@ class TForm1 : public QWidget, private UpdateView {
   void closeEvent(QCloseEvent* event) override;
 
  private:
+  void ShowBox(QMessageBox::Icon icon, const std::string& text);
   void FormCreate();
   // UpdateView
   void SetStatus(const std::string& text) override;

@@ -25,6 +25,7 @@ namespace {
 
 // The text of the first message box, which is then closed.
 QMessageBox::Icon lastBoxIcon = QMessageBox::NoIcon;  // of the box CloseNextBox closed last
+bool lastBoxOnTop = false;
 
 QString* CloseNextBox() {
   auto* text = new QString;
@@ -35,6 +36,7 @@ QString* CloseNextBox() {
       timer->deleteLater();
       *text = box->text();
       lastBoxIcon = box->icon();
+      lastBoxOnTop = box->windowFlags().testFlag(Qt::WindowStaysOnTopHint);
       box->accept();
     }
   });
@@ -109,6 +111,7 @@ TEST(UpdaterWindow, RunShowsThePageTheFileDateAndTheDownloadError) {
   form.BitBtn1->click();
   EXPECT_TRUE(shown->startsWith("Erreur durant le téléchargement : HTTP/1.1 404")) << shown->toStdString();
   EXPECT_EQ(lastBoxIcon, QMessageBox::Critical);  // a failure, shown as one
+  EXPECT_TRUE(lastBoxOnTop) << "the main program started again would hide it";
   delete shown;
   EXPECT_EQ(form.Label1->text(), QString::fromStdString("La mise à jour de " + exe + " n'a pas été installée."));
   EXPECT_TRUE(form.BitBtn1->isEnabled());
