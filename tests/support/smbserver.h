@@ -18,6 +18,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "tests/support/testenv.h"
 
@@ -111,12 +112,40 @@ class SmbServer {
     up_ = ::waitpid(pid_, nullptr, WNOHANG) == 0;
     if (!up_) pid_ = -1;
   }
+  // smbd and its children end with its process group. The RPC helpers it starts on demand
+  // (samba-dcerpcd and its workers) make sessions of their own: they are found by this
+  // server's configuration file on their command line, and the stop waits for every one.
   void Stop() {
     if (pid_ > 0) {
       ::kill(-pid_, SIGTERM);
       ::waitpid(pid_, nullptr, 0);
     }
     pid_ = -1;
+    const std::string conf = (dir_ / "smb.conf").string();
+    for (const int signal : {SIGTERM, SIGKILL}) {
+      const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+      for (std::vector<pid_t> left; !(left = ProcessesOf(conf)).empty();) {
+        for (const pid_t p : left) ::kill(p, signal);
+        if (std::chrono::steady_clock::now() >= deadline) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      }
+    }
+  }
+  // Running processes with the configuration file as an argument ("-s FILE", "--configfile=FILE").
+  static std::vector<pid_t> ProcessesOf(const std::string& conf) {
+    std::vector<pid_t> found;
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc", ec)) {
+      const std::string name = entry.path().filename().string();
+      if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+      std::ifstream in(entry.path() / "cmdline", std::ios::binary);
+      for (std::string arg; std::getline(in, arg, '\0');)
+        if (arg == conf || arg == "--configfile=" + conf) {
+          found.push_back(static_cast<pid_t>(std::stol(name)));
+          break;
+        }
+    }
+    return found;
   }
 
   std::filesystem::path dir_;
