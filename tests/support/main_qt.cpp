@@ -19,6 +19,9 @@ int main(int argc, char** argv) {
   // Window tests never need a display.
   setenv("QT_QPA_PLATFORM", "offscreen", 0);
   ::testing::InitGoogleTest(&argc, argv);
+  // Qt keeps the settings file it found in the first test's home for the whole process and
+  // writes it again later (the file dialog's settings): registered first, this runs last.
+  std::atexit(testenv::removeEndedRoots);
   QApplication app(argc, argv);
   testenv::install();
   // No browser or file manager starts from a test.

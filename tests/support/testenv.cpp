@@ -7,6 +7,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <unistd.h>
+#include <vector>
 
 namespace fs = std::filesystem;
 
@@ -14,6 +15,7 @@ namespace testenv {
 namespace {
 
 fs::path g_root;
+std::vector<fs::path> g_ended;  // every test folder of this process
 
 class PrivateHome : public ::testing::EmptyTestEventListener {
   void OnTestStart(const ::testing::TestInfo&) override {
@@ -32,6 +34,7 @@ class PrivateHome : public ::testing::EmptyTestEventListener {
   void OnTestEnd(const ::testing::TestInfo&) override {
     std::error_code ec;
     if (!g_root.empty()) fs::remove_all(g_root, ec);
+    g_ended.push_back(g_root);
     g_root.clear();
   }
 };
@@ -73,6 +76,11 @@ std::string readFile(const fs::path& path) {
 }
 
 fs::path fixtures() { return QUILLOMET_FIXTURES_DIR; }
+
+void removeEndedRoots() {
+  std::error_code ec;
+  for (const fs::path& root : g_ended) fs::remove_all(root, ec);
+}
 
 void install() {
   ::testing::UnitTest::GetInstance()->listeners().Append(new PrivateHome);

@@ -21,5 +21,7 @@ std::tm makeTm(int year, int month, int day, int hour, int minute, int second);
 
 // Registers the per-test listener; called by both test mains.
 void install();
+// Removes the folders of the tests that ended again, for what wrote into them afterwards.
+void removeEndedRoots();
 
 }  // namespace testenv
