@@ -215,6 +215,8 @@ void UpdateRun::Restart(bool& started) {
 }
 
 void UpdateRun::GiveUp(const std::string& message) {
+  // Over: another updater may try while the message is up.
+  lock_.Release();
   bool started = false;
   if (stopped_) Restart(started);
   if (windowOpen_ && !message.empty()) view_.ShowFailure(message);

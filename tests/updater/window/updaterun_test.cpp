@@ -15,6 +15,7 @@
 #include <map>
 
 #include "platform/processes.h"
+#include "platform/stagedinstall.h"
 #include "tests/support/foldersnapshot.h"
 #include "tests/support/testenv.h"
 #include "tests/updater/window/httpserver.h"
@@ -34,6 +35,9 @@ struct RecordingView : UpdateView {
   bool Closed = false;
   int64_t Max = 100, Position = 0, HighestPosition = 0;
   ziparchive::HeadlessPrompter Headless;
+  // When set, whether another updater could take this folder while each message is shown.
+  std::string LockProbe;
+  std::vector<bool> FolderFreeAtMessage;
 
   void SetStatus(const std::string& t) override { Statuses.push_back(t); }
   void SetLocalDateText(const std::string& t) override { LocalDateText = t; }
@@ -44,7 +48,13 @@ struct RecordingView : UpdateView {
     Position = p;
     HighestPosition = std::max(HighestPosition, p);
   }
-  void ShowMessage(const std::string& t) override { Messages.push_back(t); }
+  void ShowMessage(const std::string& t) override {
+    Messages.push_back(t);
+    if (!LockProbe.empty()) {
+      platform::InstallLock other;
+      FolderFreeAtMessage.push_back(other.Acquire(LockProbe));
+    }
+  }
   bool Pump() override { return !Closed; }
   void Close() override { Closed = true; }
   ziparchive::Prompter* Prompter() override { return &Headless; }
@@ -435,9 +445,11 @@ TEST_F(UpdateRunTest, RefusedUpdatesLeaveTheFolderAsItWasWithTheProgramRunning) 
     config.PublicKey = c.key;
     const size_t asked = server.Requests().size();
     RecordingView v;
+    v.LockProbe = folder.string();
     RunUpdate(v);
     EXPECT_TRUE(StillRuns(running));
     EXPECT_EQ(testenv::snapshot(folder), before);
+    EXPECT_EQ(v.FolderFreeAtMessage, std::vector<bool>{true}) << "a run over still keeps other updaters out";
     ASSERT_EQ(v.Messages.size(), 1u);
     EXPECT_EQ(v.Messages[0].rfind(c.messageStart, 0), 0u) << v.Messages[0];
     EXPECT_NE(v.Messages[0].find("Rien n'a été installé."), std::string::npos) << v.Messages[0];
