@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <thread>
 
@@ -201,6 +202,23 @@ std::string UpdateRun::Extract() {
   return failure;
 }
 
+void UpdateRun::DateInstalledProgram() {
+  // The installed version is the page's release (a date to come counts as today): a program
+  // file dated earlier would be offered the same update at every later check.
+  const year_month_day release = std::min(*RemoteDate, Today());
+  const std::string program = Config.Folder + Config.ExeFileName;
+  struct stat st;
+  if (::stat(program.c_str(), &st) != 0 || !(updater::LocalDate(st.st_mtime) < release)) return;
+  std::tm noon{};
+  noon.tm_year = int(release.year()) - 1900;
+  noon.tm_mon = int(unsigned(release.month())) - 1;
+  noon.tm_mday = int(unsigned(release.day()));
+  noon.tm_hour = 12;
+  noon.tm_isdst = -1;
+  const timespec times[2] = {{0, UTIME_OMIT}, {std::mktime(&noon), 0}};
+  ::utimensat(AT_FDCWD, program.c_str(), times, 0);
+}
+
 void UpdateRun::Pause() {
   const auto until = steady_clock::now() + Config.StepPause;
   while (steady_clock::now() < until) {
@@ -319,6 +337,7 @@ void UpdateRun::Run() {
            " n'a été remplacé.");
     return;
   }
+  DateInstalledProgram();
   view_.SetStatus("Mise à jour de " + name + " terminée.");
   Pause();
   bool started = false;

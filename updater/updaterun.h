@@ -93,6 +93,8 @@ class UpdateRun {
   void IdHTTP1WorkEnd();
   void ZipArchiver1FileProgress(double progress);
   void Pause();
+  // Gives the installed main program at least the date of the release it now is.
+  void DateInstalledProgram();
   void Restart(bool& started);
   // Ends a run that installs nothing; the main program is started again if the run stopped it.
   void GiveUp(const std::string& message);

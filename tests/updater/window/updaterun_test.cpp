@@ -570,3 +570,41 @@ TEST_F(UpdateRunTest, DownloadAndUnpackedFilesStayWithinTheFreeSpace) {
 }
 
 }  // namespace
+
+// A release whose page is dated after the files in its archive is installed once, not at every
+// check; a page dated in days to come dates the program today.
+TEST_F(UpdateRunTest, TheInstalledProgramIsDatedAsItsRelease) {
+  using namespace std::chrono;
+  const year_month_day today = updater::LocalDate(std::time(nullptr));
+  struct Case {
+    const char* what;
+    const char* page;
+    year_month_day dated;
+    bool offeredAgain;
+  };
+  const Case cases[] = {
+      {"files made before the release day", "12/03/2024", 2024y / March / 12, false},
+      {"release day to come", "01/01/2099", today, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    SetDate(folder / exe, 2023, 6, 1, 10);
+    ServePage(c.page);
+    // The archive's files are dated 1 January 2024.
+    ServeArchive({200, testzip::Archive({testzip::UnixFile(exe, "#!/bin/sh\nexit 0\n", 0755)})});
+    RecordingView v;
+    RunUpdate(v);
+    ASSERT_EQ(v.Messages.size(), 1u);
+    EXPECT_EQ(v.Messages[0].rfind("La mise à jour de " + exe + " est terminée et installée.", 0), 0u) << v.Messages[0];
+    struct stat st;
+    ASSERT_EQ(::stat((folder / exe).c_str(), &st), 0);
+    EXPECT_EQ(updater::LocalDate(st.st_mtime), c.dated);
+
+    RecordingView again;
+    RunUpdate(again);
+    EXPECT_EQ(again.Messages.size(), c.offeredAgain ? 1u : 0u);
+    if (!c.offeredAgain)
+      EXPECT_EQ(again.Statuses.back(), "Aucune nouvelle version de " + exe + "\rn'est disponible sur internet.");
+    StopRestarted();
+  }
+}
