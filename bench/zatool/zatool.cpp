@@ -131,7 +131,8 @@ int extract(int argc, char** argv) {
   };
   const TZABatchResult r = zip.ExtractFiles(argc - a == 3 ? argv[a + 2] : "*.*", kDefaultSearchAttr, "");
   std::printf("%d extracted, %d skipped, %d failed\n", r.Done, r.Skipped, r.Failed);
-  return r.Succeeded() ? 0 : 1;
+  // A skipped entry (encrypted, and no password can be given here) was not extracted.
+  return r.Succeeded() && r.Skipped == 0 ? 0 : 1;
 }
 
 // Failures of single entries are reported and passed over; the rest is written.
