@@ -603,8 +603,9 @@ TEST_F(UpdateRunTest, TheInstalledProgramIsDatedAsItsRelease) {
     RecordingView again;
     RunUpdate(again);
     EXPECT_EQ(again.Messages.size(), c.offeredAgain ? 1u : 0u);
-    if (!c.offeredAgain)
+    if (!c.offeredAgain) {
       EXPECT_EQ(again.Statuses.back(), "Aucune nouvelle version de " + exe + "\rn'est disponible sur internet.");
+    }
     StopRestarted();
   }
 }
