@@ -10,6 +10,7 @@
 #include "scheduler/core/jobline.h"
 #include "scheduler/core/usbvolume.h"
 #include "scheduler/ui/listitems.h"
+#include "scheduler/ui/textfit.h"
 #include "scheduler/ui/tform1.h"
 #include "scheduler/ui/tform4.h"
 #include "scheduler/ui/xpbar.h"
@@ -137,19 +138,23 @@ void TForm1::ComboBox_1Click() { Edit14->setText(ComboBox_1->currentText()); }
 void TForm1::Image10Click() {
   Panel2->show();
   Image10->hide();
-  // The window grows when the panel needs more room than it has, once its layouts have settled,
-  // moving up first when it would then reach below the work area.
-  QTimer::singleShot(0, this, [this] {
-    const QSize wanted = size().expandedTo(minimumSizeHint());
-    if (wanted == size()) return;
-    if (const QScreen* s = screen()) {
-      const QRect work = s->availableGeometry();
-      const int frame = frameGeometry().height() - height();
-      const int below = frameGeometry().top() + frame + wanted.height() - (work.y() + work.height());
-      if (below > 0) move(x(), std::max(work.y(), y() - below));
-    }
-    resize(wanted);
-  });
+  // Read at once with every layout above the panel aware of it (left to the event loop, they learn
+  // it one level per turn and the window would grow after the move was reckoned).
+  ForgetSizesAbove(Panel2);
+  ForgetSizesAbove(Image10);
+  // The window grows by what the panel needs at the window's width, up to the work area's height,
+  // moving up first when it would then reach below it, in one change of geometry.
+  QSize wanted = size().expandedTo(NeededSize(this));
+  QRect frame = frameGeometry();
+  if (const QScreen* s = screen()) {
+    const QRect work = s->availableGeometry();
+    const int decoration = frame.height() - height();
+    wanted.setHeight(std::min(wanted.height(), std::max(height(), work.height() - decoration)));
+    const int below = frame.top() + decoration + wanted.height() - (work.y() + work.height());
+    if (below > 0) frame.moveTop(std::max(work.y(), frame.top() - below));
+  }
+  if (wanted == size() && frame.topLeft() == frameGeometry().topLeft()) return;
+  setGeometry(QRect(geometry().topLeft() + frame.topLeft() - frameGeometry().topLeft(), wanted));
 }
 
 void TForm1::Image13Click() {

@@ -362,6 +362,34 @@ TEST_F(UsbWindow, EditorUsbPanel) {
   ASSERT_TRUE(WaitUntil([&] { return prompt->isVisible(); }));
 }
 
+// The panel asks for the room its lines take at the window's width, not for what its wrapped
+// texts would take at a narrow width, and the window that grows for it stays on the screen.
+TEST_F(UsbWindow, TheUsbPanelGrowsTheWindowByWhatItNeedsWithinTheWorkArea) {
+  form->move(0, 250);
+  form->show();
+  form->JvTransparentButton2Click();
+  QApplication::processEvents();
+  const int closedMinimum = form->minimumHeight();
+  form->Image10Click();
+  QApplication::processEvents();
+  ASSERT_TRUE(form->Panel2->isVisible());
+  const int panelNeed = form->Panel2->heightForWidth(form->Panel2->width()) + form->GroupBox9->layout()->spacing();
+  EXPECT_GT(form->minimumHeight(), closedMinimum) << "the panel needs more room than the page had to spare";
+  EXPECT_LE(form->minimumHeight() - closedMinimum, panelNeed);
+  EXPECT_GE(form->Panel2->height(), form->Panel2->heightForWidth(form->Panel2->width()));
+  // It grew to its minimum, moving up rather than reaching below the work area.
+  EXPECT_TRUE(WaitUntil([&] { return form->height() == form->minimumHeight(); }, 5000))
+      << form->height() << " for " << form->minimumHeight();
+  const auto onScreen = [&] {
+    const QRect frame = form->frameGeometry();
+    return frame.top() >= Work().top() && frame.bottom() <= Work().bottom();
+  };
+  EXPECT_TRUE(WaitUntil(onScreen, 5000)) << form->frameGeometry().y() << "+" << form->frameGeometry().height();
+  // Closed again, the panel no longer counts.
+  form->Image13Click();
+  EXPECT_TRUE(WaitUntil([&] { return form->minimumHeight() <= closedMinimum; }, 5000)) << form->minimumHeight();
+}
+
 // As root where the kernel mounts FAT: a real loop-mounted stick, marked as USB in our /sys.
 TEST_F(UsbWindow, RealStickFromArrivalToTheCopyAndPulledOutDuringARun) {
   if (::geteuid() != 0) GTEST_SKIP() << "mounting a loop device needs root";
