@@ -1,5 +1,6 @@
 #pragma once
 // Window tests: runs a body while the message box it opens is closed at once.
+#include <QAbstractButton>
 #include <QApplication>
 #include <QMessageBox>
 #include <QTimer>
@@ -20,6 +21,20 @@ QString WithBox(F body, QMessageBox::Icon* icon = nullptr) {
   });
   body();
   return text;
+}
+
+// Answers the next message box with the button of that text, from inside the box's own loop.
+inline void AnswerNextBox(const QString& buttonText) {
+  auto* poll = new QTimer;
+  QObject::connect(poll, &QTimer::timeout, poll, [poll, buttonText] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (!box) return;
+    poll->stop();
+    poll->deleteLater();
+    for (QAbstractButton* b : box->buttons())
+      if (b->text() == buttonText) b->click();
+  });
+  poll->start(5);
 }
 
 }  // namespace testenv

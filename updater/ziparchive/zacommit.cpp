@@ -28,10 +28,6 @@ namespace ziparchive {
 
 namespace {
 
-constexpr uint32_t kFolderAttribute = 0x10;
-constexpr uint32_t kArchiveAttribute = 0x20;
-constexpr uint32_t kReadOnlyAttribute = 0x01;
-constexpr uint16_t kDescriptorFlag = 0x0008;
 constexpr int64_t kCopyBlock = 1 << 20;
 
 std::string tempFolder(const std::string& tempDir) {

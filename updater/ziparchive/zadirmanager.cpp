@@ -7,6 +7,7 @@
 #include "updater/ziparchive/zaarchiver.h"
 #include "updater/ziparchive/zaexcept.h"
 #include "updater/ziparchive/zanames.h"
+#include "updater/ziparchive/zarecords.h"
 
 namespace ziparchive {
 
@@ -15,9 +16,6 @@ namespace {
 constexpr int64_t kEndWindow = 65600;
 constexpr int64_t kLocalScanBlock = 65535;
 constexpr int64_t kSignatureScanBlock = 10000;
-constexpr uint32_t kFolderAttribute = 0x10;
-constexpr uint32_t kArchiveAttribute = 0x20;
-constexpr uint16_t kDescriptorFlag = 0x0008;
 constexpr uint16_t kMaxRebuildExtra = 260;
 
 [[noreturn]] void invalidArchive() { throw EZAException::CreateForCode(35); }

@@ -6,13 +6,14 @@
 #include "updater/ziparchive/zadirmanager.h"
 #include "updater/ziparchive/zaexcept.h"
 #include "updater/ziparchive/zaextract.h"
+#include "updater/ziparchive/zarecords.h"
 
 namespace ziparchive {
 
 namespace {
 
 bool IsFolderEntry(const TDirItem& item) {
-  return (item.ExternalAttributes & 0x10) || (!item.Name().empty() && item.Name().back() == '/');
+  return (item.ExternalAttributes & kFolderAttribute) || (!item.Name().empty() && item.Name().back() == '/');
 }
 
 }  // namespace

@@ -24,6 +24,12 @@ constexpr size_t kCentralHeaderSize = 46;
 constexpr size_t kLocalHeaderSize = 30;
 constexpr size_t kDataDescriptorSize = 16;
 
+// DOS attributes of the external field, and the general-purpose flag of a data descriptor.
+constexpr uint32_t kReadOnlyAttribute = 0x01;
+constexpr uint32_t kFolderAttribute = 0x10;
+constexpr uint32_t kArchiveAttribute = 0x20;
+constexpr uint16_t kDescriptorFlag = 0x0008;
+
 constexpr uint16_t kZip64ExtraId = 1;
 constexpr uint16_t kSaturated16 = 0xFFFF;
 constexpr uint32_t kSaturated32 = 0xFFFFFFFF;

@@ -12,12 +12,11 @@
 #include "updater/ziparchive/zadirmanager.h"
 #include "updater/ziparchive/zaexcept.h"
 #include "updater/ziparchive/zaextract.h"
+#include "updater/ziparchive/zarecords.h"
 
 namespace ziparchive {
 
 namespace {
-
-constexpr uint32_t kFolderAttribute = 0x10;
 
 std::string entryName(const std::string& name) {
   std::string n = ToSlashes(name);

@@ -353,24 +353,6 @@ TEST_F(RunWindowTest, ReadOnlyButtonsTouchOnlyAccessDeniedRows) {
   EXPECT_EQ(form->ListView3->topLevelItemCount(), 0);
 }
 
-}  // namespace
-
-namespace {
-
-// Answers the next message box with the button of that text, from inside its own loop.
-void AnswerNextBox(const QString& buttonText) {
-  auto* poll = new QTimer;
-  QObject::connect(poll, &QTimer::timeout, poll, [poll, buttonText] {
-    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-    if (!box) return;
-    poll->stop();
-    poll->deleteLater();
-    for (QAbstractButton* b : box->buttons())
-      if (b->text() == buttonText) b->click();
-  });
-  poll->start(5);
-}
-
 TEST_F(RunWindowTest, QuitDuringARunStopsTheWalkRemovesTheTemporaryFileAndLogsTheEnd) {
   for (int i = 0; i < 40; ++i) writeFile(src / ("f" + std::to_string(i) + ".txt"), std::string(4096, char('a' + i % 26)));
   form->CheckBox_12->setChecked(true);
@@ -382,7 +364,7 @@ TEST_F(RunWindowTest, QuitDuringARunStopsTheWalkRemovesTheTemporaryFileAndLogsTh
   form->BackupRun().Pump = [&] {
     if (asked) return;
     asked = true;
-    AnswerNextBox(QStringLiteral("Oui"));
+    testenv::AnswerNextBox(QStringLiteral("Oui"));
     form->close();
   };
   form->BackupRun().PumpInterval = std::chrono::milliseconds(0);

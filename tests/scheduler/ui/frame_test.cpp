@@ -12,6 +12,7 @@
 
 #include "scheduler/ui/balloonhint.h"
 #include "scheduler/ui/tform1.h"
+#include "tests/support/modalbox.h"
 #include "tests/support/testenv.h"
 #include "tests/support/urlsink.h"
 
@@ -35,20 +36,6 @@ class Frame : public ::testing::Test {
   }
   std::unique_ptr<ui::TForm1> form;
 };
-
-// Answers the next message box with the button of that text.
-void Answer(const QString& buttonText) {
-  auto* poll = new QTimer;
-  QObject::connect(poll, &QTimer::timeout, poll, [poll, buttonText] {
-    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-    if (!box) return;
-    poll->stop();
-    poll->deleteLater();
-    for (QAbstractButton* b : box->buttons())
-      if (b->text() == buttonText) b->click();
-  });
-  poll->start(10);
-}
 
 TEST_F(Frame, GreyingFollowsTheActivePage) {
   struct Case {
@@ -140,7 +127,7 @@ TEST_F(Frame, QuitAnsweredNoHidesAndKeepsRunning) {
   const auto settings = testenv::testRoot() / "data" / "Quillomet" / "serie.ini";
   form->show();
   form->sup_a->setValue(4321);
-  Answer("Non");
+  testenv::AnswerNextBox("Non");
   form->Button9Click();
   EXPECT_TRUE(form->isHidden() || form->isMinimized());
   // The settings were saved although the program goes on.
@@ -148,7 +135,7 @@ TEST_F(Frame, QuitAnsweredNoHidesAndKeepsRunning) {
   // Answered yes, the program ends.
   int exits = 0;
   form->ExitProgram = [&] { ++exits; };
-  Answer("Oui");
+  testenv::AnswerNextBox("Oui");
   form->RxTrayIcon1Click();
   EXPECT_TRUE(form->close());
   EXPECT_EQ(exits, 1);
