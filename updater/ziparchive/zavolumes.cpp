@@ -459,6 +459,8 @@ void TZABaseArchiver::InternalOpen() {
     } else {
       spanningMode_ = smNone;
       FVolumeInfo.ResetVolumeInfo();
+      // A commit cut short is undone before anything is read.
+      TZACommitJournal::Recover(ToSlashes(FileName), this);
       if (IsSfxName(FileName)) {
         OpenSplitArchive();
       } else {

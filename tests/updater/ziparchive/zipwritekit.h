@@ -55,12 +55,18 @@ class FailingStream : public TZAStream {
   int64_t allowed_ = -1;
 };
 
-// An archiver whose temporary files can fail and are counted.
+// An archiver whose temporary files and journal tails can fail and are counted.
 class TestArchiver : public TZipArchiver {
  public:
   TZAStream* NewTempStream(std::string& fileName) override {
     ++TempFiles;
     auto* s = new FailingStream(TZipArchiver::NewTempStream(fileName));
+    if (TempFailAfter >= 0) s->Arm(TempFailAfter);
+    return s;
+  }
+  TZAStream* NewJournalTail(TZACommitJournal& journal) override {
+    ++Journals;
+    auto* s = new FailingStream(TZipArchiver::NewJournalTail(journal));
     if (TempFailAfter >= 0) s->Arm(TempFailAfter);
     return s;
   }
@@ -72,6 +78,7 @@ class TestArchiver : public TZipArchiver {
     return *s;
   }
   int TempFiles = 0;
+  int Journals = 0;  // tails copied into the journal beside the archive
   int64_t TempFailAfter = -1;
 };
 
@@ -162,6 +169,9 @@ inline void PeersAccept(const fs::path& path, const std::string& password = {}) 
   EXPECT_EQ(peertools::Run("7zz t -p" + peertools::Quote(password) + " " + q, out), 0) << out;
   EXPECT_NE(out.find("Everything is Ok"), std::string::npos) << out;
 }
+
+// True when a commit's journal is left beside the archive.
+inline bool JournalLeft(const fs::path& archive) { return fs::exists(TZACommitJournal::NameFor(archive.string())); }
 
 inline std::vector<std::string> TempFilesIn(const fs::path& folder) {
   std::vector<std::string> found;
