@@ -57,6 +57,7 @@ void copyBytes(TZAStream& source, TZAStream& dest, int64_t count, std::vector<ui
     source.ReadBuffer(buffer.data(), n);
     dest.WriteBuffer(buffer.data(), n);
     count -= n;
+    TZACommitJournal::Step("copy-block");
   }
 }
 

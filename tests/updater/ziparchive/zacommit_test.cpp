@@ -265,15 +265,7 @@ TEST(ZipCommit, AppendsCutWhereTheDirectoryWasFound) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     const fs::path path = testenv::writeFile(testenv::makeDir(c.name) / "arc.zip", c.bytes);
-    {
-      TZipArchiver zip;
-      zip.FileName = path.string();
-      zip.OpenArchive();
-      zip.BeginUpdate();
-      AddText(zip, "e.txt", "appended\n");
-      zip.EndUpdate();
-      zip.CloseArchive();
-    }
+    Update(path, [](TZipArchiver& zip) { AddText(zip, "e.txt", "appended\n"); });
     EXPECT_EQ(testenv::readFile(path).substr(0, 5000), c.bytes.substr(0, 5000)) << "the head moved";
     Contents expected = baseContents();
     expected["e.txt"] = "appended\n";

@@ -158,15 +158,7 @@ TEST(ZipCommitCheck, DroppingTheDamagedEntryMendsTheArchive) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     const fs::path path = testenv::writeFile(testenv::makeDir(c.name) / "arc.zip", c.bytes);
-    {
-      TZipArchiver zip;
-      zip.FileName = path.string();
-      zip.OpenArchive();
-      zip.BeginUpdate();
-      zip.DeleteDirEntry(zip.FindEntry(c.drop));
-      zip.EndUpdate();
-      zip.CloseArchive();
-    }
+    Update(path, [&](TZipArchiver& zip) { zip.DeleteDirEntry(zip.FindEntry(c.drop)); });
     Contents expected = entriesContents();
     if (std::strcmp(c.drop, "b.txt") == 0) {
       // The entries after the cut one are lost with it: only what stood in front stays.

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <string>
 #include <utility>
@@ -97,6 +98,17 @@ inline void MakeArchive(const fs::path& path, const std::vector<std::pair<std::s
   zip.OpenArchiveMode(kCreateArchiveMode);
   zip.BeginUpdate();
   for (const auto& [name, data] : entries) AddText(zip, name, data);
+  zip.EndUpdate();
+  zip.CloseArchive();
+}
+
+// One update of the archive at path: opened, changed, committed and closed.
+inline void Update(const fs::path& path, const std::function<void(TZipArchiver&)>& change) {
+  TZipArchiver zip;
+  zip.FileName = path.string();
+  zip.OpenArchive();
+  zip.BeginUpdate();
+  change(zip);
   zip.EndUpdate();
   zip.CloseArchive();
 }
