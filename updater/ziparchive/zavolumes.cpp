@@ -454,13 +454,14 @@ void TZABaseArchiver::InternalOpen() {
   const bool advancedNaming = SpanningOptions.AdvancedNaming;
   FMedium.reset();
   try {
+    // A commit cut short is undone before anything is read, or before the file is made anew
+    // (its journal would otherwise outlive it).
+    if (!inMemory_ && !FileName.empty()) TZACommitJournal::Recover(ToSlashes(FileName), this);
     if (FFileOpenMode == kCreateArchiveMode || inMemory_) {
       CreateNewArchive();
     } else {
       spanningMode_ = smNone;
       FVolumeInfo.ResetVolumeInfo();
-      // A commit cut short is undone before anything is read.
-      TZACommitJournal::Recover(ToSlashes(FileName), this);
       if (IsSfxName(FileName)) {
         OpenSplitArchive();
       } else {

@@ -138,3 +138,24 @@ TEST(ZipCommitKill, ReplacingAnEntryInTheMiddle) {
   expected["m.txt"] = testenv::readFile(source);
   KillAtEveryStep({"add", "m.txt", source.string()}, expected);
 }
+
+// An archive made anew over one whose commit was killed: the old journal goes with it and is
+// never put back into the new archive.
+TEST(ZipCommitKill, ANewArchiveOverAKilledOneLeavesNoJournal) {
+  if (!fs::exists(kDriver)) GTEST_SKIP() << "zacommit_driver is not built";
+  const fs::path path = testenv::testRoot() / "arc.zip";
+  const fs::path temp = testenv::makeDir("temp");
+  MakeArchive(path, std::vector<std::pair<std::string, std::string>>(oldEntries().begin(), oldEntries().end()));
+  const int64_t before = int64_t(fs::file_size(path));
+  // The first step at which the archive is cut with its tail in the journal.
+  for (long k = 1; k < 50 && !(JournalLeft(path) && int64_t(fs::file_size(path)) < before); ++k) {
+    fs::remove(TZACommitJournal::NameFor(path.string()));
+    MakeArchive(path, std::vector<std::pair<std::string, std::string>>(oldEntries().begin(), oldEntries().end()));
+    ASSERT_EQ(drive(k, path, temp, {"delete", "a.txt"}).status, 137);
+  }
+  ASSERT_TRUE(JournalLeft(path));
+  MakeArchive(path, {{"a.txt", "premier\n"}});
+  EXPECT_FALSE(JournalLeft(path));
+  EXPECT_EQ(ReadBack(path), (Contents{{"a.txt", "premier\n"}}));
+  PeersAccept(path);
+}
