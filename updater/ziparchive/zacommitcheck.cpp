@@ -74,6 +74,14 @@ void TZABaseArchiver::CheckKeptEntries() {
   const TZADirArray& backup = FDirManager->BackupDir;
   const TZADirArray& current = FDirManager->CurrentDir;
   const int count = backup.DirItemCount();
+  const bool rebuilt = FDirManager->IsRebuilt;
+  // A local header the rebuild left out: an entry cut so short that its size ran past the end,
+  // which no change of the directory can name.
+  if (rebuilt && FDirManager->FirstHeaderLeftOut >= 0) {
+    throw EZAException::CreateForCode(35, this).AppendDetail(
+        "entry at " + std::to_string(FDirManager->FirstHeaderLeftOut) +
+        " cut short, left out of the rebuilt directory; the archive is left unchanged");
+  }
   if (count == 0) return;
 
   // The old entries that the new archive holds: unchanged, renamed or with new attributes or
@@ -98,7 +106,6 @@ void TZABaseArchiver::CheckKeptEntries() {
   // A directory read from the archive is trusted for the entries that stay in place: their
   // bounds are checked from it alone. Entries of the moved tail (read anyway), the last entry
   // in front of the cut and every entry of a rebuilt directory are read and checked in full.
-  const bool rebuilt = FDirManager->IsRebuilt;
   int lastInPlace = -1;
   for (int j = 0; j < std::min(st.Start, count); ++j) {
     if (lastInPlace < 0 || EffectiveLocalHeaderOffset(backup.DirItemAt(j)) >

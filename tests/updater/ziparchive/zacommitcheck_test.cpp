@@ -77,6 +77,13 @@ TEST(ZipCommitCheck, ACommitIntoADamagedArchiveIsRefusedAndLeavesItsBytes) {
   } cases[] = {
       {"cut in its last entry, directory rebuilt",
        [](Layout& l) { return l.bytes.substr(0, l.dataOf(1) + 1000); }, kAppend, 35},
+      {"cut so short in its first entry that the rebuild leaves it out",
+       [](Layout& l) { return l.bytes.substr(0, l.dataOf(0) + 1000); }, kAppend, 35},
+      {"the same behind an entry that stays",
+       [](Layout& l) {
+         return l.bytes.substr(l.local[2], l.local[3] - l.local[2]) + l.bytes.substr(l.local[0], l.dataOf(0) + 1000);
+       },
+       kAppend, 35},
       {"an add killed after its local header, directory rebuilt",
        [](Layout& l) { return l.bytes.substr(0, l.directory) + halfWrittenEntry("f.txt", std::string(500, 'x')); },
        kAppend, 8},
