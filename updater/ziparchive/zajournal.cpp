@@ -98,11 +98,13 @@ bool syncFolderOf(const std::string& path) {
 }
 
 // A write lock on the whole file, for this open file description; false when another holds one.
+// A file system without locks (some network mounts) goes without.
 bool lockWhole(int fd) {
   struct flock lock {};
   lock.l_type = F_WRLCK;
   lock.l_whence = SEEK_SET;
-  return ::fcntl(fd, F_OFD_SETLK, &lock) == 0;
+  if (::fcntl(fd, F_OFD_SETLK, &lock) == 0) return true;
+  return errno == ENOLCK || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP;
 }
 
 // CRC-32 of the up to kHeadCheck bytes in front of the cut.
