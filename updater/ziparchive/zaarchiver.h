@@ -12,6 +12,7 @@
 #include "updater/ziparchive/zabatch.h"
 #include "updater/ziparchive/zadirarray.h"
 #include "updater/ziparchive/zaentrydata.h"
+#include "updater/ziparchive/zajournal.h"
 #include "updater/ziparchive/zapaths.h"
 #include "updater/ziparchive/zaprompter.h"
 #include "updater/ziparchive/zaspanning.h"
@@ -105,6 +106,7 @@ struct TZACommitState {
   int64_t CutPosition = 0;
   bool Cut = false;  // the archive was cut: a failure has to put the tail back
   TZATempFile Temp;  // the old tail: entries from Start on and the old directory
+  std::unique_ptr<TZACommitJournal> Journal;  // beside an archive file: holds the tail of Temp
   std::unique_ptr<TZAMemoryStream> EntryCache;
   TZAAction Action = fxaIgnore;
   TZAProcessOperation FirstOperation = poDelete;
@@ -215,6 +217,8 @@ class TZABaseArchiver {
   std::string TempFileName();
   // A new temporary file, open for reading and writing; its name goes to fileName.
   virtual TZAStream* NewTempStream(std::string& fileName);
+  // A stream over the tail copy of the commit's journal (owned by the caller).
+  virtual TZAStream* NewJournalTail(TZACommitJournal& journal) { return journal.NewTailStream(); }
 
   bool InUpdate() const { return FUpdateCount > 0; }
   // Ends a pending update without writing it: the directory is the archive's again.
@@ -286,6 +290,9 @@ class TZABaseArchiver {
   void DetectSpanningMode(bool found);
   void CommitUpdate();
   int FirstChangedIndex();
+  // Codes 35 and 8 when an old entry that the commit keeps is cut, shares bytes or fails its
+  // data check (zacommitcheck.cpp).
+  void CheckKeptEntries();
   void CopyTailToTempFile(int start);
   void DeleteTempFile();
   void RestoreFromTempFile();

@@ -1,10 +1,11 @@
 // The write side of the engine: entries described from disk files, temporary files, and the
 // commit that turns the pending changes of an update into the archive, with its rollback.
 //
-// The commit keeps the unchanged head of the archive in place, saves the old tail (a
-// temporary file when entries have to move, memory when only the directory follows), cuts
-// the archive, writes every entry from the first changed one on, and writes the directory.
-// Until the new directory is on the disk any failure puts the old bytes back.
+// The commit keeps the unchanged head of the archive in place, saves the old tail (in the
+// journal beside an archive file, else in memory or a temporary file), cuts the archive,
+// writes every entry from the first changed one on, and writes the directory. Until the new
+// directory is on the disk any failure puts the old bytes back, and a commit cut short by a
+// kill is undone from the journal at the next open (zajournal.h).
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -56,6 +57,7 @@ void copyBytes(TZAStream& source, TZAStream& dest, int64_t count, std::vector<ui
     source.ReadBuffer(buffer.data(), n);
     dest.WriteBuffer(buffer.data(), n);
     count -= n;
+    TZACommitJournal::Step("copy-block");
   }
 }
 
@@ -177,9 +179,15 @@ void TZABaseArchiver::CopyTailToTempFile(int) {
   TZAStream& archive = *FArchiveStream;
   const int64_t end = archive.Size();
   const int64_t count = end - st.CutPosition;
-  // An archive in memory keeps its tail in memory; so does a tail that is only the directory.
+  // An existing archive file keeps its tail in its journal; an archive in memory keeps it in
+  // memory; a new multi-volume archive, whose volumes a failure deletes, in memory when it is
+  // only the directory, else in a temporary file.
   const bool inMemory = inMemory_ || dynamic_cast<TZAMemoryStream*>(FArchiveStream) != nullptr;
-  if (inMemory || st.Start >= FDirManager->BackupDir.DirItemCount()) {
+  const bool appendOnly = st.Start >= FDirManager->BackupDir.DirItemCount();
+  if (!inMemory && spanningMode_ == smNone && FFileOpenMode != kCreateArchiveMode && !FStreamHandedIn) {
+    st.Journal = std::make_unique<TZACommitJournal>(ToSlashes(FileName), st.CutPosition, this);
+    st.Temp.Stream.reset(NewJournalTail(*st.Journal));
+  } else if (inMemory || appendOnly) {
     st.Temp.Stream = std::make_unique<TZAMemoryStream>();
   } else {
     st.Temp.Stream.reset(NewTempStream(st.Temp.Name));
@@ -189,13 +197,14 @@ void TZABaseArchiver::CopyTailToTempFile(int) {
   temp.SetPosition(0);
   if (st.Buffer.size() < static_cast<size_t>(kCopyBlock)) st.Buffer.resize(static_cast<size_t>(kCopyBlock));
   bool cancel = false;
-  const bool progress = !st.Temp.Name.empty();
+  const bool progress = !inMemory && !appendOnly;
   if (progress) DoCopyTempFileProgress(0, ppStart, cancel);
   for (int64_t done = 0; done < count && !cancel;) {
     const int64_t n = std::min(count - done, kCopyBlock);
     archive.ReadBuffer(st.Buffer.data(), n);
     temp.WriteBuffer(st.Buffer.data(), n);
     done += n;
+    TZACommitJournal::Step("tail-block");
     if (progress) DoCopyTempFileProgress(double(done) / double(count) * 100.0, ppProcess, cancel);
   }
   if (progress && !cancel) DoCopyTempFileProgress(100, ppEnd, cancel);
@@ -205,11 +214,20 @@ void TZABaseArchiver::CopyTailToTempFile(int) {
   }
   // The copy is the only one once the archive is cut: every byte must be on the disk.
   if (temp.Size() != count) throw EZAException::CreateForCode(46, this).AppendDetail("short copy of the archive tail");
-  flushStream(this, temp);
+  if (st.Journal) {
+    st.Journal->Seal(count);
+  } else {
+    flushStream(this, temp);
+  }
 }
 
 void TZABaseArchiver::DeleteTempFile() {
-  if (FCommit) FCommit->Temp.Delete();
+  if (!FCommit) return;
+  FCommit->Temp.Delete();
+  if (FCommit->Journal) {
+    FCommit->Journal->Remove();
+    FCommit->Journal.reset();
+  }
 }
 
 void TZABaseArchiver::RestoreFromTempFile() {
@@ -225,8 +243,10 @@ void TZABaseArchiver::RestoreFromTempFile() {
     if (archive.Size() != st.CutPosition + count) throw EZAStreamError("short restore");
     flushStream(this, archive);
   } catch (const std::exception& e) {
-    // The old tail stays where it is, on the disk, and the caller learns where.
-    std::string kept = st.Temp.Name;
+    // The old tail stays where it is, on the disk, and the caller learns where. A journal
+    // stays sealed: the next open puts the old archive back from it.
+    const std::string journal = st.Journal ? st.Journal->Name() : std::string();
+    std::string kept = journal.empty() ? st.Temp.Name : journal;
     if (kept.empty()) {
       try {
         TZATempFile copy;
@@ -241,6 +261,7 @@ void TZABaseArchiver::RestoreFromTempFile() {
     }
     st.Temp.Keep = !st.Temp.Name.empty();
     st.Temp.Delete();
+    st.Journal.reset();
     // The head of the archive is whole: it gets a directory of its own entries.
     try {
       TZADirArray& current = FDirManager->CurrentDir;
@@ -253,6 +274,8 @@ void TZABaseArchiver::RestoreFromTempFile() {
     EZAException failure = engine != nullptr ? *engine : EZAException::CreateForCode(46, this).AppendDetail(e.what());
     if (kept.empty()) {
       failure.AppendDetail("the entries from the cut on are lost");
+    } else if (!journal.empty()) {
+      failure.AppendDetail("archive tail kept in \"" + kept + "\": the old archive is put back at its next open");
     } else {
       failure.AppendDetail("archive tail kept in \"" + kept + "\": the old archive is the first " +
                            std::to_string(st.CutPosition) + " bytes of the archive followed by that file");
@@ -618,6 +641,7 @@ void TZABaseArchiver::CommitUpdate() {
 
   try {
     try {
+      CheckKeptEntries();
       CopyTailToTempFile(st.Start);
     } catch (const EZAStreamError& e) {
       throw streamFailure(this, e);
@@ -641,6 +665,7 @@ void TZABaseArchiver::CommitUpdate() {
       FArchiveStream->SetSize(st.CutPosition);
       FArchiveStream->SetPosition(st.CutPosition);
       st.Cut = true;
+      TZACommitJournal::Step("cut");
       if (spanningMode_ == smSpanning && IsFloppyDrive(FileName)) st.EntryCache = std::make_unique<TZAMemoryStream>();
       FSelectedCount = std::max(current.DirItemCount() - st.Start, 1);
       int i = st.Start;
@@ -657,6 +682,7 @@ void TZABaseArchiver::CommitUpdate() {
           }
         } while (st.Action == fxaRetry);
         if (st.Action == fxaAbort || FCancel) break;
+        TZACommitJournal::Step("entry");
         if (ok) {
           ++FItemsDone;
           ++i;
@@ -684,8 +710,13 @@ void TZABaseArchiver::CommitUpdate() {
       }
       if (!stopped) {
         FDirManager->WriteCentralDir();
-        // Final from here on: the new archive is on the disk before the old tail goes.
+        TZACommitJournal::Step("directory");
+        // Final once the journal is gone: the new archive is on the disk before the old tail goes.
         if (FArchiveStream != nullptr) flushStream(this, *FArchiveStream);
+        TZACommitJournal::Step("flushed");
+        if (st.Journal && !st.Journal->Remove()) {
+          throw EZAException::CreateForCodeFmt(27, this, {st.Journal->Name()});
+        }
         committed = true;
         DeleteTempFile();
       }

@@ -230,6 +230,7 @@ void TZADirManager::ReadCentralDir() {
   StubSize = 0;
   IsZip64 = false;
   IsRebuilt = false;
+  FirstHeaderLeftOut = -1;
   TZAVolumeNumberInfo volume;
   int64_t endOffset = -1;
   if (!ReadEndOfCentralDir(EndRecord, endOffset)) {
@@ -551,6 +552,8 @@ void TZADirManager::rebuildFromLocalHeaders() {
       } else if (dataStart + int64_t(h.CompressedSize) <= size) {
         next = std::max(next, dataStart + int64_t(h.CompressedSize));
       }
+    } else if (FirstHeaderLeftOut < 0) {
+      FirstHeaderLeftOut = p;
     }
     p = FindNextLocalHeader(next);
   }

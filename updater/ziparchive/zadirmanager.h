@@ -41,6 +41,8 @@ class TZADirManager {
   // The archive had no end record: the entries were rebuilt from its local headers, and an
   // entry cut short (or a damaged header) may be missing.
   bool IsRebuilt = false;
+  // Of a rebuilt directory: where the first local header left out stands (-1 for none).
+  int64_t FirstHeaderLeftOut = -1;
 
   // True when an end record is there, or in any case while damaged archives are opened.
   bool ProbeEndRecord();

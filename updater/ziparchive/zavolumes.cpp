@@ -454,6 +454,9 @@ void TZABaseArchiver::InternalOpen() {
   const bool advancedNaming = SpanningOptions.AdvancedNaming;
   FMedium.reset();
   try {
+    // A commit cut short is undone before anything is read, or before the file is made anew
+    // (its journal would otherwise outlive it).
+    if (!inMemory_ && !FileName.empty()) TZACommitJournal::Recover(ToSlashes(FileName), this);
     if (FFileOpenMode == kCreateArchiveMode || inMemory_) {
       CreateNewArchive();
     } else {

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <string>
 #include <utility>
@@ -55,12 +56,18 @@ class FailingStream : public TZAStream {
   int64_t allowed_ = -1;
 };
 
-// An archiver whose temporary files can fail and are counted.
+// An archiver whose temporary files and journal tails can fail and are counted.
 class TestArchiver : public TZipArchiver {
  public:
   TZAStream* NewTempStream(std::string& fileName) override {
     ++TempFiles;
     auto* s = new FailingStream(TZipArchiver::NewTempStream(fileName));
+    if (TempFailAfter >= 0) s->Arm(TempFailAfter);
+    return s;
+  }
+  TZAStream* NewJournalTail(TZACommitJournal& journal) override {
+    ++Journals;
+    auto* s = new FailingStream(TZipArchiver::NewJournalTail(journal));
     if (TempFailAfter >= 0) s->Arm(TempFailAfter);
     return s;
   }
@@ -72,6 +79,7 @@ class TestArchiver : public TZipArchiver {
     return *s;
   }
   int TempFiles = 0;
+  int Journals = 0;  // tails copied into the journal beside the archive
   int64_t TempFailAfter = -1;
 };
 
@@ -90,6 +98,17 @@ inline void MakeArchive(const fs::path& path, const std::vector<std::pair<std::s
   zip.OpenArchiveMode(kCreateArchiveMode);
   zip.BeginUpdate();
   for (const auto& [name, data] : entries) AddText(zip, name, data);
+  zip.EndUpdate();
+  zip.CloseArchive();
+}
+
+// One update of the archive at path: opened, changed, committed and closed.
+inline void Update(const fs::path& path, const std::function<void(TZipArchiver&)>& change) {
+  TZipArchiver zip;
+  zip.FileName = path.string();
+  zip.OpenArchive();
+  zip.BeginUpdate();
+  change(zip);
   zip.EndUpdate();
   zip.CloseArchive();
 }
@@ -162,6 +181,9 @@ inline void PeersAccept(const fs::path& path, const std::string& password = {}) 
   EXPECT_EQ(peertools::Run("7zz t -p" + peertools::Quote(password) + " " + q, out), 0) << out;
   EXPECT_NE(out.find("Everything is Ok"), std::string::npos) << out;
 }
+
+// True when a commit's journal is left beside the archive.
+inline bool JournalLeft(const fs::path& archive) { return fs::exists(TZACommitJournal::NameFor(archive.string())); }
 
 inline std::vector<std::string> TempFilesIn(const fs::path& folder) {
   std::vector<std::string> found;
