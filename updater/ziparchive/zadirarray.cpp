@@ -216,10 +216,12 @@ char* TZATextArena::Allocate(size_t size) {
       reserved_ += size;
       return chunks_.back().get();
     }
-    chunks_.push_back(std::make_unique_for_overwrite<char[]>(nextChunk_));
+    // A new chunk holds at least the block, whatever the size its turn would give it.
+    const size_t chunk = std::max(nextChunk_, size);
+    chunks_.push_back(std::make_unique_for_overwrite<char[]>(chunk));
     next_ = chunks_.back().get();
-    left_ = nextChunk_;
-    reserved_ += nextChunk_;
+    left_ = chunk;
+    reserved_ += chunk;
     nextChunk_ = std::min(nextChunk_ * 2, kLargestChunk);
   }
   char* p = next_;

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "updater/ziparchive/zaexcept.h"
 
 using namespace ziparchive;
@@ -203,4 +205,25 @@ TEST(TZAArchiveItem, FillSplitsTheNameAndRatesTheCompression) {
     EXPECT_EQ(item.CRC, 0xCAFEBABE);
     EXPECT_EQ(item.CompressedSize, EffectiveCompressedSize(e));
   }
+}
+
+// Every block the text store hands out is as long as asked, whatever is left of the chunk in
+// use and whatever size the next chunk would have; no block overlaps another.
+TEST(TZATextArena, BlocksOfAnySizeAreWholeAndApart) {
+  TZATextArena arena;
+  const std::vector<size_t> sizes = {1,     16384, 16385, 7,      32768, 100000, 196611, 3,
+                                     65536, 262143, 262145, 20000, 1 << 20, 5,     131072, 0};
+  std::vector<std::pair<char*, size_t>> blocks;
+  for (size_t i = 0; i < sizes.size(); ++i) {
+    char* b = arena.Allocate(sizes[i]);
+    std::memset(b, int('a' + i), sizes[i]);
+    blocks.emplace_back(b, sizes[i]);
+  }
+  for (size_t i = 0; i < blocks.size(); ++i) {
+    const auto [b, n] = blocks[i];
+    EXPECT_EQ(std::string(b, n), std::string(n, char('a' + i))) << "block " << i << " of " << n << " bytes";
+  }
+  size_t total = 0;
+  for (size_t n : sizes) total += n;
+  EXPECT_GE(arena.BytesReserved(), total);
 }
