@@ -4,7 +4,8 @@
 //                         fails too for an encrypted entry it cannot check (no password) and for
 //                         an archive without its directory
 //   zatool extract [-F] ARCHIVE DIR [MASK]   writes the entries matching MASK under DIR;
-//                         -F: no fsync per file. Failures are reported and passed over.
+//                         files on a removable drive are flushed one by one (-F: never).
+//                         Failures are reported and passed over.
 //   zatool add [-P PASSWORD] [-0..-9] ARCHIVE PATH...   adds files, and folders with everything
 //                         below them, named relative to the current folder; creates the archive
 //   zatool delete ARCHIVE NAME...    removes entries (a folder with everything below it)

@@ -327,6 +327,10 @@ class TZABaseArchiver {
   double FCurrentItemDone = 0;
   unsigned FUmask = 022;     // read at the start of each batch
   std::string FLastMadeDir;  // folder made for the last extracted entry of the batch
+  // Extracted files are flushed only on a removable drive; the answer of the last folder asked.
+  bool FlushesFilesIn(const std::string& folder);
+  std::string FFlushFolder;
+  bool FFlushFolderRemovable = false;
   TZAProcessVolumeFailureEvent FOnProcessVolumeFailure;
   std::vector<TZAFileIdentity> FWrittenVolumes;  // volumes created in this run
   std::vector<std::string> FWrittenVolumeNames;  // and their names

@@ -43,6 +43,7 @@ TZABatchResult TZABaseArchiver::ProcessFiles(TZAProcessOperation operation) {
   FProgressEnabled = true;
   FUmask = CurrentUmask();
   FLastMadeDir.clear();
+  FFlushFolder.clear();  // drives may have come or gone since the last batch
   TZADirArray* dir = FDirManager ? &FDirManager->CurrentDir : nullptr;
   if (dir)
     for (int i = 0; i < dir->DirItemCount(); ++i)
