@@ -6,12 +6,12 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "updater/ziparchive/zabatch.h"
 #include "updater/ziparchive/zadirarray.h"
 #include "updater/ziparchive/zaentrydata.h"
+#include "updater/ziparchive/zanameindex.h"
 #include "updater/ziparchive/zapaths.h"
 #include "updater/ziparchive/zaprompter.h"
 #include "updater/ziparchive/zaspanning.h"
@@ -112,8 +112,7 @@ struct TZACommitState {
   int64_t SourceSavedPosition = 0;
   std::vector<std::string> MovedSources;  // moved entries that were written
   // Old entries by name, each index taken once (duplicate names keep their own data).
-  std::unordered_multimap<std::string, int> BackupByName;
-  std::vector<bool> BackupTaken;
+  TZANameGroups BackupByName;
   std::vector<int64_t> OldOffsets;  // sorted local header offsets of the old entries
   int64_t OldTailEnd = 0;           // where the old entries end: the old directory's start
   std::vector<uint8_t> Buffer;
@@ -337,7 +336,7 @@ class TZABaseArchiver {
   bool FVolumesCommitted = false;                // a commit wrote this new multi-volume archive
   int32_t FModifiedCount = 0;
   std::unique_ptr<TZACommitState> FCommit;       // state of the running commit
-  std::unordered_map<std::string, int> FNameIndex;  // entry names of the update; rebuilt when stale
+  TZANameIndex FNameIndex;  // entry names of the update; rebuilt when stale
   bool FNameIndexValid = false;
 
   // Frees the archive stream unless handed in, and the directory manager.

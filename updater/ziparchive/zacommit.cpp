@@ -167,7 +167,10 @@ int TZABaseArchiver::FirstChangedIndex() {
   const int n = std::min(backup.DirItemCount(), current.DirItemCount());
   for (int i = 0; i < n; ++i) {
     const TDirItem& item = current.DirItemAt(i);
-    if (item.Modified || item.Name() != backup.DirItemAt(i).Name()) return i;
+    // The same place: the same name and the same data (entries may share a name).
+    const TDirItem& old = backup.DirItemAt(i);
+    if (item.Modified || item.Name() != old.Name() || EffectiveLocalHeaderOffset(item) != EffectiveLocalHeaderOffset(old))
+      return i;
   }
   return n;
 }
@@ -177,9 +180,11 @@ void TZABaseArchiver::CopyTailToTempFile(int) {
   TZAStream& archive = *FArchiveStream;
   const int64_t end = archive.Size();
   const int64_t count = end - st.CutPosition;
-  // An archive in memory keeps its tail in memory; so does a tail that is only the directory.
+  // An archive in memory keeps its tail in memory; so does a tail that is only a small
+  // directory (a large one would cost as much memory as the directory itself).
+  constexpr int64_t kDirectoryTailInMemory = 4 << 20;
   const bool inMemory = inMemory_ || dynamic_cast<TZAMemoryStream*>(FArchiveStream) != nullptr;
-  if (inMemory || st.Start >= FDirManager->BackupDir.DirItemCount()) {
+  if (inMemory || (st.Start >= FDirManager->BackupDir.DirItemCount() && count <= kDirectoryTailInMemory)) {
     st.Temp.Stream = std::make_unique<TZAMemoryStream>();
   } else {
     st.Temp.Stream.reset(NewTempStream(st.Temp.Name));
@@ -332,12 +337,9 @@ void TZABaseArchiver::CopyItemFromTemp(int index) {
   const TDirItem& wanted = current.DirItemAt(index);
   const bool renamed = wanted.Operation == poRename && !wanted.Pending().OldName.empty();
   const std::string key(renamed ? std::string_view(wanted.Pending().OldName) : wanted.Name());
-  int j = -1;
-  for (auto [it, last] = st.BackupByName.equal_range(key); it != last; ++it) {
-    if (!st.BackupTaken[static_cast<size_t>(it->second)] && (j < 0 || it->second < j)) j = it->second;
-  }
+  const int j = st.BackupByName.OldEntryOf(backup, key, EffectiveLocalHeaderOffset(wanted));
   if (j < 0) throw EZAException::CreateForCode(7, this);
-  st.BackupTaken[static_cast<size_t>(j)] = true;
+  st.BackupByName.Take(j);
   const TDirItem& old = backup.DirItemAt(j);
   {
     TDirItem& item = current.DirItemAt(index);
@@ -599,22 +601,14 @@ void TZABaseArchiver::CommitUpdate() {
   }
 
   const int backupCount = backup.DirItemCount();
-  st.BackupTaken.assign(static_cast<size_t>(backupCount), false);
-  st.BackupByName.reserve(static_cast<size_t>(backupCount));
+  st.BackupByName.Build(backup);
   st.OldOffsets.reserve(static_cast<size_t>(backupCount));
-  for (int j = 0; j < backupCount; ++j) {
-    st.BackupByName.emplace(std::string(backup.DirItemAt(j).Name()), j);
-    st.OldOffsets.push_back(EffectiveLocalHeaderOffset(backup.DirItemAt(j)));
-  }
+  for (int j = 0; j < backupCount; ++j) st.OldOffsets.push_back(EffectiveLocalHeaderOffset(backup.DirItemAt(j)));
   std::sort(st.OldOffsets.begin(), st.OldOffsets.end());
   st.OldTailEnd = backupCount > 0 ? FDirManager->CentralDirOffset : FArchiveStream->Size();
   chooseCut(*FDirManager, st);
   // Entries before the start stay where they are.
-  for (int j = 0; j < st.Start; ++j) {
-    for (auto [it, last] = st.BackupByName.equal_range(std::string(backup.DirItemAt(j).Name())); it != last; ++it) {
-      if (it->second == j) st.BackupTaken[static_cast<size_t>(j)] = true;
-    }
-  }
+  for (int j = 0; j < st.Start; ++j) st.BackupByName.Take(j);
 
   try {
     try {
@@ -662,11 +656,8 @@ void TZABaseArchiver::CommitUpdate() {
           ++i;
         } else {
           // A new entry that could not be written is dropped; a changed one keeps its old bytes.
-          bool old = false;
-          for (auto [it, last] = st.BackupByName.equal_range(std::string(current.DirItemAt(i).Name())); it != last && !old; ++it) {
-            old = !st.BackupTaken[static_cast<size_t>(it->second)];
-          }
-          if (old) {
+          const TDirItem& failed = current.DirItemAt(i);
+          if (st.BackupByName.OldEntryOf(backup, failed.Name(), EffectiveLocalHeaderOffset(failed)) >= 0) {
             CopyItemFromTemp(i);
             ++i;
           } else {

@@ -212,13 +212,13 @@ char* TZATextArena::Allocate(size_t size) {
     constexpr size_t kLargestChunk = 1 << 20;
     if (size > kLargestChunk / 4) {
       // A large block gets a chunk of its own; the current one stays in use.
-      chunks_.push_back(std::make_unique_for_overwrite<char[]>(size));
+      chunks_.emplace_back(new char[size]);
       reserved_ += size;
       return chunks_.back().get();
     }
     // A new chunk holds at least the block, whatever the size its turn would give it.
     const size_t chunk = std::max(nextChunk_, size);
-    chunks_.push_back(std::make_unique_for_overwrite<char[]>(chunk));
+    chunks_.emplace_back(new char[chunk]);
     next_ = chunks_.back().get();
     left_ = chunk;
     reserved_ += chunk;
@@ -228,6 +228,13 @@ char* TZATextArena::Allocate(size_t size) {
   next_ += size;
   left_ -= size;
   return p;
+}
+
+void TZATextArena::Share(const TZATextArena& other) {
+  if (&other == this) return;
+  chunks_.insert(chunks_.end(), other.chunks_.begin(), other.chunks_.end());
+  next_ = nullptr;
+  left_ = 0;
 }
 
 void TZATextArena::Clear() {
@@ -350,7 +357,18 @@ void TZADirArray::AssignDirItems(const TZADirArray& other) {
   if (&other == this) return;
   ClearDirItems();
   SetDirItemCount(other.count_);
-  for (int i = 0; i < other.count_; ++i) PutDirItem(i, other.slot(i));
+  // Texts in the other's arena are shared, not copied: they never change there.
+  arena_.Share(other.arena_);
+  for (int i = 0; i < other.count_; ++i) {
+    const TDirItem& from = other.slot(i);
+    if (from.tail_ & 1) {
+      PutDirItem(i, from);
+    } else {
+      TDirItem& to = slot(i);
+      static_cast<TDirItemFields&>(to) = from;
+      to.tail_ = from.tail_;
+    }
+  }
 }
 
 void TZADirArray::ClearDirItemSelection() {

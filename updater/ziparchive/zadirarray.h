@@ -162,15 +162,19 @@ int64_t EffectiveCompressedSize(const TDirItem& item);
 int64_t EffectiveUncompressedSize(const TDirItem& item);
 int64_t EffectiveLocalHeaderOffset(const TDirItem& item);
 
-// Append-only store of entry texts; blocks never move until Clear.
+// Append-only store of entry texts; blocks never move or change. Two stores may share
+// chunks: a chunk lives as long as a store holds it.
 class TZATextArena {
  public:
   char* Allocate(size_t size);  // 2-aligned
   void Clear();
+  // This store holds every chunk of other too (their blocks stay valid while it does), and
+  // allocates from new chunks only.
+  void Share(const TZATextArena& other);
   size_t BytesReserved() const { return reserved_; }
 
  private:
-  std::vector<std::unique_ptr<char[]>> chunks_;
+  std::vector<std::shared_ptr<char[]>> chunks_;
   char* next_ = nullptr;
   size_t left_ = 0;
   size_t nextChunk_ = 16 << 10;

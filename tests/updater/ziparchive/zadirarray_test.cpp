@@ -227,3 +227,36 @@ TEST(TZATextArena, BlocksOfAnySizeAreWholeAndApart) {
   for (size_t n : sizes) total += n;
   EXPECT_GE(arena.BytesReserved(), total);
 }
+
+// A copy shares the texts of the array it copies: each side keeps its own whatever the other
+// does after (emptied, refilled, renamed), and copying back and forth loses nothing.
+TEST(TZADirArray, ACopyKeepsItsTextsWhateverTheOriginalDoes) {
+  TZADirArray current, backup;
+  const int n = 3000;  // several chunks of the text store
+  auto nameOf = [](const char* prefix, int i) { return std::string(prefix) + std::to_string(i) + std::string(i % 50, 'x'); };
+  current.SetDirItemCount(n);
+  for (int i = 0; i < n; ++i) current.SetDirItemTexts(i, nameOf("old", i), {}, i % 7 ? "" : "comment");
+  current.DirItemAt(5).SetComment("own");  // a text of the entry's own
+  backup.AssignDirItems(current);
+  current.DirItemAt(1).SetName("renamed");
+  current.SetDirItemCount(0);
+  current.SetDirItemCount(n);
+  for (int i = 0; i < n; ++i) current.SetDirItemTexts(i, nameOf("new", i), {}, {});
+  auto check = [&](const TZADirArray& dir, const char* what) {
+    SCOPED_TRACE(what);
+    ASSERT_EQ(dir.DirItemCount(), n);
+    for (int i = 0; i < n; ++i) {
+      ASSERT_EQ(dir.DirItemAt(i).Name(), nameOf("old", i));
+      ASSERT_EQ(dir.DirItemAt(i).Comment(), i == 5 ? "own" : i % 7 ? "" : "comment");
+    }
+  };
+  check(backup, "backup after the original changed");
+  current.AssignDirItems(backup);
+  backup.SetDirItemCount(0);
+  check(current, "restored, backup emptied");
+  current.DirItemAt(2).SetName("changed");
+  backup.AssignDirItems(current);
+  current.SetDirItemCount(0);
+  EXPECT_EQ(backup.DirItemAt(2).Name(), "changed");
+  EXPECT_EQ(backup.DirItemAt(3).Name(), nameOf("old", 3));
+}
