@@ -78,9 +78,12 @@ void TZANameGroups::Build(const TZADirArray& dir) {
   taken_.assign(size_t(count), false);
   byOffset_.resize(size_t(count));
   for (int i = 0; i < count; ++i) byOffset_[size_t(i)] = i;
-  std::stable_sort(byOffset_.begin(), byOffset_.end(), [&](int32_t a, int32_t b) {
+  auto before = [&](int32_t a, int32_t b) {
     return EffectiveLocalHeaderOffset(dir.DirItemAt(a)) < EffectiveLocalHeaderOffset(dir.DirItemAt(b));
-  });
+  };
+  // Directories mostly list their entries in file order: nothing to sort then.
+  if (!std::is_sorted(byOffset_.begin(), byOffset_.end(), before))
+    std::stable_sort(byOffset_.begin(), byOffset_.end(), before);
   // From the last entry back, each one goes in front of its name's list.
   for (int i = count - 1; i >= 0; --i) {
     const size_t k = heads_.slotOf(dir, dir.DirItemAt(i).Name());
