@@ -240,16 +240,14 @@ int removeOrRename(int argc, char** argv, bool rename) {
       }
     }
   } else {
-    // From the last entry back: no index moves before it is used, and no name is looked up,
-    // whatever the number of entries of the same name.
+    // All in one pass, by index: no name is looked up, whatever the number of entries of
+    // the same name or below the folder.
     std::vector<int> doomed;
     for (int i = 3; i < argc; ++i) {
       const std::vector<int> found = indexesUnder(zip, argv[i]);
       doomed.insert(doomed.end(), found.begin(), found.end());
     }
-    std::sort(doomed.begin(), doomed.end());
-    doomed.erase(std::unique(doomed.begin(), doomed.end()), doomed.end());
-    for (auto it = doomed.rbegin(); it != doomed.rend(); ++it) zip.DeleteDirEntry(*it);
+    zip.DeleteDirEntries(std::move(doomed));
   }
   zip.EndUpdate();
   zip.CloseArchive();

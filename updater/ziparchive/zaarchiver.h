@@ -259,6 +259,8 @@ class TZABaseArchiver {
   void ProcessDeleteItem(int index);
   TDirItem& PrepareItemUpdate(int index, const std::string& diskFile);  // codes 24, 25
   void DeleteDirEntry(int index);                                      // codes 21, 22
+  // Removes the entries of the given indexes in one pass (each checked as DeleteDirEntry).
+  void DeleteDirEntries(std::vector<int> indexes);
   void GetVolumeFileName(std::string& Name, int32_t N, bool CheckExists);
   int64_t FreeSpaceOfDrive(const std::string& path);
   // Volumes (zavolumes.cpp).

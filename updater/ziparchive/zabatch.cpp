@@ -175,4 +175,13 @@ void TZABaseArchiver::DeleteDirEntry(int index) {
   FNameIndexValid = false;
 }
 
+void TZABaseArchiver::DeleteDirEntries(std::vector<int> indexes) {
+  TZADirArray& dir = FDirManager->CurrentDir;
+  for (int index : indexes)
+    if (index < 0 || index >= dir.DirItemCount()) throw EZAException::CreateForCode(21, this);
+  if (!InUpdate()) throw EZAException::CreateForCode(22, this);
+  dir.DeleteDirItems(std::move(indexes));
+  FNameIndexValid = false;
+}
+
 }  // namespace ziparchive

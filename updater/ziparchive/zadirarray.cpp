@@ -347,6 +347,25 @@ void TZADirArray::DeleteDirItem(int index) {
   --count_;
 }
 
+void TZADirArray::DeleteDirItems(std::vector<int> indexes) {
+  for (int index : indexes) checkIndex(index, 4);
+  std::sort(indexes.begin(), indexes.end());
+  indexes.erase(std::unique(indexes.begin(), indexes.end()), indexes.end());
+  if (indexes.empty()) return;
+  int kept = indexes.front();
+  size_t next = 0;  // the next index to remove
+  for (int i = indexes.front(); i < count_; ++i) {
+    if (next < indexes.size() && indexes[next] == i) {
+      ++next;
+      slot(i) = TDirItem{};  // frees what the entry owns
+      continue;
+    }
+    slot(kept++) = std::move(slot(i));
+  }
+  for (int i = kept; i < count_; ++i) slot(i) = TDirItem{};
+  count_ = kept;
+}
+
 void TZADirArray::ClearDirItems() {
   for (int i = 0; i < count_; ++i) slot(i) = TDirItem{};
   count_ = 0;

@@ -199,6 +199,9 @@ class TZADirArray {
   const TDirItem& DirItemAt(int index) const;
   // Removes entry index (errors: code 4).
   void DeleteDirItem(int index);
+  // Removes the entries of the given indexes (any order, repeats allowed) in one pass; the
+  // others keep their order (errors: code 4, before anything is removed).
+  void DeleteDirItems(std::vector<int> indexes);
   void ClearDirItems();
   void AssignDirItems(const TZADirArray& other);
   void ClearDirItemSelection();

@@ -260,3 +260,38 @@ TEST(TZADirArray, ACopyKeepsItsTextsWhateverTheOriginalDoes) {
   EXPECT_EQ(backup.DirItemAt(2).Name(), "changed");
   EXPECT_EQ(backup.DirItemAt(3).Name(), nameOf("old", 3));
 }
+
+// Removing many entries at once keeps the others in order with their own texts; a bad
+// index removes nothing.
+TEST(TZADirArray, ManyEntriesGoInOnePass) {
+  struct Case {
+    std::vector<int> removed;
+    std::string left;  // names of the entries left
+  };
+  const std::vector<Case> cases = {{{}, "abcdef"},      {{0}, "bcdef"},          {{5}, "abcde"},
+                                   {{4, 1, 4, 2}, "adf"}, {{0, 1, 2, 3, 4, 5}, ""}, {{5, 0}, "bcde"}};
+  for (const Case& c : cases) {
+    TZADirArray a;
+    a.SetDirItemCount(6);
+    for (int i = 0; i < 6; ++i) a.SetDirItemTexts(i, std::string(1, char('a' + i)), {}, "c");
+    a.DirItemAt(3).SetComment("own");
+    a.DeleteDirItems(c.removed);
+    std::string left;
+    for (int i = 0; i < a.DirItemCount(); ++i) {
+      left += a.DirItemAt(i).Name();
+      EXPECT_EQ(a.DirItemAt(i).Comment(), a.DirItemAt(i).Name() == "d" ? "own" : "c");
+    }
+    EXPECT_EQ(left, c.left);
+  }
+  TZADirArray a;
+  a.SetDirItemCount(3);
+  for (int bad : {-1, 3}) {
+    try {
+      a.DeleteDirItems({0, bad});
+      ADD_FAILURE() << bad;
+    } catch (const EZAException& e) {
+      EXPECT_EQ(e.NativeError, 4);
+    }
+    EXPECT_EQ(a.DirItemCount(), 3);
+  }
+}
