@@ -56,15 +56,21 @@ def measure(command, work):
     return int(kib) * 1024, float(seconds), status
 
 
-def main():
+def arguments():
+    """The options every memory check shares: --entries, --zatool, --max-mb."""
     here = os.path.dirname(os.path.abspath(__file__))
     default_zatool = os.path.join(os.environ.get("QUILLOMET_BUILD_DIR", os.path.join(here, "..", "..", "build")),
                                   "bin", "zatool")
     parser = argparse.ArgumentParser()
     parser.add_argument("--entries", type=int, default=1_000_000)
     parser.add_argument("--zatool", default=default_zatool)
-    parser.add_argument("--peers", default="unzip,7zz,bsdtar")
     parser.add_argument("--max-mb", type=float, default=0)
+    return parser
+
+
+def main():
+    parser = arguments()
+    parser.add_argument("--peers", default="unzip,7zz,bsdtar")
     parser.add_argument("--write")
     args = parser.parse_args()
     if args.write:

@@ -4,12 +4,14 @@
 //                         fails too for an encrypted entry it cannot check (no password) and for
 //                         an archive without its directory
 //   zatool extract [-F] ARCHIVE DIR [MASK]   writes the entries matching MASK under DIR;
-//                         -F: no fsync per file. Failures are reported and passed over.
+//                         files on a removable drive are flushed one by one (-F: never).
+//                         Failures are reported and passed over.
 //   zatool add [-P PASSWORD] [-0..-9] ARCHIVE PATH...   adds files, and folders with everything
 //                         below them, named relative to the current folder; creates the archive
 //   zatool delete ARCHIVE NAME...    removes entries (a folder with everything below it)
 //   zatool rename ARCHIVE OLD NEW    renames an entry (a folder with everything below it)
 // MASK selects entries as the engine's search does (default "*.*").
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -179,17 +181,23 @@ int add(int argc, char** argv) {
   return failed > 0 ? 1 : 0;
 }
 
-// Entries called name, or lying below the folder name.
-std::vector<std::string> namesUnder(TZipArchiver& zip, std::string name) {
-  std::vector<std::string> found;
+// Indexes of the entries called name, or lying below the folder name, in directory order.
+std::vector<int> indexesUnder(TZipArchiver& zip, std::string name) {
+  std::vector<int> found;
   for (char& c : name)
     if (c == '\\') c = '/';
-  std::string folder = name.empty() || name.back() == '/' ? name : name + "/";
+  const std::string folder = name.empty() || name.back() == '/' ? name : name + "/";
   const TZADirArray& dir = zip.FDirManager->CurrentDir;
   for (int i = 0; i < dir.DirItemCount(); ++i) {
-    const std::string entry(dir.DirItemAt(i).Name());
-    if (entry == name || entry.compare(0, folder.size(), folder) == 0) found.push_back(entry);
+    const std::string_view entry = dir.DirItemAt(i).Name();
+    if (entry == name || entry.starts_with(folder)) found.push_back(i);
   }
+  return found;
+}
+
+std::vector<std::string> namesUnder(TZipArchiver& zip, const std::string& name) {
+  std::vector<std::string> found;
+  for (int i : indexesUnder(zip, name)) found.emplace_back(zip.FDirManager->CurrentDir.DirItemAt(i).Name());
   return found;
 }
 
@@ -232,11 +240,14 @@ int removeOrRename(int argc, char** argv, bool rename) {
       }
     }
   } else {
-    for (const auto& names : targets)
-      for (const std::string& entry : names) {
-        const int index = zip.FindEntry(entry);
-        if (index >= 0) zip.DeleteDirEntry(index);
-      }
+    // All in one pass, by index: no name is looked up, whatever the number of entries of
+    // the same name or below the folder.
+    std::vector<int> doomed;
+    for (int i = 3; i < argc; ++i) {
+      const std::vector<int> found = indexesUnder(zip, argv[i]);
+      doomed.insert(doomed.end(), found.begin(), found.end());
+    }
+    zip.DeleteDirEntries(std::move(doomed));
   }
   zip.EndUpdate();
   zip.CloseArchive();

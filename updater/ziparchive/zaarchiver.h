@@ -6,13 +6,13 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "updater/ziparchive/zabatch.h"
 #include "updater/ziparchive/zadirarray.h"
 #include "updater/ziparchive/zaentrydata.h"
 #include "updater/ziparchive/zajournal.h"
+#include "updater/ziparchive/zanameindex.h"
 #include "updater/ziparchive/zapaths.h"
 #include "updater/ziparchive/zaprompter.h"
 #include "updater/ziparchive/zaspanning.h"
@@ -114,8 +114,7 @@ struct TZACommitState {
   int64_t SourceSavedPosition = 0;
   std::vector<std::string> MovedSources;  // moved entries that were written
   // Old entries by name, each index taken once (duplicate names keep their own data).
-  std::unordered_multimap<std::string, int> BackupByName;
-  std::vector<bool> BackupTaken;
+  TZANameGroups BackupByName;
   std::vector<int64_t> OldOffsets;  // sorted local header offsets of the old entries
   int64_t OldTailEnd = 0;           // where the old entries end: the old directory's start
   std::vector<uint8_t> Buffer;
@@ -264,6 +263,8 @@ class TZABaseArchiver {
   void ProcessDeleteItem(int index);
   TDirItem& PrepareItemUpdate(int index, const std::string& diskFile);  // codes 24, 25
   void DeleteDirEntry(int index);                                      // codes 21, 22
+  // Removes the entries of the given indexes in one pass (each checked as DeleteDirEntry).
+  void DeleteDirEntries(std::vector<int> indexes);
   void GetVolumeFileName(std::string& Name, int32_t N, bool CheckExists);
   int64_t FreeSpaceOfDrive(const std::string& path);
   // Volumes (zavolumes.cpp).
@@ -334,13 +335,17 @@ class TZABaseArchiver {
   double FCurrentItemDone = 0;
   unsigned FUmask = 022;     // read at the start of each batch
   std::string FLastMadeDir;  // folder made for the last extracted entry of the batch
+  // Extracted files are flushed only on a removable drive; the answer of the last folder asked.
+  bool FlushesFilesIn(const std::string& folder);
+  std::string FFlushFolder;
+  bool FFlushFolderRemovable = false;
   TZAProcessVolumeFailureEvent FOnProcessVolumeFailure;
   std::vector<TZAFileIdentity> FWrittenVolumes;  // volumes created in this run
   std::vector<std::string> FWrittenVolumeNames;  // and their names
   bool FVolumesCommitted = false;                // a commit wrote this new multi-volume archive
   int32_t FModifiedCount = 0;
   std::unique_ptr<TZACommitState> FCommit;       // state of the running commit
-  std::unordered_map<std::string, int> FNameIndex;  // entry names of the update; rebuilt when stale
+  TZANameIndex FNameIndex;  // entry names of the update; rebuilt when stale
   bool FNameIndexValid = false;
 
   // Frees the archive stream unless handed in, and the directory manager.

@@ -43,6 +43,7 @@ TZABatchResult TZABaseArchiver::ProcessFiles(TZAProcessOperation operation) {
   FProgressEnabled = true;
   FUmask = CurrentUmask();
   FLastMadeDir.clear();
+  FFlushFolder.clear();  // drives may have come or gone since the last batch
   TZADirArray* dir = FDirManager ? &FDirManager->CurrentDir : nullptr;
   if (dir)
     for (int i = 0; i < dir->DirItemCount(); ++i)
@@ -171,6 +172,15 @@ void TZABaseArchiver::DeleteDirEntry(int index) {
   if (index < 0 || index >= dir.DirItemCount()) throw EZAException::CreateForCode(21, this);
   if (!InUpdate()) throw EZAException::CreateForCode(22, this);
   dir.DeleteDirItem(index);
+  FNameIndexValid = false;
+}
+
+void TZABaseArchiver::DeleteDirEntries(std::vector<int> indexes) {
+  TZADirArray& dir = FDirManager->CurrentDir;
+  for (int index : indexes)
+    if (index < 0 || index >= dir.DirItemCount()) throw EZAException::CreateForCode(21, this);
+  if (!InUpdate()) throw EZAException::CreateForCode(22, this);
+  dir.DeleteDirItems(std::move(indexes));
   FNameIndexValid = false;
 }
 

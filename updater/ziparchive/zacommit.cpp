@@ -169,7 +169,10 @@ int TZABaseArchiver::FirstChangedIndex() {
   const int n = std::min(backup.DirItemCount(), current.DirItemCount());
   for (int i = 0; i < n; ++i) {
     const TDirItem& item = current.DirItemAt(i);
-    if (item.Modified || item.Name() != backup.DirItemAt(i).Name()) return i;
+    // The same place: the same name and the same data (entries may share a name).
+    const TDirItem& old = backup.DirItemAt(i);
+    if (item.Modified || item.Name() != old.Name() || EffectiveLocalHeaderOffset(item) != EffectiveLocalHeaderOffset(old))
+      return i;
   }
   return n;
 }
@@ -181,13 +184,15 @@ void TZABaseArchiver::CopyTailToTempFile(int) {
   const int64_t count = end - st.CutPosition;
   // An existing archive file keeps its tail in its journal; an archive in memory keeps it in
   // memory; a new multi-volume archive, whose volumes a failure deletes, in memory when it is
-  // only the directory, else in a temporary file.
+  // only a small directory (a large one would cost as much memory as the directory itself),
+  // else in a temporary file.
+  constexpr int64_t kDirectoryTailInMemory = 4 << 20;
   const bool inMemory = inMemory_ || dynamic_cast<TZAMemoryStream*>(FArchiveStream) != nullptr;
   const bool appendOnly = st.Start >= FDirManager->BackupDir.DirItemCount();
   if (!inMemory && spanningMode_ == smNone && FFileOpenMode != kCreateArchiveMode && !FStreamHandedIn) {
     st.Journal = std::make_unique<TZACommitJournal>(ToSlashes(FileName), st.CutPosition, this);
     st.Temp.Stream.reset(NewJournalTail(*st.Journal));
-  } else if (inMemory || appendOnly) {
+  } else if (inMemory || (appendOnly && count <= kDirectoryTailInMemory)) {
     st.Temp.Stream = std::make_unique<TZAMemoryStream>();
   } else {
     st.Temp.Stream.reset(NewTempStream(st.Temp.Name));
@@ -355,12 +360,9 @@ void TZABaseArchiver::CopyItemFromTemp(int index) {
   const TDirItem& wanted = current.DirItemAt(index);
   const bool renamed = wanted.Operation == poRename && !wanted.Pending().OldName.empty();
   const std::string key(renamed ? std::string_view(wanted.Pending().OldName) : wanted.Name());
-  int j = -1;
-  for (auto [it, last] = st.BackupByName.equal_range(key); it != last; ++it) {
-    if (!st.BackupTaken[static_cast<size_t>(it->second)] && (j < 0 || it->second < j)) j = it->second;
-  }
+  const int j = st.BackupByName.OldEntryOf(backup, key, EffectiveLocalHeaderOffset(wanted));
   if (j < 0) throw EZAException::CreateForCode(7, this);
-  st.BackupTaken[static_cast<size_t>(j)] = true;
+  st.BackupByName.Take(j);
   const TDirItem& old = backup.DirItemAt(j);
   {
     TDirItem& item = current.DirItemAt(index);
@@ -622,22 +624,14 @@ void TZABaseArchiver::CommitUpdate() {
   }
 
   const int backupCount = backup.DirItemCount();
-  st.BackupTaken.assign(static_cast<size_t>(backupCount), false);
-  st.BackupByName.reserve(static_cast<size_t>(backupCount));
+  st.BackupByName.Build(backup);
   st.OldOffsets.reserve(static_cast<size_t>(backupCount));
-  for (int j = 0; j < backupCount; ++j) {
-    st.BackupByName.emplace(std::string(backup.DirItemAt(j).Name()), j);
-    st.OldOffsets.push_back(EffectiveLocalHeaderOffset(backup.DirItemAt(j)));
-  }
+  for (int j = 0; j < backupCount; ++j) st.OldOffsets.push_back(EffectiveLocalHeaderOffset(backup.DirItemAt(j)));
   std::sort(st.OldOffsets.begin(), st.OldOffsets.end());
   st.OldTailEnd = backupCount > 0 ? FDirManager->CentralDirOffset : FArchiveStream->Size();
   chooseCut(*FDirManager, st);
   // Entries before the start stay where they are.
-  for (int j = 0; j < st.Start; ++j) {
-    for (auto [it, last] = st.BackupByName.equal_range(std::string(backup.DirItemAt(j).Name())); it != last; ++it) {
-      if (it->second == j) st.BackupTaken[static_cast<size_t>(j)] = true;
-    }
-  }
+  for (int j = 0; j < st.Start; ++j) st.BackupByName.Take(j);
 
   try {
     try {
@@ -688,11 +682,8 @@ void TZABaseArchiver::CommitUpdate() {
           ++i;
         } else {
           // A new entry that could not be written is dropped; a changed one keeps its old bytes.
-          bool old = false;
-          for (auto [it, last] = st.BackupByName.equal_range(std::string(current.DirItemAt(i).Name())); it != last && !old; ++it) {
-            old = !st.BackupTaken[static_cast<size_t>(it->second)];
-          }
-          if (old) {
+          const TDirItem& failed = current.DirItemAt(i);
+          if (st.BackupByName.OldEntryOf(backup, failed.Name(), EffectiveLocalHeaderOffset(failed)) >= 0) {
             CopyItemFromTemp(i);
             ++i;
           } else {

@@ -212,20 +212,29 @@ char* TZATextArena::Allocate(size_t size) {
     constexpr size_t kLargestChunk = 1 << 20;
     if (size > kLargestChunk / 4) {
       // A large block gets a chunk of its own; the current one stays in use.
-      chunks_.push_back(std::make_unique_for_overwrite<char[]>(size));
+      chunks_.emplace_back(new char[size]);
       reserved_ += size;
       return chunks_.back().get();
     }
-    chunks_.push_back(std::make_unique_for_overwrite<char[]>(nextChunk_));
+    // A new chunk holds at least the block, whatever the size its turn would give it.
+    const size_t chunk = std::max(nextChunk_, size);
+    chunks_.emplace_back(new char[chunk]);
     next_ = chunks_.back().get();
-    left_ = nextChunk_;
-    reserved_ += nextChunk_;
+    left_ = chunk;
+    reserved_ += chunk;
     nextChunk_ = std::min(nextChunk_ * 2, kLargestChunk);
   }
   char* p = next_;
   next_ += size;
   left_ -= size;
   return p;
+}
+
+void TZATextArena::Share(const TZATextArena& other) {
+  if (&other == this) return;
+  chunks_.insert(chunks_.end(), other.chunks_.begin(), other.chunks_.end());
+  next_ = nullptr;
+  left_ = 0;
 }
 
 void TZATextArena::Clear() {
@@ -338,6 +347,25 @@ void TZADirArray::DeleteDirItem(int index) {
   --count_;
 }
 
+void TZADirArray::DeleteDirItems(std::vector<int> indexes) {
+  for (int index : indexes) checkIndex(index, 4);
+  std::sort(indexes.begin(), indexes.end());
+  indexes.erase(std::unique(indexes.begin(), indexes.end()), indexes.end());
+  if (indexes.empty()) return;
+  int kept = indexes.front();
+  size_t next = 0;  // the next index to remove
+  for (int i = indexes.front(); i < count_; ++i) {
+    if (next < indexes.size() && indexes[next] == i) {
+      ++next;
+      slot(i) = TDirItem{};  // frees what the entry owns
+      continue;
+    }
+    slot(kept++) = std::move(slot(i));
+  }
+  for (int i = kept; i < count_; ++i) slot(i) = TDirItem{};
+  count_ = kept;
+}
+
 void TZADirArray::ClearDirItems() {
   for (int i = 0; i < count_; ++i) slot(i) = TDirItem{};
   count_ = 0;
@@ -348,7 +376,18 @@ void TZADirArray::AssignDirItems(const TZADirArray& other) {
   if (&other == this) return;
   ClearDirItems();
   SetDirItemCount(other.count_);
-  for (int i = 0; i < other.count_; ++i) PutDirItem(i, other.slot(i));
+  // Texts in the other's arena are shared, not copied: they never change there.
+  arena_.Share(other.arena_);
+  for (int i = 0; i < other.count_; ++i) {
+    const TDirItem& from = other.slot(i);
+    if (from.tail_ & 1) {
+      PutDirItem(i, from);
+    } else {
+      TDirItem& to = slot(i);
+      static_cast<TDirItemFields&>(to) = from;
+      to.tail_ = from.tail_;
+    }
+  }
 }
 
 void TZADirArray::ClearDirItemSelection() {

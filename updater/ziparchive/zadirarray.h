@@ -162,15 +162,19 @@ int64_t EffectiveCompressedSize(const TDirItem& item);
 int64_t EffectiveUncompressedSize(const TDirItem& item);
 int64_t EffectiveLocalHeaderOffset(const TDirItem& item);
 
-// Append-only store of entry texts; blocks never move until Clear.
+// Append-only store of entry texts; blocks never move or change. Two stores may share
+// chunks: a chunk lives as long as a store holds it.
 class TZATextArena {
  public:
   char* Allocate(size_t size);  // 2-aligned
   void Clear();
+  // This store holds every chunk of other too (their blocks stay valid while it does), and
+  // allocates from new chunks only.
+  void Share(const TZATextArena& other);
   size_t BytesReserved() const { return reserved_; }
 
  private:
-  std::vector<std::unique_ptr<char[]>> chunks_;
+  std::vector<std::shared_ptr<char[]>> chunks_;
   char* next_ = nullptr;
   size_t left_ = 0;
   size_t nextChunk_ = 16 << 10;
@@ -195,6 +199,9 @@ class TZADirArray {
   const TDirItem& DirItemAt(int index) const;
   // Removes entry index (errors: code 4).
   void DeleteDirItem(int index);
+  // Removes the entries of the given indexes (any order, repeats allowed) in one pass; the
+  // others keep their order (errors: code 4, before anything is removed).
+  void DeleteDirItems(std::vector<int> indexes);
   void ClearDirItems();
   void AssignDirItems(const TZADirArray& other);
   void ClearDirItemSelection();

@@ -6,6 +6,7 @@
 #include "updater/ziparchive/zadirmanager.h"
 #include "updater/ziparchive/zaexcept.h"
 #include "updater/ziparchive/zaextract.h"
+#include "updater/ziparchive/zapaths.h"
 #include "updater/ziparchive/zarecords.h"
 
 namespace ziparchive {
@@ -17,6 +18,15 @@ bool IsFolderEntry(const TDirItem& item) {
 }
 
 }  // namespace
+
+bool TZABaseArchiver::FlushesFilesIn(const std::string& folder) {
+  if (!Options.FlushBuffers) return false;
+  if (folder != FFlushFolder || FFlushFolder.empty()) {
+    FFlushFolderRemovable = IsRemovableDrive(folder);
+    FFlushFolder = folder;
+  }
+  return FFlushFolderRemovable;
+}
 
 TZAItemOutcome TZABaseArchiver::ExtractItemToFile(int index, const std::string& name, const std::string& baseDir) {
   const TDirItem& item = FDirManager->CurrentDir.DirItemAt(index);
@@ -79,7 +89,7 @@ TZAItemOutcome TZABaseArchiver::ExtractItemToFile(int index, const std::string& 
   const TDirItem& done = FDirManager->CurrentDir.DirItemAt(index);
   const mode_t mode = ExtractedFileMode(done.VersionMadeBy, attributes, Options.SetAttributes, existing.Mode, FUmask);
   const time_t mtime = DosDateTimeToUnix(DosDateTime(done.LastModDate, done.LastModTime));
-  if (!writer.Commit(mode, mtime, Options.FlushBuffers))
+  if (!writer.Commit(mode, mtime, FlushesFilesIn(target.File.parent_path().string())))
     throw EZAException::CreateForCodeFmt(19, this, {target.File.string()});
   return TZAItemOutcome::Done;
 }

@@ -78,16 +78,10 @@ int TZABaseArchiver::FindEntry(const std::string& name) {
   if (!FDirManager) return -1;
   const TZADirArray& dir = FDirManager->CurrentDir;
   if (!FNameIndexValid) {
-    FNameIndex.clear();
-    FNameIndex.reserve(static_cast<size_t>(dir.DirItemCount()));
-    for (int i = 0; i < dir.DirItemCount(); ++i) FNameIndex.emplace(std::string(dir.DirItemAt(i).Name()), i);
+    FNameIndex.Build(dir);
     FNameIndexValid = true;
   }
-  const auto it = FNameIndex.find(entryName(name));
-  if (it == FNameIndex.end() || it->second >= dir.DirItemCount() || dir.DirItemAt(it->second).Name() != it->first) {
-    return -1;
-  }
-  return it->second;
+  return FNameIndex.Find(dir, entryName(name));
 }
 
 namespace {
@@ -111,7 +105,7 @@ void addDiskEntry(TZABaseArchiver& a, const std::string& full, bool isFolder, bo
     return;
   }
   item.Operation = move ? poMove : (fresh ? poAdd : poUpdate);
-  if (fresh) a.FNameIndex.emplace(std::string(item.Name()), index);
+  if (fresh) a.FNameIndex.Add(dir, index);
 }
 
 void addTree(TZABaseArchiver& a, const std::string& full, const struct stat& archive, bool haveArchive, bool move,
@@ -170,7 +164,7 @@ void TZABaseArchiver::AddStream(TZAStream* stream, bool owns, const std::string&
   item.EditPending().SourceFileName.clear();
   item.EditPending().SourcePosition = 0;
   item.Operation = fresh ? poAdd : poUpdate;
-  if (fresh) FNameIndex.emplace(stored, index);
+  if (fresh) FNameIndex.Add(dir, index);
 }
 
 TZABatchResult TZABaseArchiver::RefreshFiles(const std::string& fileMask) {

@@ -483,3 +483,25 @@ TEST(ExtractBatch, AFolderRemovedDuringTheBatchIsMadeAgain) {
   EXPECT_TRUE(f.Extract().Succeeded());
   EXPECT_EQ(TreeOf(root / "base"), (std::vector<std::string>{"sub/", "sub/b"}));
 }
+
+// Extracted files are flushed one by one only on a removable drive, and never with
+// FlushBuffers off; a fixed disk, a second hard disk or a CD leaves the flush to the system.
+TEST(ExtractBatch, FilesAreFlushedOnlyOnRemovableDrives) {
+  platform::SystemRoots roots;
+  roots.proc = (testenv::fixtures() / "drives-desktop/proc").string();
+  roots.sys = (testenv::fixtures() / "drives-desktop/sys").string();
+  SetDriveQueryRoots(roots);
+  struct Case {
+    std::string folder;
+    bool flushed;
+  };
+  const std::vector<Case> cases = {{"/media/u/KEY/dir", true}, {"/media/u/KEY", true}, {"A:/dir", true},
+                                   {"/media/u/HDD/dir", false}, {"/media/u/CDROM", false},
+                                   {testenv::testRoot().string(), false}, {"/media/u/KEY/again", true}};
+  TZipArchiver zip;
+  for (bool flushBuffers : {true, false}) {
+    zip.Options.FlushBuffers = flushBuffers;
+    for (const Case& c : cases) EXPECT_EQ(zip.FlushesFilesIn(c.folder), flushBuffers && c.flushed) << c.folder;
+  }
+  SetDriveQueryRoots({});
+}

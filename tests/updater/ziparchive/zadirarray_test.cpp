@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "updater/ziparchive/zaexcept.h"
 
 using namespace ziparchive;
@@ -202,5 +204,94 @@ TEST(TZAArchiveItem, FillSplitsTheNameAndRatesTheCompression) {
     EXPECT_TRUE(item.Encrypted);
     EXPECT_EQ(item.CRC, 0xCAFEBABE);
     EXPECT_EQ(item.CompressedSize, EffectiveCompressedSize(e));
+  }
+}
+
+// Every block the text store hands out is as long as asked, whatever is left of the chunk in
+// use and whatever size the next chunk would have; no block overlaps another.
+TEST(TZATextArena, BlocksOfAnySizeAreWholeAndApart) {
+  TZATextArena arena;
+  const std::vector<size_t> sizes = {1,     16384, 16385, 7,      32768, 100000, 196611, 3,
+                                     65536, 262143, 262145, 20000, 1 << 20, 5,     131072, 0};
+  std::vector<std::pair<char*, size_t>> blocks;
+  for (size_t i = 0; i < sizes.size(); ++i) {
+    char* b = arena.Allocate(sizes[i]);
+    std::memset(b, int('a' + i), sizes[i]);
+    blocks.emplace_back(b, sizes[i]);
+  }
+  for (size_t i = 0; i < blocks.size(); ++i) {
+    const auto [b, n] = blocks[i];
+    EXPECT_EQ(std::string(b, n), std::string(n, char('a' + i))) << "block " << i << " of " << n << " bytes";
+  }
+  size_t total = 0;
+  for (size_t n : sizes) total += n;
+  EXPECT_GE(arena.BytesReserved(), total);
+}
+
+// A copy shares the texts of the array it copies: each side keeps its own whatever the other
+// does after (emptied, refilled, renamed), and copying back and forth loses nothing.
+TEST(TZADirArray, ACopyKeepsItsTextsWhateverTheOriginalDoes) {
+  TZADirArray current, backup;
+  const int n = 3000;  // several chunks of the text store
+  auto nameOf = [](const char* prefix, int i) { return std::string(prefix) + std::to_string(i) + std::string(i % 50, 'x'); };
+  current.SetDirItemCount(n);
+  for (int i = 0; i < n; ++i) current.SetDirItemTexts(i, nameOf("old", i), {}, i % 7 ? "" : "comment");
+  current.DirItemAt(5).SetComment("own");  // a text of the entry's own
+  backup.AssignDirItems(current);
+  current.DirItemAt(1).SetName("renamed");
+  current.SetDirItemCount(0);
+  current.SetDirItemCount(n);
+  for (int i = 0; i < n; ++i) current.SetDirItemTexts(i, nameOf("new", i), {}, {});
+  auto check = [&](const TZADirArray& dir, const char* what) {
+    SCOPED_TRACE(what);
+    ASSERT_EQ(dir.DirItemCount(), n);
+    for (int i = 0; i < n; ++i) {
+      ASSERT_EQ(dir.DirItemAt(i).Name(), nameOf("old", i));
+      ASSERT_EQ(dir.DirItemAt(i).Comment(), i == 5 ? "own" : i % 7 ? "" : "comment");
+    }
+  };
+  check(backup, "backup after the original changed");
+  current.AssignDirItems(backup);
+  backup.SetDirItemCount(0);
+  check(current, "restored, backup emptied");
+  current.DirItemAt(2).SetName("changed");
+  backup.AssignDirItems(current);
+  current.SetDirItemCount(0);
+  EXPECT_EQ(backup.DirItemAt(2).Name(), "changed");
+  EXPECT_EQ(backup.DirItemAt(3).Name(), nameOf("old", 3));
+}
+
+// Removing many entries at once keeps the others in order with their own texts; a bad
+// index removes nothing.
+TEST(TZADirArray, ManyEntriesGoInOnePass) {
+  struct Case {
+    std::vector<int> removed;
+    std::string left;  // names of the entries left
+  };
+  const std::vector<Case> cases = {{{}, "abcdef"},      {{0}, "bcdef"},          {{5}, "abcde"},
+                                   {{4, 1, 4, 2}, "adf"}, {{0, 1, 2, 3, 4, 5}, ""}, {{5, 0}, "bcde"}};
+  for (const Case& c : cases) {
+    TZADirArray a;
+    a.SetDirItemCount(6);
+    for (int i = 0; i < 6; ++i) a.SetDirItemTexts(i, std::string(1, char('a' + i)), {}, "c");
+    a.DirItemAt(3).SetComment("own");
+    a.DeleteDirItems(c.removed);
+    std::string left;
+    for (int i = 0; i < a.DirItemCount(); ++i) {
+      left += a.DirItemAt(i).Name();
+      EXPECT_EQ(a.DirItemAt(i).Comment(), a.DirItemAt(i).Name() == "d" ? "own" : "c");
+    }
+    EXPECT_EQ(left, c.left);
+  }
+  TZADirArray a;
+  a.SetDirItemCount(3);
+  for (int bad : {-1, 3}) {
+    try {
+      a.DeleteDirItems({0, bad});
+      ADD_FAILURE() << bad;
+    } catch (const EZAException& e) {
+      EXPECT_EQ(e.NativeError, 4);
+    }
+    EXPECT_EQ(a.DirItemCount(), 3);
   }
 }

@@ -1,0 +1,116 @@
+#include "updater/ziparchive/zanameindex.h"
+
+#include <algorithm>
+#include <functional>
+
+#include "updater/ziparchive/zadirarray.h"
+
+namespace ziparchive {
+
+namespace {
+
+size_t hashOf(std::string_view name) { return std::hash<std::string_view>{}(name); }
+
+// Slots for entries at a load of at most one half: a power of two, at least 16.
+size_t slotsFor(size_t entries) {
+  size_t n = 16;
+  while (n < entries * 2) n *= 2;
+  return n;
+}
+
+bool holds(const TZADirArray& dir, int32_t index, std::string_view name) {
+  return index < dir.DirItemCount() && dir.DirItemAt(index).Name() == name;
+}
+
+}  // namespace
+
+size_t TZANameIndex::slotOf(const TZADirArray& dir, std::string_view name) const {
+  const size_t mask = slots_.size() - 1;
+  for (size_t k = hashOf(name) & mask;; k = (k + 1) & mask)
+    if (slots_[k] < 0 || holds(dir, slots_[k], name)) return k;
+}
+
+void TZANameIndex::grow(const TZADirArray& dir, size_t entries) {
+  if (!slots_.empty() && entries * 2 <= slots_.size()) return;
+  std::vector<int32_t> old(slotsFor(entries), -1);
+  old.swap(slots_);
+  used_ = 0;
+  const size_t mask = slots_.size() - 1;
+  for (int32_t index : old) {
+    if (index < 0 || index >= dir.DirItemCount()) continue;  // gone since it was added
+    size_t k = hashOf(dir.DirItemAt(index).Name()) & mask;
+    while (slots_[k] >= 0) k = (k + 1) & mask;
+    slots_[k] = index;
+    ++used_;
+  }
+}
+
+void TZANameIndex::Build(const TZADirArray& dir) {
+  Clear();
+  const int count = dir.DirItemCount();
+  slots_.assign(slotsFor(size_t(count)), -1);
+  for (int i = 0; i < count; ++i) Add(dir, i);
+}
+
+void TZANameIndex::Add(const TZADirArray& dir, int index) {
+  grow(dir, used_ + 1);
+  const size_t k = slotOf(dir, dir.DirItemAt(index).Name());
+  if (slots_[k] >= 0) return;
+  slots_[k] = index;
+  ++used_;
+}
+
+int TZANameIndex::Find(const TZADirArray& dir, std::string_view name) const {
+  if (slots_.empty()) return -1;
+  return slots_[slotOf(dir, name)];
+}
+
+void TZANameIndex::Clear() {
+  std::vector<int32_t>().swap(slots_);
+  used_ = 0;
+}
+
+void TZANameGroups::Build(const TZADirArray& dir) {
+  const int count = dir.DirItemCount();
+  heads_.Clear();
+  heads_.slots_.assign(slotsFor(size_t(count)), -1);
+  nextSame_.assign(size_t(count), -1);
+  taken_.assign(size_t(count), false);
+  byOffset_.resize(size_t(count));
+  for (int i = 0; i < count; ++i) byOffset_[size_t(i)] = i;
+  auto before = [&](int32_t a, int32_t b) {
+    return EffectiveLocalHeaderOffset(dir.DirItemAt(a)) < EffectiveLocalHeaderOffset(dir.DirItemAt(b));
+  };
+  // Directories mostly list their entries in file order: nothing to sort then.
+  if (!std::is_sorted(byOffset_.begin(), byOffset_.end(), before))
+    std::stable_sort(byOffset_.begin(), byOffset_.end(), before);
+  // From the last entry back, each one goes in front of its name's list.
+  for (int i = count - 1; i >= 0; --i) {
+    const size_t k = heads_.slotOf(dir, dir.DirItemAt(i).Name());
+    if (heads_.slots_[k] < 0) ++heads_.used_;
+    nextSame_[size_t(i)] = heads_.slots_[k];
+    heads_.slots_[k] = i;
+  }
+}
+
+int TZANameGroups::OldEntryOf(const TZADirArray& dir, std::string_view name, int64_t offset) {
+  auto it = std::lower_bound(byOffset_.begin(), byOffset_.end(), offset, [&](int32_t j, int64_t at) {
+    return EffectiveLocalHeaderOffset(dir.DirItemAt(j)) < at;
+  });
+  for (; it != byOffset_.end() && EffectiveLocalHeaderOffset(dir.DirItemAt(*it)) == offset; ++it)
+    if (!taken_[size_t(*it)] && dir.DirItemAt(*it).Name() == name) return *it;
+  return FirstUntaken(dir, name);
+}
+
+int TZANameGroups::FirstUntaken(const TZADirArray& dir, std::string_view name) {
+  if (heads_.slots_.empty()) return -1;
+  int32_t& head = heads_.slots_[heads_.slotOf(dir, name)];
+  if (head < 0) return -1;
+  // Taken entries at the front are dropped for good: each is passed over once.
+  while (taken_[size_t(head)] && nextSame_[size_t(head)] >= 0) head = nextSame_[size_t(head)];
+  return taken_[size_t(head)] ? -1 : head;
+}
+
+void TZANameGroups::Take(int index) { taken_[size_t(index)] = true; }
+
+}  // namespace ziparchive
