@@ -182,6 +182,10 @@ class UpdateRunTest : public ::testing::Test {
     std::sort(names.begin(), names.end());
     EXPECT_EQ(names, (std::vector<std::string>{exe, "lisezmoi.txt"}));
   }
+  static void ExpectOneMessageStarting(const RecordingView& v, const std::string& start) {
+    ASSERT_EQ(v.Messages.size(), 1u);
+    EXPECT_EQ(v.Messages[0].rfind(start, 0), 0u) << v.Messages[0];
+  }
   void ExpectRestartedOldProgram() {
     // The old program was started again: it runs under its name.
     bool running = false;
@@ -404,6 +408,36 @@ TEST_F(UpdateRunTest, ClosingTheWindowDuringTheDownloadStopsIt) {
   EXPECT_TRUE(v.Messages.empty());
 }
 
+// The engine's texts name the archive component, as the user is to see them.
+TEST_F(UpdateRunTest, EngineTextsNameTheArchiveComponent) {
+  UpdateRun run(config, view);
+  const std::string failure = run.Extract();
+  EXPECT_EQ(failure, "l'archive est endommagée ou illisible (ZipArchiver1: File \"" + config.ZipPath() +
+                         "\" not found - Native error: 00012)");
+  EXPECT_EQ(testenv::readFile(folder / "lisezmoi.txt"), "ancienne version\n");
+}
+
+// A server that sends an announced archive too slowly ends the download with the reason, frees
+// the folder and leaves the program running.
+TEST_F(UpdateRunTest, ADownloadTooSlowForItsLengthEnds) {
+  const pid_t running = StartMainProgram();
+  const auto before = testenv::snapshot(folder);
+  config.DownloadMinimumTime = std::chrono::milliseconds(300);
+  config.DownloadMinimumRate = 1 << 20;
+  ServePage("12/03/2024");
+  ServeArchive(testhttp::Reply::Trickle(NewVersionArchive(), std::chrono::milliseconds(50)));
+  view.LockProbe = folder.string();
+  const auto start = std::chrono::steady_clock::now();
+  RunUpdate(view);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
+  ExpectOneMessageStarting(view, "Erreur durant le téléchargement : la connexion est trop lente : le transfert n'était "
+                                 "pas fini après ");
+  EXPECT_EQ(view.FolderFreeAtMessage, std::vector<bool>{true});
+  EXPECT_TRUE(StillRuns(running));
+  EXPECT_EQ(testenv::snapshot(folder), before);
+  EXPECT_TRUE(view.Enabled);
+}
+
 }  // namespace
 
 namespace {
@@ -603,12 +637,8 @@ TEST_F(UpdateRunTest, AnOlderReleaseIsNeverInstalled) {
         EXPECT_EQ(v.Statuses.back(), none);
         EXPECT_TRUE(v.Messages.empty());
       } else {
-        ASSERT_EQ(v.Messages.size(), 1u);
-        EXPECT_EQ(v.Messages[0].rfind("La signature de la mise à jour n'est pas valable : l'archive a été modifiée, "
-                                      "n'est pas celle de la version du 12/03/2024 annoncée",
-                                      0),
-                  0u)
-            << v.Messages[0];
+        ExpectOneMessageStarting(v, "La signature de la mise à jour n'est pas valable : l'archive a été modifiée, "
+                                    "n'est pas celle de la version du 12/03/2024 annoncée");
       }
     }
     EXPECT_TRUE(v.Enabled);
