@@ -44,7 +44,7 @@ TEST(HttpGet, FailuresOfTheClientsKind) {
       {server.Base() + "/absent", "HTTP/1.1 404"},
       {server.Base() + "/cut", "le transfert a été coupé avant la fin"},
       {server.Base() + "/stalled", "le serveur ne répond plus"},
-      {"http://127.0.0.1:1/", ""},
+      {"http://127.0.0.1:1/", "la connexion au serveur a été refusée ou est impossible"},
   };
   for (const auto& c : cases) {
     HttpGet http;

@@ -41,7 +41,6 @@ TEST(Signature, OnlyTheKeysOwnSignatureOfTheseBytesIsValid) {
       {"empty archive signed", "", publisher.Sign(""), SignatureCheck::Valid},
   };
   for (const auto& c : cases) EXPECT_EQ(VerifySignature(publisher.PublicHex(), c.data, c.signature), c.expected) << c.what;
-
 }
 
 // The signature holds for the archive as the release it was signed for, and for nothing else.
