@@ -92,7 +92,7 @@ TEST(HttpGet, ATransferSlowerThanItsLengthAllowsEnds) {
   server.Set("/lent", testhttp::Reply::Trickle(std::string(1 << 20, 'l'), milliseconds(50)));
   server.Set("/vite", {200, std::string(1 << 20, 'v')});
   HttpGet http;
-  http.MinimumTime = milliseconds(300);
+  http.MinimumTime = seconds(1);
   http.MinimumRate = 1 << 20;
   int pumps = 0;
   http.Pump = [&] { return ++pumps > 0; };
