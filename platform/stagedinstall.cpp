@@ -201,10 +201,11 @@ InstallResult Apply(const fs::path& folder, Journal& j) {
   return result;
 }
 
-// Mode for a staged file: the replaced file's, else its own; the program stays executable.
+// Mode for a staged file: the replaced file's, else its own without set-user, set-group, sticky
+// and group or other write bits; the program stays executable.
 mode_t InstalledMode(mode_t staged, const fs::path& replaced, bool program) {
   struct stat st;
-  mode_t mode = ::stat(replaced.c_str(), &st) == 0 && S_ISREG(st.st_mode) ? (st.st_mode & 0777) : (staged & 0777);
+  mode_t mode = ::stat(replaced.c_str(), &st) == 0 && S_ISREG(st.st_mode) ? (st.st_mode & 0777) : (staged & 0755);
   if (program) mode |= 0100 | ((mode & 0444) >> 2);
   return mode;
 }

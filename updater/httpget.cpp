@@ -3,6 +3,7 @@
 #include <curl/curl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <memory>
@@ -16,6 +17,7 @@ struct Transfer {
   const std::function<bool(const char*, size_t)>* Sink;
   const HttpProgress* Progress;
   int64_t MaxBytes = -1;
+  int64_t Announced = 0;  // length the server gave, 0 when none
   bool Begun = false;
   bool TooLarge = false;
   bool SinkFailed = false;
@@ -29,7 +31,8 @@ void BeginOnce(Transfer& t) {
   t.Begun = true;
   curl_off_t length = -1;
   curl_easy_getinfo(t.Easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
-  if (t.Progress->WorkBegin) t.Progress->WorkBegin(length > 0 ? int64_t(length) : 0);
+  t.Announced = length > 0 ? int64_t(length) : 0;
+  if (t.Progress->WorkBegin) t.Progress->WorkBegin(t.Announced);
 }
 
 size_t WriteBody(char* data, size_t size, size_t count, void* user) {
@@ -55,6 +58,39 @@ size_t WriteBody(char* data, size_t size, size_t count, void* user) {
 std::string StatusMessage(long status) {
   return "HTTP/1.1 " + std::to_string(status) + " : le serveur a refusé la demande";
 }
+
+// Why a transfer failed, in French; the client's own text only for the rare cases.
+std::string FailureMessage(CURLcode code, const char* detail) {
+  switch (code) {
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_RESOLVE_PROXY:
+      return "le nom du serveur est inconnu (pas de connexion à internet ?)";
+    case CURLE_COULDNT_CONNECT:
+      return "la connexion au serveur a été refusée ou est impossible";
+    case CURLE_OPERATION_TIMEDOUT:
+      return "le serveur ne répond plus";
+    case CURLE_PARTIAL_FILE:
+      return "le transfert a été coupé avant la fin";
+    case CURLE_GOT_NOTHING:
+      return "le serveur a fermé la connexion sans répondre";
+    case CURLE_SEND_ERROR:
+    case CURLE_RECV_ERROR:
+      return "la connexion au serveur a été coupée";
+    case CURLE_WEIRD_SERVER_REPLY:
+      return "la réponse du serveur est illisible";
+    default:
+      return std::string("erreur du réseau (") + (detail[0] ? detail : curl_easy_strerror(code)) + ")";
+  }
+}
+
+// Time for bytes at rate bytes a second, without overflow.
+std::chrono::milliseconds TimeFor(int64_t bytes, int64_t rate) {
+  const int64_t seconds = std::min<int64_t>(bytes / rate, int64_t(1) << 40);
+  return std::chrono::milliseconds(seconds * 1000 + (bytes % rate) * 1000 / rate);
+}
+
+// Whole seconds, rounded up, for a message.
+std::string Seconds(std::chrono::milliseconds ms) { return std::to_string((ms.count() + 999) / 1000) + " s"; }
 
 void InitOnce() {
   static std::once_flag once;
@@ -94,7 +130,10 @@ HttpResult HttpGet::Get(const std::string& url, const std::function<bool(const c
   if (maxBytes >= 0) curl_easy_setopt(easy.get(), CURLOPT_MAXFILESIZE_LARGE, curl_off_t(maxBytes));
   curl_multi_add_handle(multi.get(), easy.get());
 
-  bool aborted = false;
+  bool aborted = false, tooSlow = false;
+  const auto start = std::chrono::steady_clock::now();
+  const int64_t rate = std::max<int64_t>(MinimumRate, 1);
+  std::chrono::milliseconds allowed{0};
   int running = 1;
   CURLcode code = CURLE_OK;
   bool finished = false;
@@ -113,6 +152,11 @@ HttpResult HttpGet::Get(const std::string& url, const std::function<bool(const c
       finished = true;
     }
     if (finished) break;
+    allowed = MinimumTime + TimeFor(t.Announced > 0 ? t.Announced : t.Done, rate);
+    if (std::chrono::steady_clock::now() - start > allowed) {
+      tooSlow = true;
+      break;
+    }
     if (Pump && !Pump()) {
       aborted = true;
       break;
@@ -127,6 +171,12 @@ HttpResult HttpGet::Get(const std::string& url, const std::function<bool(const c
   result.Status = status;
   if (aborted) {
     result.Message = "téléchargement interrompu";
+  } else if (tooSlow) {
+    result.ClientError = true;
+    result.TooSlow = true;
+    result.Message = "la connexion est trop lente : le transfert n'était pas fini après " + Seconds(allowed) +
+                     " (moins de " + (rate >= 1024 ? std::to_string(rate >> 10) + " Ko" : std::to_string(rate) + " octets") +
+                     " par seconde)";
   } else if (t.TooLarge || code == CURLE_FILESIZE_EXCEEDED) {
     result.TooLarge = true;
     result.Message = "réponse trop longue";
@@ -134,10 +184,7 @@ HttpResult HttpGet::Get(const std::string& url, const std::function<bool(const c
     result.Message = std::string("écriture impossible : ") + std::strerror(t.SinkErrno ? t.SinkErrno : EIO);
   } else if (code != CURLE_OK) {
     result.ClientError = true;
-    result.Message = code == CURLE_PARTIAL_FILE ? "le transfert a été coupé avant la fin"
-                     : code == CURLE_OPERATION_TIMEDOUT ? "le serveur ne répond plus"
-                     : error[0] ? error
-                                : curl_easy_strerror(code);
+    result.Message = FailureMessage(code, error);
   } else if (status < 200 || status >= 300) {
     // Redirects are not followed: they fail like any other status that is not a success.
     result.ClientError = true;

@@ -16,6 +16,7 @@ struct HttpResult {
   std::string Message;  // French text of the failure
   long Status = 0;      // HTTP status of the answer, 0 when none came
   bool TooLarge = false;  // the body (or the length announced for it) went past the limit
+  bool TooSlow = false;   // the whole transfer took longer than its length allows
 };
 
 struct HttpProgress {
@@ -33,6 +34,10 @@ class HttpGet {
   std::chrono::seconds ConnectTimeout{15};
   // Below one byte a second for this long ends the transfer.
   std::chrono::seconds LowSpeedTime{30};
+  // The whole transfer may take MinimumTime plus its length at MinimumRate (bytes a second): the
+  // length announced, else the bytes come so far. A slower one ends.
+  std::chrono::milliseconds MinimumTime{std::chrono::minutes(2)};
+  int64_t MinimumRate = 8 << 10;
 
   // The body goes to sink piece by piece; a sink that returns false fails the transfer. A body
   // longer than maxBytes (or announced so) fails it too; a negative maxBytes sets no limit.

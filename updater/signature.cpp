@@ -1,9 +1,10 @@
 #include "updater/signature.h"
 
 #include <openssl/evp.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
+#include <cstdio>
 #include <memory>
 #include <optional>
 
@@ -61,15 +62,46 @@ SignatureCheck VerifySignature(const std::string& publicKeyHex, const std::strin
   return Verify(publicKeyHex, reinterpret_cast<const unsigned char*>(data.data()), data.size(), signature);
 }
 
-SignatureCheck VerifyFileSignature(const std::string& publicKeyHex, int fd, const std::string& signature) {
-  struct stat st;
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return SignatureCheck::Invalid;
-  if (st.st_size == 0) return Verify(publicKeyHex, nullptr, 0, signature);
-  void* map = ::mmap(nullptr, size_t(st.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
-  if (map == MAP_FAILED) return SignatureCheck::Invalid;
-  const SignatureCheck check = Verify(publicKeyHex, static_cast<const unsigned char*>(map), size_t(st.st_size), signature);
-  ::munmap(map, size_t(st.st_size));
-  return check;
+std::string IsoDate(std::chrono::year_month_day date) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%04d-%02u-%02u", int(date.year()), unsigned(date.month()), unsigned(date.day()));
+  return text;
+}
+
+std::string ReleaseManifest(std::chrono::year_month_day release, const std::string& sha256Hex) {
+  return "QUILLOMET-MISE-A-JOUR 1\nversion " + IsoDate(release) + "\nsha256 " + sha256Hex + "\n";
+}
+
+std::string FileSha256(int fd) {
+  std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> ctx(EVP_MD_CTX_new(), EVP_MD_CTX_free);
+  if (!ctx || EVP_DigestInit_ex(ctx.get(), EVP_sha256(), nullptr) != 1) return {};
+  std::unique_ptr<char[]> buffer(new char[1 << 20]);
+  for (off_t at = 0;;) {
+    const ssize_t n = ::pread(fd, buffer.get(), 1 << 20, at);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return {};
+    if (n == 0) break;
+    if (EVP_DigestUpdate(ctx.get(), buffer.get(), size_t(n)) != 1) return {};
+    at += n;
+  }
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int size = 0;
+  if (EVP_DigestFinal_ex(ctx.get(), digest, &size) != 1) return {};
+  std::string hex;
+  char two[3];
+  for (unsigned int i = 0; i < size; ++i) {
+    std::snprintf(two, sizeof two, "%02x", digest[i]);
+    hex += two;
+  }
+  return hex;
+}
+
+SignatureCheck VerifyReleaseSignature(const std::string& publicKeyHex, int fd, std::chrono::year_month_day release,
+                                      const std::string& signature) {
+  if (!IsPublicKey(publicKeyHex)) return SignatureCheck::NoKey;
+  const std::string sha256 = FileSha256(fd);
+  if (sha256.empty()) return SignatureCheck::Invalid;
+  return VerifySignature(publicKeyHex, ReleaseManifest(release, sha256), signature);
 }
 
 }  // namespace updater

@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "platform/atomicfile.h"
 #include "platform/drives.h"
 #include "platform/processes.h"
 #include "platform/shell.h"
@@ -40,8 +41,37 @@ bool LeavesFolder(const std::string& name) {
   return ("/" + name + "/").find("/../") != std::string::npos;
 }
 
+// A name the install keeps for itself at the top of the program folder: its journal (and the
+// journal's temp file), staging and backup folders, the release record.
+bool Reserved(const std::string& name) {
+  const fs::path normal = fs::path(name).lexically_normal();
+  if (normal.empty()) return false;
+  const std::string top = normal.begin()->string();
+  const std::string journalTemp = std::string(".") + platform::kInstallJournal + ".";
+  return top == platform::kInstallJournal || top == kReleaseRecord || top.rfind(journalTemp, 0) == 0 ||
+         top.rfind(platform::kStagingPrefix, 0) == 0 || top.rfind(platform::kBackupPrefix, 0) == 0;
+}
+
+bool HoldsAFile(const fs::path& folder) {
+  std::error_code ec;
+  for (fs::recursive_directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec))
+    if (it->is_regular_file(ec)) return true;
+  return false;
+}
+
+std::optional<year_month_day> ParseIsoDate(const std::string& text) {
+  int y = 0;
+  unsigned m = 0, d = 0;
+  char end = 0;
+  if (text.size() != 10 || std::sscanf(text.c_str(), "%4d-%2u-%2u%c", &y, &m, &d, &end) != 3) return std::nullopt;
+  const year_month_day date{year(y), month(m), day(d)};
+  if (!date.ok() || IsoDate(date) != text) return std::nullopt;
+  return date;
+}
+
 // Refuses an archive that holds a link or a special file (never installed), a name outside the
-// program folder, or files that would not fit in the room left on the disk.
+// program folder or one the install keeps for itself, or files that would not fit in the room
+// left on the disk.
 std::string CheckEntries(ziparchive::TZipArchiver& zip, std::optional<uint64_t> room, const std::string& folder) {
   ziparchive::TZAArchiveItem item;
   uint64_t total = 0;
@@ -54,6 +84,8 @@ std::string CheckEntries(ziparchive::TZipArchiver& zip, std::optional<uint64_t> 
       return "l'archive contient un lien ou un fichier spécial, qui ne sera pas installé : « " + name + " »";
     if (LeavesFolder(name))
       return "l'archive contient un fichier hors du dossier du programme, qui ne sera pas installé : « " + name + " »";
+    if (Reserved(name))
+      return "l'archive contient un fichier au nom réservé à l'installation, qui ne sera pas installé : « " + name + " »";
     total += uint64_t(std::max<int64_t>(item.UncompressedSize, 0));
   }
   if (room && total > *room)
@@ -85,6 +117,10 @@ std::string UpdateRun::NoNewVersionText() const {
   return "Aucune nouvelle version de " + Config.MainProgramName() + "\rn'est disponible sur internet.";
 }
 
+std::string UpdateRun::UnreachableText(const std::string& why) const {
+  return "Le serveur de mise à jour n'a pas pu être joint (" + Config.Server + ") :\r" + why;
+}
+
 std::string UpdateRun::MissingProgramText() const {
   return "La mise à jour, ne trouve pas le fichier d'origine\r" + Config.ExeFileName + " sur votre ordinateur.";
 }
@@ -95,6 +131,8 @@ HttpGet UpdateRun::Client() {
   http.Progress.WorkBegin = [this](int64_t expected) { IdHTTP1WorkBegin(expected); };
   http.Progress.Work = [this](int64_t done) { IdHTTP1Work(done); };
   http.Progress.WorkEnd = [this] { IdHTTP1WorkEnd(); };
+  http.MinimumTime = Config.DownloadMinimumTime;
+  http.MinimumRate = Config.DownloadMinimumRate;
   return http;
 }
 
@@ -115,9 +153,10 @@ void UpdateRun::ZipArchiver1FileProgress(double progress) {
 bool UpdateRun::CheckPage() {
   std::string body;
   const HttpResult got = Client().GetToString(Config.UpdatePageUrl(), body);
+  // A page that cannot be had says nothing about new versions.
   if (!got.Ok) {
-    view_.SetStatus(NoNewVersionText());
-    return true;
+    view_.SetStatus(UnreachableText(got.Message));
+    return false;
   }
   const auto lines = LoadMemoFromMemoryStream(body);
   view_.SetPageLines(lines);
@@ -148,6 +187,18 @@ void UpdateRun::ReadLocalDate() {
   LocalDate = date;
 }
 
+std::optional<year_month_day> UpdateRun::InstalledRelease() const {
+  const int fd = ::open(Config.ReleaseRecordPath().c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  char text[32];
+  const ssize_t n = ::read(fd, text, sizeof text);
+  ::close(fd);
+  if (n <= 0) return std::nullopt;
+  std::string line(text, size_t(n));
+  if (!line.empty() && line.back() == '\n') line.pop_back();
+  return ParseIsoDate(line);
+}
+
 std::string UpdateRun::Extract() {
   platform::InstallLock ownLock;
   if (!lock_.Held() && !ownLock.Acquire(Config.Folder))
@@ -159,6 +210,7 @@ std::string UpdateRun::Extract() {
   ziparchive::TZABatchResult batch;
   {
     ziparchive::TZipArchiver zip;
+    zip.Name = "ZipArchiver1";
     zip.ExtractCorruptedFiles = false;
     zip.SetCompressionLevel(ziparchive::clFastest);
     // The whole staging folder is flushed to disk at once before anything is put in place.
@@ -174,7 +226,7 @@ std::string UpdateRun::Extract() {
       ZipArchiver1FileProgress(progress);
     };
     try {
-      zip.FileName = Config.ZipPath();
+      zip.FileName = archive_.empty() ? Config.ZipPath() : archive_;
       zip.OpenArchiveMode(kReadDenyWrite);
       failure = CheckEntries(zip, Config.Room(), Config.Folder);
       if (failure.empty()) {
@@ -192,6 +244,11 @@ std::string UpdateRun::Extract() {
     failure = batch.Cancelled ? "extraction interrompue" : std::to_string(batch.Failed) + " fichier(s) endommagé(s)";
   if (failure.empty() && batch.Skipped > 0)
     failure = std::to_string(batch.Skipped) + " fichier(s) n'ont pas pu être extraits";
+  // The record of the release goes in with the files, so it changes only with them; an archive
+  // without files installs nothing, not even the record.
+  if (failure.empty() && release_ && HoldsAFile(staging) &&
+      !platform::WriteFileAtomic(staging / kReleaseRecord, IsoDate(*release_) + "\n", 0644))
+    failure = "impossible d'écrire dans " + staging.string() + " : " + std::strerror(errno);
   if (failure.empty()) {
     const platform::InstallResult installed = platform::InstallStaged(staging, Config.Folder, Config.ExeFileName);
     if (!installed.Ok) failure = installed.Message;
@@ -254,12 +311,11 @@ std::string UpdateRun::Download() {
     return (signed_.ClientError ? "Erreur durant le téléchargement : " : "Erreur inconnue : ") + signed_.Message;
   if (!signed_.Ok || signature.empty()) return "La mise à jour n'est pas signée : elle peut venir de n'importe qui." + nothing;
 
-  // The download goes to a file of its own, which the next start removes if this run is killed;
-  // only a complete, authentic one becomes the archive.
-  const std::string zipPath = Config.ZipPath();
+  // The download goes to a file of its own, which the next start removes whenever this run is
+  // killed; only a complete, authentic one is kept for the install.
   std::string partial = Config.Folder + platform::kStagingPrefix + "XXXXXX.zip";
   const int fd = ::mkostemps(partial.data(), 4, O_CLOEXEC);
-  if (fd < 0) return "Erreur inconnue : impossible de créer " + zipPath + " : " + std::strerror(errno);
+  if (fd < 0) return "Erreur inconnue : impossible de créer un fichier dans " + Config.Folder + " : " + std::strerror(errno);
   const auto room = Config.Room();
   HttpResult got = Client().GetToFd(Config.DownloadUrl(), fd, room ? int64_t(std::min<uint64_t>(*room, INT64_MAX)) : -1);
   if (got.TooLarge)
@@ -270,7 +326,7 @@ std::string UpdateRun::Download() {
     got.Message = std::string("écriture impossible : ") + std::strerror(errno);
   }
   SignatureCheck check = SignatureCheck::Invalid;
-  if (got.Ok) check = VerifyFileSignature(Config.PublicKey, fd, signature);
+  if (got.Ok) check = VerifyReleaseSignature(Config.PublicKey, fd, *RemoteDate, signature);
   if (::close(fd) != 0 && got.Ok) {
     got.Ok = false;
     got.Message = std::string("écriture impossible : ") + std::strerror(errno);
@@ -279,12 +335,16 @@ std::string UpdateRun::Download() {
   if (!got.Ok)
     failure = (got.ClientError || got.TooLarge ? "Erreur durant le téléchargement : " : "Erreur inconnue : ") + got.Message;
   else if (check != SignatureCheck::Valid)
-    failure = "La signature de la mise à jour n'est pas valable : l'archive a été modifiée ou ne vient pas de "
-              "l'éditeur de " + Config.MainProgramName() + "." + nothing;
-  else if (::chmod(partial.c_str(), 0644) != 0 || ::rename(partial.c_str(), zipPath.c_str()) != 0)
-    failure = "Erreur inconnue : impossible de créer " + zipPath + " : " + std::strerror(errno);
-  if (!failure.empty()) ::unlink(partial.c_str());
-  return failure;
+    failure = "La signature de la mise à jour n'est pas valable : l'archive a été modifiée, n'est pas celle de la "
+              "version du " + DateFormat.Format(*RemoteDate) + " annoncée, ou ne vient pas de l'éditeur de " +
+              Config.MainProgramName() + "." + nothing;
+  if (!failure.empty()) {
+    ::unlink(partial.c_str());
+    return failure;
+  }
+  archive_ = partial;
+  release_ = *RemoteDate;
+  return {};
 }
 
 void UpdateRun::Run() {
@@ -302,7 +362,10 @@ void UpdateRun::Run() {
     return;
   }
   ReadLocalDate();
-  if (!RemoteDate || !LocalDate || !(*RemoteDate > *LocalDate)) {
+  // Newer than the program file and than the release installed last: a file date alone can be
+  // set back by any copy.
+  const auto installed = InstalledRelease();
+  if (!RemoteDate || !LocalDate || !(*RemoteDate > *LocalDate) || (installed && !(*RemoteDate > *installed))) {
     view_.SetStatus(NoNewVersionText());
     view_.SetUpdateEnabled(true);
     return;
@@ -330,6 +393,10 @@ void UpdateRun::Run() {
   view_.SetStatus("Installation de la mise à jour " + name + ".");
   Pause();
   const std::string failure = Extract();
+  ::unlink(archive_.c_str());
+  archive_.clear();
+  release_.reset();
+  // An archive by that name is an earlier updater's, left behind.
   ::unlink(zipPath.c_str());
   lock_.Release();
   if (!failure.empty()) {

@@ -15,6 +15,10 @@
 
 namespace updater {
 
+// In the program folder: the date of the release installed last ("YYYY-MM-DD"), put in place
+// by the install itself.
+inline constexpr const char* kReleaseRecord = ".Quillomet-version";
+
 // What the run shows and asks of its window.
 class UpdateView {
  public:
@@ -52,8 +56,12 @@ struct UpdateConfig {
   // unpacked files leave DiskMargin of it free.
   std::function<std::optional<uint64_t>(const std::string&)> FreeSpace = nullptr;
   uint64_t DiskMargin = uint64_t(64) << 20;
+  // A download ends when it takes longer than this plus its length at this rate (bytes a second).
+  std::chrono::milliseconds DownloadMinimumTime{std::chrono::minutes(2)};
+  int64_t DownloadMinimumRate = 8 << 10;
 
   std::string ZipPath() const { return Folder + ZipFileName; }
+  std::string ReleaseRecordPath() const { return Folder + kReleaseRecord; }
   std::string UpdatePageUrl() const { return Server + "/quillomet/update.html"; }
   std::string DownloadUrl() const { return Server + "/rv/" + ZipFileName; }
   std::string SignatureUrl() const { return DownloadUrl() + ".sig"; }
@@ -78,13 +86,17 @@ class UpdateRun {
   bool CheckPage();
   // Reads the main program's file date into LocalDate (Button2Click).
   void ReadLocalDate();
-  // Extracts the downloaded archive and puts its files in place as a whole (Button3Click).
+  // The release the folder holds, from its record; empty when there is none or it is unreadable.
+  std::optional<std::chrono::year_month_day> InstalledRelease() const;
+  // Extracts the downloaded archive (ZipPath when this run downloaded none) and puts its files
+  // in place as a whole, with the record of the release once one was verified (Button3Click).
   // Empty on success, else the French reason.
   std::string Extract();
 
   // Texts the run shows.
   std::string NoNewVersionText() const;
   std::string MissingProgramText() const;
+  std::string UnreachableText(const std::string& why) const;
 
  private:
   // Progress of a transfer and of the extraction, on the window's one bar.
@@ -98,14 +110,18 @@ class UpdateRun {
   void Restart(bool& started);
   // Ends a run that installs nothing; the main program is started again if the run stopped it.
   void GiveUp(const std::string& message);
-  // Downloads the signature and the archive and checks one with the other; the archive is at
-  // ZipPath only when it is authentic. Empty on success, else the message to show.
+  // Downloads the signature and the archive and checks one with the other as the release of
+  // RemoteDate; the archive is kept (under a name the next start removes) only when it is
+  // authentic. Empty on success, else the message to show.
   std::string Download();
   HttpGet Client();
 
   UpdateView& view_;
   bool windowOpen_ = true;
   bool stopped_ = false;
+  // The verified download and its release, for the install.
+  std::string archive_;
+  std::optional<std::chrono::year_month_day> release_;
   // Held from the download to the end of the install: the folder is this run's.
   platform::InstallLock lock_;
 };

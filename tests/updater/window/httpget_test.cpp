@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <chrono>
+
 #include "tests/updater/window/httpserver.h"
 
 using namespace updater;
@@ -42,7 +44,7 @@ TEST(HttpGet, FailuresOfTheClientsKind) {
       {server.Base() + "/absent", "HTTP/1.1 404"},
       {server.Base() + "/cut", "le transfert a été coupé avant la fin"},
       {server.Base() + "/stalled", "le serveur ne répond plus"},
-      {"http://127.0.0.1:1/", ""},
+      {"http://127.0.0.1:1/", "la connexion au serveur a été refusée ou est impossible"},
   };
   for (const auto& c : cases) {
     HttpGet http;
@@ -79,4 +81,33 @@ TEST(HttpGet, AFullDiskIsNoClientError) {
   EXPECT_FALSE(r.Ok);
   EXPECT_FALSE(r.ClientError);
   EXPECT_EQ(r.Message.rfind("écriture impossible : ", 0), 0u) << r.Message;
+}
+
+// A server that keeps sending, too slowly for the length it announced, is given up on after
+// the time that length allows; one that keeps to the rate is not.
+TEST(HttpGet, ATransferSlowerThanItsLengthAllowsEnds) {
+  using namespace std::chrono;
+  testhttp::Server server;
+  // 20 bytes a second, well above the low-speed rule, for 1 Mo.
+  server.Set("/lent", testhttp::Reply::Trickle(std::string(1 << 20, 'l'), milliseconds(50)));
+  server.Set("/vite", {200, std::string(1 << 20, 'v')});
+  HttpGet http;
+  http.MinimumTime = seconds(1);
+  http.MinimumRate = 1 << 20;
+  int pumps = 0;
+  http.Pump = [&] { return ++pumps > 0; };
+  std::string got;
+  const auto start = steady_clock::now();
+  const HttpResult slow = http.GetToString(server.Base() + "/lent", got);
+  EXPECT_LT(steady_clock::now() - start, seconds(30));
+  EXPECT_FALSE(slow.Ok);
+  EXPECT_TRUE(slow.ClientError);
+  EXPECT_TRUE(slow.TooSlow);
+  EXPECT_EQ(slow.Message, "la connexion est trop lente : le transfert n'était pas fini après 2 s (moins de 1024 Ko par seconde)");
+  EXPECT_GT(pumps, 0) << "the window was not served meanwhile";
+
+  got.clear();
+  const HttpResult fast = http.GetToString(server.Base() + "/vite", got);
+  EXPECT_TRUE(fast.Ok) << fast.Message;
+  EXPECT_EQ(got.size(), size_t(1) << 20);
 }

@@ -106,6 +106,15 @@ void Server::Serve(int fd) {
     if (::poll(&p, 1, 10) > 0 && ::recv(fd, buf, sizeof buf, MSG_DONTWAIT) <= 0) return;
   }
   const size_t n = reply.CutAfter >= 0 ? std::min(size_t(reply.CutAfter), reply.Body.size()) : reply.Body.size();
+  if (reply.ByteEvery.count() > 0) {
+    // Until the client hangs up, which ends the wait between two bytes too.
+    for (size_t i = 0; i < n && !stop_; ++i) {
+      pollfd p{fd, POLLIN, 0};
+      if (::poll(&p, 1, int(reply.ByteEvery.count())) > 0 && ::recv(fd, buf, sizeof buf, MSG_DONTWAIT) <= 0) return;
+      if (!SendAll(fd, reply.Body.data() + i, 1)) return;
+    }
+    return;
+  }
   SendAll(fd, reply.Body.data(), n);
 }
 

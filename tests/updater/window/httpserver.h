@@ -19,6 +19,8 @@ struct Reply {
   long CutAfter = -1;          // hang up after this many body bytes; -1: send all
   bool Endless = false;        // no length announced, the body never ends
   std::chrono::milliseconds StallBeforeBody{0};
+  std::chrono::milliseconds ByteEvery{0};  // when set, the body goes one byte at a time, this apart
+
 
   Reply() = default;
   Reply(int status, std::string body, std::string extraHeaders = {})
@@ -32,6 +34,12 @@ struct Reply {
   static Reply Unending() {
     Reply r;
     r.Endless = true;
+    return r;
+  }
+  // The length of body announced, one byte of it sent every `every`.
+  static Reply Trickle(std::string body, std::chrono::milliseconds every) {
+    Reply r(200, std::move(body));
+    r.ByteEvery = every;
     return r;
   }
   static Reply Stalled(std::string body, std::chrono::milliseconds stall) {

@@ -1,5 +1,6 @@
 // The updater killed (SIGKILL) while it puts the files of a large update in place; the next
-// start of Update or of Quillomet leaves one whole version in the program folder.
+// start of Update or of Quillomet leaves one whole version in the program folder, with the
+// record of its release and without the downloaded archive.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -8,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -22,6 +24,7 @@
 #include "tests/updater/window/httpserver.h"
 #include "tests/updater/window/testkey.h"
 #include "tests/updater/window/zipwriter.h"
+#include "updater/updaterun.h"
 
 extern char** environ;
 
@@ -88,7 +91,9 @@ std::vector<std::string> Leftovers(const fs::path& folder) {
   std::vector<std::string> out;
   for (const auto& e : fs::directory_iterator(folder)) {
     const std::string name = e.path().filename().string();
-    if (name.rfind(".Quillomet", 0) == 0 || name.rfind("..Quillomet", 0) == 0) out.push_back(name);
+    if (name == updater::kReleaseRecord) continue;  // installed with the files, not left behind
+    if (name.rfind(".Quillomet", 0) == 0 || name.rfind("..Quillomet", 0) == 0 || name == "Quillomet.zip")
+      out.push_back(name);
   }
   return out;
 }
@@ -122,7 +127,7 @@ void KillThenStart(const char* program, int files) {
   const std::string archive = testzip::Archive(entries);
   server.Set("/quillomet/update.html", {200, "12/03/2024\r\n"});
   server.Set("/rv/Quillomet.zip", {200, archive});
-  server.Set("/rv/Quillomet.zip.sig", {200, publisher.Sign(archive)});
+  server.Set("/rv/Quillomet.zip.sig", {200, publisher.SignRelease(archive, "2024-03-12")});
 
   // The program file is the first one put in place: once it is new, the install is under way.
   const fs::path journal = folder / ".Quillomet-installation";
@@ -139,7 +144,13 @@ void KillThenStart(const char* program, int files) {
   int newer = 0;
   for (int i = 0; i < files; ++i) newer += testenv::readFile(folder / FileName(i)) == newText(i);
   EXPECT_LT(newer, files) << "the kill came after the last file";
-  EXPECT_FALSE(Leftovers(folder).empty());
+  const auto left = Leftovers(folder);
+  EXPECT_FALSE(left.empty());
+  // The verified archive waits under a name of the install's, not as Quillomet.zip.
+  EXPECT_FALSE(fs::exists(folder / "Quillomet.zip"));
+  EXPECT_EQ(std::count_if(left.begin(), left.end(),
+                          [](const std::string& n) { return n.rfind(".Quillomet-nouveau-", 0) == 0 && n.ends_with(".zip"); }),
+            1);
 
   // The next start, of a copy of the real program in that folder; no hurry to see it done.
   fs::copy_file(kBin + program, folder / program);
@@ -151,6 +162,8 @@ void KillThenStart(const char* program, int files) {
   ASSERT_TRUE(whole) << testenv::readFile(testenv::testRoot() / "next.txt");
   EXPECT_EQ(testenv::readFile(folder / exe), newProgram);
   EXPECT_EQ(fs::status(folder / exe).permissions(), fs::perms(0755));
+  // The release recorded is the one whose files are there.
+  EXPECT_EQ(testenv::readFile(folder / updater::kReleaseRecord), "2024-03-12\n");
   int wrong = 0;
   for (int i = 0; i < files; ++i) wrong += testenv::readFile(folder / FileName(i)) != newText(i);
   EXPECT_EQ(wrong, 0);
@@ -175,7 +188,7 @@ TEST(KilledUpdate, PartialDownloadGoesAtTheNextStart) {
   const std::string archive(200000, 'a');
   server.Set("/quillomet/update.html", {200, "12/03/2024\r\n"});
   server.Set("/rv/Quillomet.zip", testhttp::Reply::Stalled(archive, std::chrono::seconds(60)));
-  server.Set("/rv/Quillomet.zip.sig", {200, publisher.Sign(archive)});
+  server.Set("/rv/Quillomet.zip.sig", {200, publisher.SignRelease(archive, "2024-03-12")});
   const pid_t updater = Spawn({kBin + "update_driver", folder.string(), exe, server.Base(), publisher.PublicHex()},
                               testenv::testRoot() / "driver.txt");
   ASSERT_GT(updater, 0);

@@ -41,14 +41,43 @@ TEST(Signature, OnlyTheKeysOwnSignatureOfTheseBytesIsValid) {
       {"empty archive signed", "", publisher.Sign(""), SignatureCheck::Valid},
   };
   for (const auto& c : cases) EXPECT_EQ(VerifySignature(publisher.PublicHex(), c.data, c.signature), c.expected) << c.what;
+}
 
-  // The same through the downloaded file.
-  const fs::path file = testenv::writeFile(testenv::testRoot() / "Quillomet.zip", kArchive);
+// The signature holds for the archive as the release it was signed for, and for nothing else.
+TEST(Signature, ReleaseSignatureBindsTheArchiveToItsDate) {
+  using namespace std::chrono;
+  const testkey::KeyPair publisher, other;
+  const std::string big(3 << 20, 'q');  // read in more than one piece
+  struct Case {
+    const char* what;
+    std::string file, signature;
+    year_month_day release;
+    SignatureCheck expected;
+  };
+  const Case cases[] = {
+      {"the release it was signed for", kArchive, publisher.SignRelease(kArchive, "2024-03-12"), 2024y / March / 12,
+       SignatureCheck::Valid},
+      {"a large archive", big, publisher.SignRelease(big, "2024-03-12"), 2024y / March / 12, SignatureCheck::Valid},
+      {"an older release offered as a later one", kArchive, publisher.SignRelease(kArchive, "2024-03-10"),
+       2024y / March / 12, SignatureCheck::Invalid},
+      {"the archive's bytes alone", kArchive, publisher.Sign(kArchive), 2024y / March / 12, SignatureCheck::Invalid},
+      {"another archive", kArchive + " ", publisher.SignRelease(kArchive, "2024-03-12"), 2024y / March / 12,
+       SignatureCheck::Invalid},
+      {"another key", kArchive, other.SignRelease(kArchive, "2024-03-12"), 2024y / March / 12, SignatureCheck::Invalid},
+  };
+  for (const auto& c : cases) {
+    const fs::path file = testenv::writeFile(testenv::testRoot() / "Quillomet.zip", c.file);
+    const int fd = open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(VerifyReleaseSignature(publisher.PublicHex(), fd, c.release, c.signature), c.expected) << c.what;
+    close(fd);
+  }
+  const fs::path file = testenv::writeFile(testenv::testRoot() / "abc", "abc");
   const int fd = open(file.c_str(), O_RDONLY | O_CLOEXEC);
-  ASSERT_GE(fd, 0);
-  EXPECT_EQ(VerifyFileSignature(publisher.PublicHex(), fd, good), SignatureCheck::Valid);
-  EXPECT_EQ(VerifyFileSignature(other.PublicHex(), fd, good), SignatureCheck::Invalid);
+  EXPECT_EQ(FileSha256(fd), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
   close(fd);
+  EXPECT_EQ(FileSha256(-1), "");
+  EXPECT_EQ(ReleaseManifest(2024y / March / 2, "ab"), "QUILLOMET-MISE-A-JOUR 1\nversion 2024-03-02\nsha256 ab\n");
 }
 
 TEST(Signature, WithoutAUsableKeyNothingIsTrusted) {
@@ -82,9 +111,17 @@ TEST(Signature, PublisherScriptMakesKeysAndSignsAnArchive) {
   EXPECT_NE(std::system(keys.c_str()), 0);
 
   const std::string sign = "bash '" + script + "' sign '" + (dir / "cles" / "update-private.pem").string() + "' '" +
-                           zip.string() + "' 2>/dev/null";
-  ASSERT_EQ(std::system(sign.c_str()), 0);
+                           zip.string() + "' ";
+  // The release date is written the one way the updater reads it.
+  for (const char* bad : {"", "12/03/2024", "2024-02-30", "2024-3-12"})
+    EXPECT_NE(std::system((sign + "'" + bad + "' 2>/dev/null").c_str()), 0) << bad;
+  EXPECT_FALSE(fs::exists(dir / "Quillomet.zip.sig"));
+  ASSERT_EQ(std::system((sign + "2024-03-12 2>/dev/null").c_str()), 0);
   const std::string sig = testenv::readFile(dir / "Quillomet.zip.sig");
-  EXPECT_EQ(VerifySignature(hex, kArchive, sig), SignatureCheck::Valid);
-  EXPECT_EQ(VerifySignature(hex, kArchive + " ", sig), SignatureCheck::Invalid);
+  const int fd = open(zip.c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  using namespace std::chrono;
+  EXPECT_EQ(VerifyReleaseSignature(hex, fd, 2024y / March / 12, sig), SignatureCheck::Valid);
+  EXPECT_EQ(VerifyReleaseSignature(hex, fd, 2024y / March / 13, sig), SignatureCheck::Invalid);
+  close(fd);
 }

@@ -43,4 +43,17 @@ std::string KeyPair::Sign(const std::string& data) const {
   return sig;
 }
 
+std::string KeyPair::SignRelease(const std::string& archive, const std::string& isoDate) const {
+  unsigned char digest[32];
+  unsigned int n = 0;
+  EVP_Digest(archive.data(), archive.size(), digest, &n, EVP_sha256(), nullptr);
+  std::string hex;
+  char two[3];
+  for (unsigned int i = 0; i < n; ++i) {
+    std::snprintf(two, sizeof two, "%02x", digest[i]);
+    hex += two;
+  }
+  return Sign("QUILLOMET-MISE-A-JOUR 1\nversion " + isoDate + "\nsha256 " + hex + "\n");
+}
+
 }  // namespace testkey

@@ -18,6 +18,9 @@ class KeyPair {
   std::string PublicHex() const;
   // The 64-byte signature of data.
   std::string Sign(const std::string& data) const;
+  // What the publisher publishes beside an archive: the signature of the text naming the
+  // release ("YYYY-MM-DD") and the archive's SHA-256, written here as the publisher's script does.
+  std::string SignRelease(const std::string& archive, const std::string& isoDate) const;
 
  private:
   EVP_PKEY* key_ = nullptr;

@@ -105,7 +105,7 @@ TEST(UpdaterWindow, RunShowsThePageTheFileDateAndTheDownloadError) {
   EXPECT_TRUE(form.BitBtn1->isEnabled());
 
   server.Set("/quillomet/update.html", {200, "10/03/2024"});
-  server.Set("/rv/Quillomet.zip.sig", {200, publisher.Sign("x")});
+  server.Set("/rv/Quillomet.zip.sig", {200, publisher.SignRelease("x", "2024-03-10")});
   server.Set("/rv/Quillomet.zip", {404, "absent"});
   QString* shown = CloseNextBox();
   form.BitBtn1->click();
@@ -117,4 +117,11 @@ TEST(UpdaterWindow, RunShowsThePageTheFileDateAndTheDownloadError) {
   EXPECT_TRUE(form.BitBtn1->isEnabled());
   EXPECT_TRUE(form.isVisible());
   EXPECT_FALSE(fs::exists(folder / "Quillomet.zip"));
+
+  // No server: the window says so, and the button stays usable for another try.
+  form.Run().Config.Server = "http://127.0.0.1:1";
+  form.BitBtn1->click();
+  EXPECT_TRUE(form.Label1->text().startsWith("Le serveur de mise à jour n'a pas pu être joint (http://127.0.0.1:1) :\n"))
+      << form.Label1->text().toStdString();
+  EXPECT_TRUE(form.BitBtn1->isEnabled());
 }

@@ -166,9 +166,9 @@ class UpdateRunTest : public ::testing::Test {
   }
 
   void ServePage(const std::string& body) { server.Set("/quillomet/update.html", {200, body}); }
-  // The archive and the publisher's signature of it.
-  void ServeArchive(testhttp::Reply reply) {
-    server.Set("/rv/Quillomet.zip.sig", {200, publisher.Sign(reply.Body)});
+  // The archive and the publisher's signature of it as the release of that day.
+  void ServeArchive(testhttp::Reply reply, const std::string& release = "2024-03-12") {
+    server.Set("/rv/Quillomet.zip.sig", {200, publisher.SignRelease(reply.Body, release)});
     server.Set("/rv/Quillomet.zip", std::move(reply));
   }
 
@@ -181,6 +181,10 @@ class UpdateRunTest : public ::testing::Test {
     for (const auto& e : fs::directory_iterator(folder)) names.push_back(e.path().filename().string());
     std::sort(names.begin(), names.end());
     EXPECT_EQ(names, (std::vector<std::string>{exe, "lisezmoi.txt"}));
+  }
+  static void ExpectOneMessageStarting(const RecordingView& v, const std::string& start) {
+    ASSERT_EQ(v.Messages.size(), 1u);
+    EXPECT_EQ(v.Messages[0].rfind(start, 0), 0u) << v.Messages[0];
   }
   void ExpectRestartedOldProgram() {
     // The old program was started again: it runs under its name.
@@ -215,7 +219,9 @@ TEST_F(UpdateRunTest, LaterPageDateStopsInstallsRestartsAndCloses) {
   EXPECT_TRUE(fs::exists(folder / "restarted")) << "the new main program was not started";
   EXPECT_FALSE(fs::exists(folder / "Quillomet.zip"));
   for (const auto& e : fs::directory_iterator(folder))
-    EXPECT_NE(e.path().filename().string()[0], '.') << e.path() << " left behind";
+    if (e.path().filename() != kReleaseRecord)
+      EXPECT_NE(e.path().filename().string()[0], '.') << e.path() << " left behind";
+  EXPECT_EQ(testenv::readFile(folder / kReleaseRecord), "2024-03-12\n");
 
   EXPECT_EQ(view.Page, (std::vector<std::string>{"12/03/2024", "notes de version"}));
   EXPECT_EQ(view.LocalDateText, "11/03/2024");
@@ -273,21 +279,35 @@ TEST_F(UpdateRunTest, NoUpdateUnlessThePageDateIsLater) {
   EXPECT_EQ(server.Requests().size(), 4u);  // no download asked for
 }
 
-TEST_F(UpdateRunTest, PageThatCannotBeHadMeansNoNewVersion) {
-  const std::string none = "Aucune nouvelle version de " + exe + "\rn'est disponible sur internet.";
-  // Not found, a redirect to a page that would say yes, and a server that is not there.
+// A page that cannot be had says so and why, never that there is nothing new.
+TEST_F(UpdateRunTest, PageThatCannotBeHadSaysTheServerWasNotReached) {
   server.Set("/ailleurs.html", {200, "01/01/2030"});
   server.Set("/quillomet/update.html", {302, "", "Location: /ailleurs.html\r\n"});
-  for (const std::string& base : {server.Base() + "/absent", server.Base(), std::string("http://127.0.0.1:1")}) {
-    config.Server = base;
+  struct Case {
+    std::string base, why;
+  };
+  const Case cases[] = {
+      {server.Base() + "/absent", "HTTP/1.1 404"},
+      {server.Base(), "HTTP/1.1 302"},  // a redirect to a page that would say yes
+      {"http://127.0.0.1:1", "la connexion au serveur a été refusée ou est impossible"},
+  };
+  const pid_t running = StartMainProgram();
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.base);
+    config.Server = c.base;
     RecordingView v;
     UpdateRun run(config, v);
     run.DateFormat = DayMonthYear();
     run.Run();
-    EXPECT_EQ(v.Statuses, std::vector<std::string>({none, none})) << base;
+    ASSERT_EQ(v.Statuses.size(), 1u);
+    const std::string head = "Le serveur de mise à jour n'a pas pu être joint (" + c.base + ") :\r";
+    EXPECT_EQ(v.Statuses[0].rfind(head + c.why, 0), 0u) << v.Statuses[0];
+    EXPECT_EQ(v.Statuses[0].find("Aucune nouvelle version"), std::string::npos);
     EXPECT_TRUE(v.Enabled);
+    EXPECT_TRUE(v.Messages.empty());
     EXPECT_FALSE(run.RemoteDate.has_value());
   }
+  EXPECT_TRUE(StillRuns(running));
   for (const auto& r : server.Requests()) EXPECT_NE(r, "/ailleurs.html") << "redirect followed";
 }
 
@@ -388,25 +408,39 @@ TEST_F(UpdateRunTest, ClosingTheWindowDuringTheDownloadStopsIt) {
   EXPECT_TRUE(v.Messages.empty());
 }
 
+// The engine's texts name the archive component, as the user is to see them.
+TEST_F(UpdateRunTest, EngineTextsNameTheArchiveComponent) {
+  UpdateRun run(config, view);
+  const std::string failure = run.Extract();
+  EXPECT_EQ(failure, "l'archive est endommagée ou illisible (ZipArchiver1: File \"" + config.ZipPath() +
+                         "\" not found - Native error: 00012)");
+  EXPECT_EQ(testenv::readFile(folder / "lisezmoi.txt"), "ancienne version\n");
+}
+
+// A server that sends an announced archive too slowly ends the download with the reason, frees
+// the folder and leaves the program running.
+TEST_F(UpdateRunTest, ADownloadTooSlowForItsLengthEnds) {
+  const pid_t running = StartMainProgram();
+  const auto before = testenv::snapshot(folder);
+  config.DownloadMinimumTime = std::chrono::milliseconds(300);
+  config.DownloadMinimumRate = 1 << 20;
+  ServePage("12/03/2024");
+  ServeArchive(testhttp::Reply::Trickle(NewVersionArchive(), std::chrono::milliseconds(50)));
+  view.LockProbe = folder.string();
+  const auto start = std::chrono::steady_clock::now();
+  RunUpdate(view);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
+  ExpectOneMessageStarting(view, "Erreur durant le téléchargement : la connexion est trop lente : le transfert n'était "
+                                 "pas fini après ");
+  EXPECT_EQ(view.FolderFreeAtMessage, std::vector<bool>{true});
+  EXPECT_TRUE(StillRuns(running));
+  EXPECT_EQ(testenv::snapshot(folder), before);
+  EXPECT_TRUE(view.Enabled);
+}
+
 }  // namespace
 
 namespace {
-
-TEST_F(UpdateRunTest, ArchiveFileThatCannotBeCreatedLeavesTheProgramRunning) {
-  const pid_t running = StartMainProgram();
-  // A file where the archive's folder should be: putting the download there fails with ENOTDIR.
-  config.ZipFileName = "lisezmoi.txt/Quillomet.zip";
-  const std::string archive = NewVersionArchive();
-  server.Set("/rv/lisezmoi.txt/Quillomet.zip", {200, archive});
-  server.Set("/rv/lisezmoi.txt/Quillomet.zip.sig", {200, publisher.Sign(archive)});
-  ServePage("12/03/2024");
-  RunUpdate(view);
-  EXPECT_TRUE(StillRuns(running));
-  ExpectOldInstallation();
-  ASSERT_EQ(view.Messages.size(), 1u);
-  EXPECT_EQ(view.Messages[0].rfind("Erreur inconnue : impossible de créer ", 0), 0u) << view.Messages[0];
-  EXPECT_TRUE(view.Enabled);
-}
 
 // Nothing that is not the publisher's is installed, and nothing is stopped for it: the folder
 // stays byte for byte as it was, with the old program running.
@@ -428,11 +462,11 @@ TEST_F(UpdateRunTest, RefusedUpdatesLeaveTheFolderAsItWasWithTheProgramRunning) 
   const Case cases[] = {
       {"no signature published", archive, {404, "absent"}, publisher.PublicHex(), notSigned, false},
       {"empty signature", archive, {200, ""}, publisher.PublicHex(), notSigned, false},
-      {"signed by another key", archive, {200, stranger.Sign(archive)}, publisher.PublicHex(), badSignature, true},
-      {"archive changed after signing", tampered, {200, publisher.Sign(archive)}, publisher.PublicHex(), badSignature,
+      {"signed by another key", archive, {200, stranger.SignRelease(archive, "2024-03-12")}, publisher.PublicHex(), badSignature, true},
+      {"archive changed after signing", tampered, {200, publisher.SignRelease(archive, "2024-03-12")}, publisher.PublicHex(), badSignature,
        true},
       {"signature that is none", archive, {200, "signature"}, publisher.PublicHex(), badSignature, true},
-      {"no key built in", archive, {200, publisher.Sign(archive)}, "", "La mise à jour ne peut pas être vérifiée",
+      {"no key built in", archive, {200, publisher.SignRelease(archive, "2024-03-12")}, "", "La mise à jour ne peut pas être vérifiée",
        false},
   };
   for (const auto& c : cases) {
@@ -488,6 +522,17 @@ TEST_F(UpdateRunTest, ModesLinksAndFolderOnlyArchives) {
        "fichier hors du dossier du programme"},
       {"name going up the DOS way", {testzip::DosFile(exe, script), testzip::DosFile("..\\dehors.txt", "x")},
        "fichier hors du dossier du programme"},
+      {"the install's journal", {testzip::UnixFile(exe, script), testzip::UnixFile(".Quillomet-installation", "x")},
+       "fichier au nom réservé à l'installation, qui ne sera pas installé : « .Quillomet-installation »"},
+      {"a backup folder", {testzip::UnixFile(exe, script), testzip::UnixFile(".Quillomet-ancien-abc/lisezmoi.txt", "x")},
+       "fichier au nom réservé à l'installation"},
+      {"a staging folder under another spelling",
+       {testzip::UnixFile(exe, script), testzip::UnixFile("./.Quillomet-nouveau-abc/f", "x")},
+       "fichier au nom réservé à l'installation"},
+      {"the journal's temp file the DOS way", {testzip::DosFile(exe, script), testzip::DosFile(".\\..Quillomet-installation.x", "x")},
+       "fichier au nom réservé à l'installation"},
+      {"the release record", {testzip::UnixFile(exe, script), testzip::UnixFile(".Quillomet-version", "2099-01-01\n")},
+       "fichier au nom réservé à l'installation"},
       {"made on DOS", {testzip::DosFile(exe, script), testzip::DosFile("lisezmoi.txt", "nouvelle version\n")}, nullptr},
   };
   for (const auto& c : cases) {
@@ -516,6 +561,89 @@ TEST_F(UpdateRunTest, ModesLinksAndFolderOnlyArchives) {
       ExpectRestartedOldProgram();
       StopRestarted();
     }
+  }
+}
+
+// A new file keeps the read and execute bits its entry asks for, never set-user, set-group,
+// sticky or group and other write bits; a replaced file keeps the mode it had.
+TEST_F(UpdateRunTest, NewFilesLoseSpecialAndSharedWriteBits) {
+  struct Case {
+    const char* name;
+    uint32_t mode;
+    fs::perms installed;
+  };
+  const Case cases[] = {
+      {"outil", 06777, fs::perms(0755)},  {"collant", 01777, fs::perms(0755)}, {"partage.txt", 0666, fs::perms(0644)},
+      {"prive.txt", 0600, fs::perms(0600)}, {"groupe", 02750, fs::perms(0750)}, {"lisezmoi.txt", 06777, fs::perms(0640)},
+  };
+  fs::permissions(folder / "lisezmoi.txt", fs::perms(0640));
+  std::vector<testzip::Entry> entries{testzip::UnixFile(exe, "#!/bin/sh\nexit 0\n", 06777)};
+  for (const auto& c : cases) entries.push_back(testzip::UnixFile(c.name, "x", c.mode));
+  ServePage("12/03/2024");
+  ServeArchive({200, testzip::Archive(entries)});
+  RunUpdate(view);
+  ASSERT_EQ(view.Messages.size(), 1u);
+  EXPECT_EQ(view.Messages[0].rfind("La mise à jour de " + exe + " est terminée et installée.", 0), 0u) << view.Messages[0];
+  for (const auto& c : cases) EXPECT_EQ(fs::status(folder / c.name).permissions(), c.installed) << c.name;
+  EXPECT_EQ(fs::status(folder / exe).permissions(), fs::perms(0755));
+  StopRestarted();
+}
+
+// "Newer" is decided by the release the folder records at each install as well as by the
+// program's file date, which any copy can set back; a release is only good as the one it was
+// signed for, so an old release cannot pose as a later one.
+TEST_F(UpdateRunTest, AnOlderReleaseIsNeverInstalled) {
+  const std::string archive = NewVersionArchive();
+  const std::string none = "Aucune nouvelle version de " + exe + "\rn'est disponible sur internet.";
+  struct Case {
+    const char* what;
+    const char* record;  // nullptr: none
+    const char* page;
+    std::string signedAs;
+    bool installs;
+  };
+  const Case cases[] = {
+      {"an older release with its own signature, under a later date", nullptr, "12/03/2024", "2024-03-01", false},
+      {"the archive's bytes signed alone", nullptr, "12/03/2024", "", false},
+      {"a release older than the installed one", "2024-03-20\n", "12/03/2024", "2024-03-12", false},
+      {"the installed release again", "2024-03-12\n", "12/03/2024", "2024-03-12", false},
+      {"a record that is no date", "demain\n", "12/03/2024", "2024-03-12", true},
+      {"a release after the installed one", "2024-03-11\n", "12/03/2024", "2024-03-12", true},
+  };
+  int n = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    folder = testenv::makeDir("install-" + std::to_string(++n));
+    config.Folder = folder.string() + "/";
+    fs::copy_file("/usr/bin/yes", folder / exe);
+    testenv::writeFile(folder / "lisezmoi.txt", "ancienne version\n");
+    SetDate(folder / exe, 2024, 3, 11, 23);
+    if (c.record) testenv::writeFile(folder / kReleaseRecord, c.record);
+    const pid_t running = StartMainProgram();
+    ServePage(c.page);
+    server.Set("/rv/Quillomet.zip", {200, archive});
+    server.Set("/rv/Quillomet.zip.sig",
+               {200, c.signedAs.empty() ? publisher.Sign(archive) : publisher.SignRelease(archive, c.signedAs)});
+    RecordingView v;
+    RunUpdate(v);
+    if (c.installs) {
+      EXPECT_EQ(testenv::readFile(folder / "lisezmoi.txt"), "nouvelle version\n");
+      EXPECT_EQ(testenv::readFile(folder / kReleaseRecord), "2024-03-12\n");
+    } else {
+      EXPECT_TRUE(StillRuns(running));
+      EXPECT_EQ(testenv::readFile(folder / "lisezmoi.txt"), "ancienne version\n");
+      EXPECT_EQ(fs::exists(folder / kReleaseRecord), c.record != nullptr);
+      if (c.record) {
+        EXPECT_EQ(v.Statuses.back(), none);
+        EXPECT_TRUE(v.Messages.empty());
+      } else {
+        ExpectOneMessageStarting(v, "La signature de la mise à jour n'est pas valable : l'archive a été modifiée, "
+                                    "n'est pas celle de la version du 12/03/2024 annoncée");
+      }
+    }
+    EXPECT_TRUE(v.Enabled);
+    kill(running, SIGKILL);
+    StopRestarted();
   }
 }
 
@@ -572,26 +700,27 @@ TEST_F(UpdateRunTest, DownloadAndUnpackedFilesStayWithinTheFreeSpace) {
 }  // namespace
 
 // A release whose page is dated after the files in its archive is installed once, not at every
-// check; a page dated in days to come dates the program today.
+// check; a page dated in days to come dates the program today, and its record keeps it from
+// being offered again.
 TEST_F(UpdateRunTest, TheInstalledProgramIsDatedAsItsRelease) {
   using namespace std::chrono;
   const year_month_day today = updater::LocalDate(std::time(nullptr));
   struct Case {
     const char* what;
     const char* page;
+    const char* release;
     year_month_day dated;
-    bool offeredAgain;
   };
   const Case cases[] = {
-      {"files made before the release day", "12/03/2024", 2024y / March / 12, false},
-      {"release day to come", "01/01/2099", today, true},
+      {"files made before the release day", "12/03/2024", "2024-03-12", 2024y / March / 12},
+      {"release day to come", "01/01/2099", "2099-01-01", today},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     SetDate(folder / exe, 2023, 6, 1, 10);
     ServePage(c.page);
     // The archive's files are dated 1 January 2024.
-    ServeArchive({200, testzip::Archive({testzip::UnixFile(exe, "#!/bin/sh\nexit 0\n", 0755)})});
+    ServeArchive({200, testzip::Archive({testzip::UnixFile(exe, "#!/bin/sh\nexit 0\n", 0755)})}, c.release);
     RecordingView v;
     RunUpdate(v);
     ASSERT_EQ(v.Messages.size(), 1u);
@@ -602,10 +731,8 @@ TEST_F(UpdateRunTest, TheInstalledProgramIsDatedAsItsRelease) {
 
     RecordingView again;
     RunUpdate(again);
-    EXPECT_EQ(again.Messages.size(), c.offeredAgain ? 1u : 0u);
-    if (!c.offeredAgain) {
-      EXPECT_EQ(again.Statuses.back(), "Aucune nouvelle version de " + exe + "\rn'est disponible sur internet.");
-    }
+    EXPECT_TRUE(again.Messages.empty());
+    EXPECT_EQ(again.Statuses.back(), "Aucune nouvelle version de " + exe + "\rn'est disponible sur internet.");
     StopRestarted();
   }
 }

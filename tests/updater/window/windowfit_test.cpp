@@ -18,6 +18,8 @@ TEST(UpdaterWindowFit, EveryStateShowsItsTextsWhole) {
       QStringLiteral("Téléchargement de la nouvelle version de Quillomet en cours..."),
       QStringLiteral("La mise à jour de Quillomet n'a pas été installée."),
       QStringLiteral("Aucune nouvelle version de Quillomet n'est disponible pour le moment."),
+      updater::WidgetText(form.Run().UnreachableText("la connexion au serveur a été refusée ou est impossible")),
+      updater::WidgetText(form.Run().UnreachableText("le nom du serveur est inconnu (pas de connexion à internet ?)")),
   };
   for (const QString& status : states) {
     form.Label1->setText(status);
