@@ -17,9 +17,13 @@ constexpr unsigned char kKey = 0x5B;
 constexpr std::size_t kMaxCharacters = 255;
 constexpr char kEscape = '@';
 
+void XorInPlace(std::string& text) {
+  for (char& c : text) c = static_cast<char>(static_cast<unsigned char>(c) ^ kKey);
+}
+
 std::string Xor(std::string_view text) {
   std::string out(text);
-  for (char& c : out) c = static_cast<char>(static_cast<unsigned char>(c) ^ kKey);
+  XorInPlace(out);
   return out;
 }
 
@@ -30,6 +34,18 @@ int HexValue(char c) {
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
   return -1;
+}
+
+// Field `n` (from 0) of a line cut at each "\", empty where missing: the fields readers take
+// after appending one "\" to the line, without copying it.
+std::string_view Field(std::string_view line, int n) {
+  std::size_t start = 0;
+  for (int k = 0; k < n; ++k) {
+    const std::size_t separator = line.find('\\', start);
+    if (separator == std::string_view::npos) return {};
+    start = separator + 1;
+  }
+  return line.substr(start, line.find('\\', start) - start);
 }
 
 [[noreturn]] void Fail(const std::string& what, const std::string& path, int error) {
@@ -66,6 +82,7 @@ std::string EncodeCredential(std::string_view clear) {
 
 std::string DecodeCredential(std::string_view stored) {
   std::string scrambled;
+  scrambled.reserve(stored.size());
   for (std::size_t i = 0; i < stored.size(); ++i) {
     int hi, lo;
     if (stored[i] == kEscape && i + 2 < stored.size() && (hi = HexValue(stored[i + 1])) >= 0 &&
@@ -76,7 +93,8 @@ std::string DecodeCredential(std::string_view stored) {
       scrambled += stored[i];
     }
   }
-  return UnscrambleCredential(scrambled);
+  XorInPlace(scrambled);
+  return scrambled;
 }
 
 std::string NetworkLine(const NetworkComputerEntry& e) {
@@ -84,9 +102,8 @@ std::string NetworkLine(const NetworkComputerEntry& e) {
 }
 
 NetworkComputerEntry ParseNetworkLine(std::string_view line) {
-  const std::string text = std::string(line) + "\\";
-  return NetworkComputerEntry{ExtractField(text, '\\', 2), DecodeCredential(ExtractField(text, '\\', 3)),
-                              DecodeCredential(ExtractField(text, '\\', 4))};
+  return NetworkComputerEntry{std::string(Field(line, 0)), DecodeCredential(Field(line, 1)),
+                              DecodeCredential(Field(line, 2))};
 }
 
 int FirstLineContaining(const std::vector<std::string>& lines, std::string_view name) {

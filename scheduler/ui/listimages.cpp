@@ -2,6 +2,9 @@
 
 #include <QTreeWidgetItem>
 
+#include <map>
+#include <string>
+
 #include "scheduler/ui/pictures.h"
 
 namespace ui {
@@ -34,7 +37,14 @@ const char* ViewerImageName(int index) {
 
 QIcon ListImage(int index, ImageList list) {
   const char* name = list == ImageList::Main ? MainImageName(index) : ViewerImageName(index);
-  return name ? Picture(QString::fromLatin1(name)) : QIcon();
+  if (!name) return {};
+  // One icon per image, shared by every row: an icon read anew for each row keeps its own
+  // copy of the drawing, some kilobytes a row. Never freed, so that no icon outlives the
+  // plugin that draws it.
+  static auto* icons = new std::map<std::string, QIcon>;
+  auto it = icons->find(name);
+  if (it == icons->end()) it = icons->emplace(name, Picture(QString::fromLatin1(name))).first;
+  return it->second;
 }
 
 void SetListImage(QTreeWidgetItem* item, int index, ImageList list) {

@@ -22,8 +22,6 @@
 namespace ui {
 namespace {
 
-constexpr int kLineBytes = Qt::UserRole + 1;  // the line as the file holds it
-
 QString Q(const std::string& s) { return QString::fromStdString(s); }
 std::string S(const QString& s) { return s.toStdString(); }
 
@@ -139,17 +137,15 @@ void TForm1::connectNetwork() {
 
 std::string TForm1::NetworkLineAt(int index) const {
   if (index < 0 || index >= ListBox2->count()) return {};
-  return ListBox2->item(index)->data(kLineBytes).toByteArray().toStdString();
+  return ItemText(*ListBox2->item(index));
 }
 
 void TForm1::ecrireresau(const std::string& line) { core::AppendNetworkLine(ListPath(), line); }
 
 void TForm1::Button24Click() {
   ListBox2->clear();
-  for (const std::string& line : core::ReadNetworkList(ListPath())) {
-    auto* item = new QListWidgetItem(QString::fromUtf8(line.data(), static_cast<int>(line.size())), ListBox2);
-    item->setData(kLineBytes, QByteArray::fromStdString(line));
-  }
+  // A damaged file's huge line is shown cut and kept whole.
+  for (const std::string& line : core::ReadNetworkList(ListPath())) AddItemText(*ListBox2, line);
   // The tree offers the listed computers beside the workgroups of the network.
   std::vector<std::string> computers;
   for (int i = 0; i < ListBox2->count(); ++i) {

@@ -3,6 +3,7 @@
 // touches the real home of the user running the suite.
 #include <ctime>
 #include <filesystem>
+#include <string>
 
 namespace testenv {
 
@@ -15,6 +16,11 @@ std::filesystem::path writeFile(const std::filesystem::path& path, const std::st
 std::string readFile(const std::filesystem::path& path);
 // Folder of committed fixtures (tests/fixtures).
 std::filesystem::path fixtures();
+
+// Resident memory of the process in KiB: "VmRSS" now, "VmHWM" its peak since the last
+// resetPeakMemory(); -1 where the system gives no such figure.
+long statusKiB(const std::string& field);
+void resetPeakMemory();
 
 // A broken-down local time (tm_isdst -1: the zone decides).
 std::tm makeTm(int year, int month, int day, int hour, int minute, int second);

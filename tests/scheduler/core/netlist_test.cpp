@@ -54,6 +54,27 @@ TEST(NetworkLine, ReadsLinesWrittenWithoutEscapes) {
   EXPECT_EQ(ParseNetworkLine("ONLY").login, "");
 }
 
+TEST(NetworkLine, FieldsOfShortAndLongLines) {
+  const std::string l = ScrambleCredential("l"), p = ScrambleCredential("p");
+  const struct {
+    std::string line, computer, login, password;
+  } cases[] = {
+      {"", "", "", ""},
+      {"ONLY", "ONLY", "", ""},
+      {"PC\\" + l, "PC", "l", ""},
+      {"PC\\\\" + p, "PC", "", "p"},
+      {"\\" + l + "\\" + p, "", "l", "p"},
+      {"PC\\" + l + "\\" + p + "\\", "PC", "l", "p"},
+      {"PC\\" + l + "\\" + p + "\\more\\fields", "PC", "l", "p"},
+  };
+  for (const auto& c : cases) {
+    const NetworkComputerEntry e = ParseNetworkLine(c.line);
+    EXPECT_EQ(e.computer, c.computer) << c.line;
+    EXPECT_EQ(e.login, c.login) << c.line;
+    EXPECT_EQ(e.password, c.password) << c.line;
+  }
+}
+
 TEST(NetworkList, FirstLineContainingIsASubstringTestInFileOrder) {
   const std::vector<std::string> lines{"SERVER\\a\\b", "PC1\\a\\b", "PC\\a\\b"};
   EXPECT_EQ(FirstLineContaining(lines, "PC"), 1);

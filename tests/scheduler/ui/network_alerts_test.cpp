@@ -150,6 +150,37 @@ TEST_F(NetworkWindow, AddSelectAndRemoveComputers) {
   EXPECT_EQ(S(form->ListBox2->item(0)->text()), "NAS\\\\");
 }
 
+// A damaged list with a line of 20 MB: shown cut, kept whole, within a small multiple of its
+// size; laying out the whole line in the list took many times that.
+TEST_F(NetworkWindow, AHugeLineIsShownCutAndKeptWhole) {
+  const std::size_t size = 20u << 20;
+  const std::string huge = "PC1\\" + std::string(size, 'x') + "\\pw";
+  const std::string other = core::NetworkLine({"NAS", "bob", "pw"});
+  testenv::writeFile(ListFile(), huge + "\n" + other + "\n");
+  form.reset();
+  testenv::resetPeakMemory();
+  const long before = testenv::statusKiB("VmRSS");
+  form = std::make_unique<ui::TForm1>();
+  form->PageControl1->setCurrentWidget(form->TabSheet6);
+  form->show();
+  form->grab();  // the list is laid out and painted
+  QApplication::processEvents();
+  ASSERT_EQ(form->ListBox2->count(), 2);
+  const QString shown = form->ListBox2->item(0)->text();
+  EXPECT_TRUE(shown.startsWith("PC1\\xxx"));
+  EXPECT_TRUE(shown.endsWith(QString::fromUtf8(ui::kCutMark)));
+  EXPECT_LE(shown.size(), static_cast<qsizetype>(ui::kShownBytes + 1));
+  EXPECT_EQ(form->NetworkLineAt(0), huge);
+  EXPECT_EQ(S(form->ListBox2->item(1)->text()), other);
+  // Removing the other line writes the huge one back whole.
+  form->ListBox2->setCurrentRow(1);
+  form->Button21Click();
+  EXPECT_EQ(testenv::readFile(ListFile()), huge + "\n");
+  const long grown = testenv::statusKiB("VmHWM") - before;
+  if (before < 0 || grown <= 0) GTEST_SKIP() << "no peak memory figures here";
+  EXPECT_LT(grown * 1024, static_cast<long>(8 * size)) << grown << " KiB above the start";
+}
+
 // A network that answers only when the test lets it, as a slow one does.
 struct SlowNetwork {
   std::mutex mutex;

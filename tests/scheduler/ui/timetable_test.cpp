@@ -8,7 +8,6 @@
 
 #include <csignal>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -235,12 +234,15 @@ TEST(ScheduleList, SortIsAscendingTextualAndEndsAtTheNextReload) {
   EXPECT_EQ(Column(form.ListView2, 0), (Texts{"001", "002", "003", "004"}));
 }
 
-// Resident memory of the process in KiB: "VmRSS" now, "VmHWM" its peak since the last reset.
-long StatusKiB(const std::string& field) {
-  std::ifstream in("/proc/self/status");
-  for (std::string line; std::getline(in, line);)
-    if (line.rfind(field + ":", 0) == 0) return std::stol(line.substr(field.size() + 1));
-  return -1;
+// Rows share their list image: an image read anew for each row kept its own copy of the
+// drawing, some kilobytes a row, hundreds of megabytes for a long timetable.
+TEST(ScheduleList, RowsShareOneImage) {
+  Prepare("\n" + kMonday + "\n" + kEvery5 + "\n" + kNight + "\n");
+  ui::TForm1 form;
+  ASSERT_EQ(form.ListView2->topLevelItemCount(), 3);
+  const QIcon first = form.ListView2->topLevelItem(0)->icon(0);
+  ASSERT_FALSE(first.isNull());
+  for (int i = 1; i < 3; ++i) EXPECT_EQ(form.ListView2->topLevelItem(i)->icon(0).cacheKey(), first.cacheKey()) << i;
 }
 
 // A timetable line of 20 MB (a hand-edited or damaged file) is loaded, shown and kept whole,
@@ -249,10 +251,8 @@ TEST(ScheduleList, AHugeLineTakesMemoryNearTheFileSize) {
   const std::size_t size = 20u << 20;
   const std::string huge = "1|0|0|0|0|0|0|0|0|/src/" + std::string(size, 'x') + "|*.*|/dst|1|0|";
   Prepare("\n" + huge + "\n" + kMonday + "\n");
-  {
-    std::ofstream("/proc/self/clear_refs") << "5";  // the peak starts again from here
-  }
-  const long before = StatusKiB("VmRSS");
+  testenv::resetPeakMemory();
+  const long before = testenv::statusKiB("VmRSS");
   {
     ui::TForm1 form;
     form.PageControl1->setCurrentIndex(3);
@@ -268,7 +268,7 @@ TEST(ScheduleList, AHugeLineTakesMemoryNearTheFileSize) {
     form.Button4Click();
   }
   EXPECT_EQ(testenv::readFile(SchedulePath()), "\n" + huge + "\n" + kMonday + "\n");
-  const long grown = StatusKiB("VmHWM") - before;
+  const long grown = testenv::statusKiB("VmHWM") - before;
   if (before < 0 || grown <= 0) GTEST_SKIP() << "no peak memory figures here";
   EXPECT_LT(grown * 1024, static_cast<long>(8 * size)) << grown << " KiB above the start";
 }
