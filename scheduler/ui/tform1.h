@@ -312,6 +312,7 @@ class TForm1 : public QMainWindow, public Ui::TForm1 {
   void applyLook();
   void setNavigation(TransparentButton* coloured);
   void quickSource(int csidl, const std::string& below = {});
+  void showQuickFolders();
   void editorHelp(const QString& text, const std::array<bool, 7>& days);
   void editorPreset(const QString& text, const std::array<bool, 7>& days, int hours, int minutes);
   void editorMessage(const QString& text);
