@@ -87,7 +87,8 @@ void TForm1::createComponents() {
   RxTrayIcon1->setObjectName(QStringLiteral("RxTrayIcon1"));
   RxTrayIcon1->setHint(QStringLiteral("Quillomet"));
   RxTrayIcon1->setContextMenu(PopupMenu1);
-  if (QSystemTrayIcon::isSystemTrayAvailable()) RxTrayIcon1->show();
+  // Shown whatever the desktop has now: Qt docks it as soon as a notification area appears.
+  RxTrayIcon1->show();
 
   PopupMenu2 = new QMenu(this);
   PopupMenu2->setObjectName(QStringLiteral("PopupMenu2"));
@@ -205,10 +206,12 @@ void TForm1::connectFrame() {
 }
 
 void TForm1::Button5Click() {
+  // Asked at each hide: a notification area may come or go while the program runs. The window
+  // hides only behind an icon that brings it back; without one it is minimised instead.
   if (QSystemTrayIcon::isSystemTrayAvailable()) {
+    RxTrayIcon1->show();
     hide();
   } else if (!isMinimized()) {
-    // Without a notification area the window must stay reachable: minimise instead.
     showMinimized();
   }
   SaveSettings();

@@ -11,6 +11,8 @@
 #include <QTreeWidget>
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include <condition_variable>
 #include <ctime>
 #include <filesystem>
@@ -407,6 +409,29 @@ TEST_F(NetworkWindow, MailFailuresAfterTheConnectionReachTheHandlerAndKeepTheTex
   form->Smtp_vz->setText("127.0.0.1:1");
   form->Button34Click();
   EXPECT_EQ(S(form->Edit20->text()), "Cible non présente /t");
+}
+
+// The window alert brings the window back from wherever "Réduire" left it: hidden behind the
+// icon, or minimised on a desktop without a notification area.
+TEST_F(NetworkWindow, TheWindowAlertRestoresAHiddenOrMinimisedWindow) {
+  reachable = false;
+  form->CheckBox_14->setChecked(true);
+  const std::pair<const char*, std::function<void()>> starts[] = {
+      {"hidden", [this] { form->hide(); }},
+      {"minimised", [this] { form->showMinimized(); }},
+      {"reduced", [this] { form->show(); form->Button5Click(); }},
+  };
+  for (const auto& [what, start] : starts) {
+    start();
+    form->Edit3->setText("/home/u/docs");
+    form->Edit4->setText("//PC1/share/docs");
+    form->Edit12->setText("false");
+    form->ScruteDossier1.Stop = false;
+    form->Edit19->setText("PC1");
+    form->Button19Click();
+    EXPECT_TRUE(form->isVisible()) << what;
+    EXPECT_FALSE(form->isMinimized()) << what;
+  }
 }
 
 TEST_F(NetworkWindow, AnExceptionSendsTheMailButNeitherSoundsNorShows) {
