@@ -113,6 +113,15 @@ class NetworkWindow : public ::testing::Test {
     ASSERT_GE(levels, n) << "the network tree did not fill in time";
   }
 
+  // "Rétablir" for PC1 during a run from /home/u/docs to one of its shares.
+  void ReconnectPC1() {
+    form->Edit3->setText("/home/u/docs");
+    form->Edit4->setText("//PC1/share/docs");
+    form->Edit12->setText("false");
+    form->ScruteDossier1.Stop = false;
+    form->Edit19->setText("PC1");
+    form->Button19Click();
+  }
   std::unique_ptr<ui::TForm1> form;
   Calls calls;
   bool reachable = true;
@@ -290,12 +299,7 @@ TEST_F(NetworkWindow, AComputerThatStaysUnreachableIsReportedInFull) {
   form->CheckBox_13->setChecked(true);
   form->CheckBox_14->setChecked(true);
   form->hide();
-  form->Edit3->setText("/home/u/docs");
-  form->Edit4->setText("//PC1/share/docs");
-  form->Edit12->setText("false");
-  form->ScruteDossier1.Stop = false;
-  form->Edit19->setText("PC1");
-  form->Button19Click();
+  ReconnectPC1();
   EXPECT_EQ(S(form->Edit22->text()), "Non connecté...");
   EXPECT_EQ(calls, (Calls{"connect PC1   [share]", "connect PC1   [share]", "beep", "tone 100 500"}));
   EXPECT_TRUE(form->isVisible());
@@ -423,12 +427,7 @@ TEST_F(NetworkWindow, TheWindowAlertRestoresAHiddenOrMinimisedWindow) {
   };
   for (const auto& [what, start] : starts) {
     start();
-    form->Edit3->setText("/home/u/docs");
-    form->Edit4->setText("//PC1/share/docs");
-    form->Edit12->setText("false");
-    form->ScruteDossier1.Stop = false;
-    form->Edit19->setText("PC1");
-    form->Button19Click();
+    ReconnectPC1();
     EXPECT_TRUE(form->isVisible()) << what;
     EXPECT_FALSE(form->isMinimized()) << what;
   }
