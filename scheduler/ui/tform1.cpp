@@ -25,6 +25,7 @@
 #include "scheduler/core/workingset.h"
 #include "scheduler/ui/balloonhint.h"
 #include "scheduler/ui/components.h"
+#include "scheduler/ui/helpwindow.h"
 #include "scheduler/ui/slotguard.h"
 #include "scheduler/ui/tabout.h"
 #include "scheduler/ui/trayicon.h"
@@ -89,6 +90,9 @@ void TForm1::createComponents() {
   RxTrayIcon1->setContextMenu(PopupMenu1);
   // Shown whatever the desktop has now: Qt docks it as soon as a notification area appears.
   RxTrayIcon1->show();
+
+  Help = new HelpLauncher(this);
+  Help->setObjectName(QStringLiteral("Help"));
 
   PopupMenu2 = new QMenu(this);
   PopupMenu2->setObjectName(QStringLiteral("PopupMenu2"));
@@ -201,6 +205,9 @@ void TForm1::connectFrame() {
   bind(CheckBox_17, &QCheckBox::toggled, &TForm1::CheckBox_17Click);
   bind(Button38, &QAbstractButton::clicked, &TForm1::Button38Click);
   connect(PageControl1, &QTabWidget::currentChanged, this, Guard([this](int index) {
+            // The navigation marks the page shown, whoever showed it (the first run lands in
+            // the editor after opening the help).
+            Button36Click();
             if (index == 8) TabSheet9Show();
           }));
 }
@@ -364,9 +371,8 @@ void TForm1::Button36Click() {
 
 void TForm1::Button15Click() {
   setNavigation(JvTransparentButton8);
-  // The help shipped beside the program, in the desktop's browser; nothing when it is missing.
-  const QString help = QString::fromStdString(platform::ProgramFolder() + "/aide/index.html");
-  if (QFileInfo::exists(help)) QDesktopServices::openUrl(QUrl::fromLocalFile(help));
+  // The help shipped beside the program, in the desktop's browser, else in our own window.
+  Help->open(QString::fromStdString(platform::ProgramFolder() + "/aide/index.html"));
 }
 
 // The folder of the settings, the timetable and the logs, in the file manager.
