@@ -1,7 +1,9 @@
 #include "scheduler/ui/helpwindow.h"
 
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QProcess>
+#include <QScreen>
 #include <QTextBrowser>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -54,6 +56,12 @@ void HelpLauncher::showOwn(const QString& indexFile) {
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(browser_);
     window_->resize(760, 560);
+    // Centred on the screen of the window that asked for it.
+    if (const QScreen* screen = owner_ ? owner_->screen() : QGuiApplication::primaryScreen()) {
+      QRect r = window_->frameGeometry();
+      r.moveCenter(screen->availableGeometry().center());
+      window_->move(r.topLeft());
+    }
   }
   if (QFileInfo(indexFile).isFile()) {
     browser_->setSource(QUrl::fromLocalFile(indexFile));
