@@ -2,6 +2,10 @@
 #include <QApplication>
 #include <QScreen>
 
+#include <cstdlib>
+
+#include "scheduler/core/displayplatform.h"
+
 #include "platform/shell.h"
 #include "platform/singleinstance.h"
 #include "scheduler/ui/frenchqt.h"
@@ -17,6 +21,10 @@ int main(int argc, char** argv) {
   if (instance.Acquire("Quillomet") == platform::LockResult::Busy) return 0;
   // An update a killed updater left halfway is finished (or undone) before the program runs.
   platform::FinishInterruptedInstall(platform::ProgramFolder());
+
+  // Under Wayland, X11 when the session has it: the program places and raises its windows.
+  const std::string platform = core::PreferredQtPlatform([](const char* name) { return std::getenv(name); });
+  if (!platform.empty()) setenv("QT_QPA_PLATFORM", platform.c_str(), 1);
 
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Quillomet"));

@@ -97,6 +97,24 @@ class ColumnFitter : public QObject {
       if (c < count && !header->isSectionHidden(c)) elastic.push_back(c);
     if (elastic.empty()) elastic.push_back(count - 1);
     const int room = view_->viewport()->width();
+    if (total > room) {
+      // A narrow column holding one long text (an error row's message or path) gives up room
+      // before the paths do, down to its title: it is elided, and the paths of the other rows
+      // keep their room. Short texts of the narrow columns stay whole.
+      int shown = 0;
+      for (int c = 0; c < count; ++c) shown += header->isSectionHidden(c) ? 0 : 1;
+      const int share = room / std::max(shown, 1);
+      std::vector<int> wide;
+      for (int c = 0; c < count; ++c)
+        if (!header->isSectionHidden(c) && width[c] > share &&
+            std::find(elastic.begin(), elastic.end(), c) == elastic.end())
+          wide.push_back(c);
+      if (!wide.empty()) {
+        shrink(width, floor, wide, total, room);
+        total = 0;
+        for (int c = 0; c < count; ++c) total += width[c];
+      }
+    }
     if (total <= room) {
       // The room left goes to the elastic columns in equal parts.
       const int extra = room - total;

@@ -25,6 +25,7 @@
 #include "scheduler/core/workingset.h"
 #include "scheduler/ui/balloonhint.h"
 #include "scheduler/ui/components.h"
+#include "scheduler/ui/helpwindow.h"
 #include "scheduler/ui/slotguard.h"
 #include "scheduler/ui/tabout.h"
 #include "scheduler/ui/trayicon.h"
@@ -87,7 +88,11 @@ void TForm1::createComponents() {
   RxTrayIcon1->setObjectName(QStringLiteral("RxTrayIcon1"));
   RxTrayIcon1->setHint(QStringLiteral("Quillomet"));
   RxTrayIcon1->setContextMenu(PopupMenu1);
-  if (QSystemTrayIcon::isSystemTrayAvailable()) RxTrayIcon1->show();
+  // Shown whatever the desktop has now: Qt docks it as soon as a notification area appears.
+  RxTrayIcon1->show();
+
+  Help = new HelpLauncher(this);
+  Help->setObjectName(QStringLiteral("Help"));
 
   PopupMenu2 = new QMenu(this);
   PopupMenu2->setObjectName(QStringLiteral("PopupMenu2"));
@@ -200,15 +205,20 @@ void TForm1::connectFrame() {
   bind(CheckBox_17, &QCheckBox::toggled, &TForm1::CheckBox_17Click);
   bind(Button38, &QAbstractButton::clicked, &TForm1::Button38Click);
   connect(PageControl1, &QTabWidget::currentChanged, this, Guard([this](int index) {
+            // The navigation marks the page shown, whoever showed it (the first run lands in
+            // the editor after opening the help).
+            Button36Click();
             if (index == 8) TabSheet9Show();
           }));
 }
 
 void TForm1::Button5Click() {
+  // Asked at each hide: a notification area may come or go while the program runs. The window
+  // hides only behind an icon that brings it back; without one it is minimised instead.
   if (QSystemTrayIcon::isSystemTrayAvailable()) {
+    RxTrayIcon1->show();
     hide();
   } else if (!isMinimized()) {
-    // Without a notification area the window must stay reachable: minimise instead.
     showMinimized();
   }
   SaveSettings();
@@ -361,9 +371,8 @@ void TForm1::Button36Click() {
 
 void TForm1::Button15Click() {
   setNavigation(JvTransparentButton8);
-  // The help shipped beside the program, in the desktop's browser; nothing when it is missing.
-  const QString help = QString::fromStdString(platform::ProgramFolder() + "/aide/index.html");
-  if (QFileInfo::exists(help)) QDesktopServices::openUrl(QUrl::fromLocalFile(help));
+  // The help shipped beside the program, in the desktop's browser, else in our own window.
+  Help->open(QString::fromStdString(platform::ProgramFolder() + "/aide/index.html"));
 }
 
 // The folder of the settings, the timetable and the logs, in the file manager.

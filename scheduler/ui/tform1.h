@@ -51,6 +51,7 @@ namespace ui {
 class TrayIcon;
 class BalloonHint;
 class NetworkTree;
+class HelpLauncher;
 
 // Globals that start-up sets.
 extern std::string DataFolder;        // data folder, always ends with "/"
@@ -79,6 +80,7 @@ class TForm1 : public QMainWindow, public Ui::TForm1 {
   QTimer* Timer3;
   QTimer* Timer4;
   TrayIcon* RxTrayIcon1;
+  HelpLauncher* Help;  // the help, through the desktop or in our own window
   QMenu* PopupMenu1;
   QAction* Affiche1;
   QAction* Rduire1;
@@ -312,6 +314,7 @@ class TForm1 : public QMainWindow, public Ui::TForm1 {
   void applyLook();
   void setNavigation(TransparentButton* coloured);
   void quickSource(int csidl, const std::string& below = {});
+  void showQuickFolders();
   void editorHelp(const QString& text, const std::array<bool, 7>& days);
   void editorPreset(const QString& text, const std::array<bool, 7>& days, int hours, int minutes);
   void editorMessage(const QString& text);

@@ -66,7 +66,8 @@ class FormSound : public core::AlertSound {
 
 struct FormAlertParts : core::AlertWindow, core::AlertMailer {
   explicit FormAlertParts(TForm1& f) : f(f) {}
-  void ShowMainWindow() override { f.show(); }
+  // Restored and raised, not only shown: a minimised window would stay out of sight.
+  void ShowMainWindow() override { f.RxTrayIcon1Click(); }
   void SendAlert(const std::string& text) override {
     f.Edit20->setText(Q(text));
     f.Button34Click();

@@ -1,7 +1,10 @@
 // Timetable editor (the two-step wizard of pages 1 and 9).
 #include <QMessageBox>
+#include <QToolButton>
 #include <QStyle>
 #include <QTreeWidget>
+
+#include <filesystem>
 
 #include "platform/specialfolders.h"
 #include "scheduler/core/editorentry.h"
@@ -19,6 +22,16 @@ QString Q(const std::string& text) { return QString::fromStdString(text); }
 
 constexpr int kCsidlCookies = 33;
 constexpr int kCsidlHistory = 34;
+
+// The quick source folders of "Vos répertoires", in the bar's order.
+struct QuickFolder {
+  int csidl;
+  const char* below = "";
+};
+constexpr QuickFolder kQuickFolders[] = {
+    {platform::kCsidlAppData, "/Microsoft/Address Book"}, {kCsidlCookies}, {platform::kCsidlFavorites},
+    {platform::kCsidlInternetCache}, {kCsidlHistory}, {platform::kCsidlPersonal}, {platform::kCsidlMyMusic},
+    {platform::kCsidlMyVideo}, {platform::kCsidlTemplates}, {platform::kCsidlFonts}};
 
 constexpr std::array<bool, 7> kNoDays{};
 constexpr std::array<bool, 7> kAllDays{true, true, true, true, true, true, true};
@@ -49,6 +62,7 @@ void TForm1::connectEditor() {
   connect(PageControl1, &QTabWidget::currentChanged, this, Guard([this](int index) {
             if (index == 9) TabSheet10Enter();
             if (index == 2) TabSheet3Enter();
+            if (index == 1) showQuickFolders();
           }));
   Edit13->installEventFilter(this);
 
@@ -67,12 +81,19 @@ void TForm1::connectEditor() {
               if (index >= 0 && index < static_cast<int>(handlers.size())) (this->*handlers[index])();
             }));
   };
-  // Only the places a Linux desktop has (its XDG user folders); the address book, cookies,
-  // favourites, browser cache and history, Windows templates and fonts are not offered.
-  fill(JvXPBar4, {{"Mes documents", &TForm1::JvXPBar4Items3Click},
+  // All the quick folders in their order; showQuickFolders() shows those this desktop has.
+  fill(JvXPBar4, {{"Carnet d'adresses", &TForm1::JvXPBar4Items9Click},
+                  {"Cookies", &TForm1::JvXPBar4Items1Click},
+                  {"Favoris", &TForm1::JvXPBar4Items0Click},
+                  {"Fichiers temporaires Internet  Explorer", &TForm1::JvXPBar4Items6Click},
+                  {"Historique Internet Explorer", &TForm1::JvXPBar4Items2Click},
+                  {"Mes documents", &TForm1::JvXPBar4Items3Click},
                   {"Ma musique", &TForm1::JvXPBar4Items7Click},
                   {"Mes vidéos", &TForm1::JvXPBar4Items8Click},
+                  {"Modèles Windows", &TForm1::JvXPBar4Items5Click},
+                  {"Polices de caractères", &TForm1::JvXPBar4Items4Click},
                   {"Options USB", &TForm1::Image10Click}});
+  showQuickFolders();
   fill(JvXPBar2, {{"Sauvegarde Hebdomadaire ?", &TForm1::JvXPBar2Items0Click},
                   {"Sauvegarde Journalière ?", &TForm1::JvXPBar2Items1Click},
                   {"Sauvegarde par Minutes/Heures ?", &TForm1::JvXPBar2Items2Click}});
@@ -229,16 +250,26 @@ void TForm1::quickSource(int csidl, const std::string& below) {
   Edit13->setText(Q(folder + below));
 }
 
-void TForm1::JvXPBar4Items9Click() { quickSource(platform::kCsidlAppData, "/Microsoft/Address Book"); }
-void TForm1::JvXPBar4Items1Click() { quickSource(kCsidlCookies); }
-void TForm1::JvXPBar4Items0Click() { quickSource(platform::kCsidlFavorites); }
-void TForm1::JvXPBar4Items6Click() { quickSource(platform::kCsidlInternetCache); }
-void TForm1::JvXPBar4Items2Click() { quickSource(kCsidlHistory); }
-void TForm1::JvXPBar4Items3Click() { quickSource(platform::kCsidlPersonal); }
-void TForm1::JvXPBar4Items7Click() { quickSource(platform::kCsidlMyMusic); }
-void TForm1::JvXPBar4Items8Click() { quickSource(platform::kCsidlMyVideo); }
-void TForm1::JvXPBar4Items5Click() { quickSource(platform::kCsidlTemplates); }
-void TForm1::JvXPBar4Items4Click() { quickSource(platform::kCsidlFonts); }
+void TForm1::JvXPBar4Items9Click() { quickSource(kQuickFolders[0].csidl, kQuickFolders[0].below); }
+void TForm1::JvXPBar4Items1Click() { quickSource(kQuickFolders[1].csidl); }
+void TForm1::JvXPBar4Items0Click() { quickSource(kQuickFolders[2].csidl); }
+void TForm1::JvXPBar4Items6Click() { quickSource(kQuickFolders[3].csidl); }
+void TForm1::JvXPBar4Items2Click() { quickSource(kQuickFolders[4].csidl); }
+void TForm1::JvXPBar4Items3Click() { quickSource(kQuickFolders[5].csidl); }
+void TForm1::JvXPBar4Items7Click() { quickSource(kQuickFolders[6].csidl); }
+void TForm1::JvXPBar4Items8Click() { quickSource(kQuickFolders[7].csidl); }
+void TForm1::JvXPBar4Items5Click() { quickSource(kQuickFolders[8].csidl); }
+void TForm1::JvXPBar4Items4Click() { quickSource(kQuickFolders[9].csidl); }
+
+// An item only for a folder that is there on this desktop; "Options USB" always.
+void TForm1::showQuickFolders() {
+  for (std::size_t i = 0; i < std::size(kQuickFolders); ++i) {
+    const std::string base = platform::SpecialFolderPath(kQuickFolders[i].csidl);
+    std::error_code ec;
+    const bool there = !base.empty() && std::filesystem::is_directory(base + kQuickFolders[i].below, ec);
+    if (static_cast<int>(i) < JvXPBar4->itemCount()) JvXPBar4->item(static_cast<int>(i))->setVisible(there);
+  }
+}
 
 void TForm1::editorHelp(const QString& text, const std::array<bool, 7>& days) {
   Label48->setText(text);

@@ -42,7 +42,7 @@ class FormRunView : public core::RunView {
     f_.JvXPBar3->hide();
     f_.SpeedButton9->setEnabled(true);
     f_.ListView3->clear();
-    f_.RxTrayIcon1->setHint(f_.GroupBox4->title() + QChar(13) + Q(job.source) + " vers " + Q(job.target));
+    f_.RxTrayIcon1->setHint(f_.GroupBox4->title() + QChar(10) + Q(job.source) + " vers " + Q(job.target));
     f_.RxTrayIcon1->setAnimated(true);
   }
 

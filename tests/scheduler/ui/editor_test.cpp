@@ -105,10 +105,12 @@ TEST(Editor, SummaryFollowsSpinsDaysAndPresets) {
   for (QCheckBox* day : {f->CheckLundi, f->CheckMercredi, f->CheckDimanche}) EXPECT_TRUE(day->isChecked());
   EXPECT_EQ(f->Spinheures->value(), 1);
   EXPECT_TRUE(f->Label48->text().startsWith("Pour une sauvegarde Journalière.\n\n"));
-  // The folders a Linux desktop has, and "Options USB".
-  ASSERT_EQ(f->JvXPBar4->itemCount(), 4);
-  const char* folders[] = {"Mes documents", "Ma musique", "Mes vidéos", "Options USB"};
-  for (int i = 0; i < 4; ++i) EXPECT_EQ(f->JvXPBar4->item(i)->text(), QString::fromUtf8(folders[i]));
+  // Every quick folder in its order, and "Options USB".
+  const char* folders[] = {"Carnet d'adresses", "Cookies", "Favoris", "Fichiers temporaires Internet  Explorer",
+                           "Historique Internet Explorer", "Mes documents", "Ma musique", "Mes vidéos",
+                           "Modèles Windows", "Polices de caractères", "Options USB"};
+  ASSERT_EQ(f->JvXPBar4->itemCount(), 11);
+  for (int i = 0; i < 11; ++i) EXPECT_EQ(f->JvXPBar4->item(i)->text(), QString::fromUtf8(folders[i]));
   EXPECT_EQ(f->JvXPBar1->itemCount(), 7);
   EXPECT_TRUE(f->JvXPBar1->collapsed());
 }
@@ -226,9 +228,44 @@ TEST(Editor, PickersStartOnTheEditsAndKeepThemOnCancel) {
   EXPECT_TRUE(calls[1].newFolder);
 }
 
+// The captions "Vos répertoires" shows to the user.
+QStringList ShownQuickFolders(const ui::TForm1& f) {
+  QStringList out;
+  for (int i = 0; i < f.JvXPBar4->itemCount(); ++i)
+    if (f.JvXPBar4->item(i)->isVisibleTo(f.JvXPBar4)) out << f.JvXPBar4->item(i)->text();
+  return out;
+}
+
+TEST(Editor, QuickFoldersShowWhatThisDesktopHas) {
+  const fs::path home = testenv::testRoot() / "home";
+  const fs::path data = testenv::testRoot() / "data";
+  testenv::writeFile(home / ".config" / "user-dirs.dirs",
+                     "XDG_TEMPLATES_DIR=\"$HOME/Modèles\"\nXDG_MUSIC_DIR=\"$HOME/Musique\"\n");
+  for (const fs::path& dir : {home / "Documents", home / "Modèles", data / "fonts"}) fs::create_directories(dir);
+  auto f = MakeForm();
+  f->PageControl1->setCurrentIndex(1);
+  EXPECT_EQ(ShownQuickFolders(*f),
+            (QStringList{"Mes documents", QString::fromUtf8("Modèles Windows"), QString::fromUtf8("Polices de caractères"),
+                         "Options USB"}));
+  // The templates and fonts items are reachable and fill the source.
+  f->JvXPBar4->item(8)->click();
+  EXPECT_EQ(f->Edit13->text().toStdString(), (home / "Modèles").string());
+  f->JvXPBar4->item(9)->click();
+  EXPECT_EQ(f->Edit13->text().toStdString(), (data / "fonts").string());
+  // A folder made meanwhile (the cache, the music) shows the next time the editor opens.
+  fs::create_directories(home / ".cache");
+  fs::create_directories(home / "Musique");
+  f->PageControl1->setCurrentIndex(0);
+  f->JvTransparentButton2->click();
+  EXPECT_EQ(ShownQuickFolders(*f),
+            (QStringList{"Fichiers temporaires Internet  Explorer", "Mes documents", "Ma musique",
+                         QString::fromUtf8("Modèles Windows"), QString::fromUtf8("Polices de caractères"),
+                         "Options USB"}));
+}
+
 TEST(Editor, QuickSourcesAndTheExamplesPage) {
   auto f = MakeForm();
-  f->JvXPBar4->item(0)->click();  // "Mes documents"
+  f->JvXPBar4->item(5)->click();  // "Mes documents"
   EXPECT_EQ(f->Edit13->text().toStdString(), platform::SpecialFolderPath(platform::kCsidlPersonal));
   EXPECT_FALSE(f->Edit13->text().isEmpty());
   f->JvXPBar4Items1Click();  // no cookie folder here: the source stays

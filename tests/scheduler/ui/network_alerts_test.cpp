@@ -11,6 +11,8 @@
 #include <QTreeWidget>
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include <condition_variable>
 #include <ctime>
 #include <filesystem>
@@ -111,6 +113,15 @@ class NetworkWindow : public ::testing::Test {
     ASSERT_GE(levels, n) << "the network tree did not fill in time";
   }
 
+  // "Rétablir" for PC1 during a run from /home/u/docs to one of its shares.
+  void ReconnectPC1() {
+    form->Edit3->setText("/home/u/docs");
+    form->Edit4->setText("//PC1/share/docs");
+    form->Edit12->setText("false");
+    form->ScruteDossier1.Stop = false;
+    form->Edit19->setText("PC1");
+    form->Button19Click();
+  }
   std::unique_ptr<ui::TForm1> form;
   Calls calls;
   bool reachable = true;
@@ -319,12 +330,7 @@ TEST_F(NetworkWindow, AComputerThatStaysUnreachableIsReportedInFull) {
   form->CheckBox_13->setChecked(true);
   form->CheckBox_14->setChecked(true);
   form->hide();
-  form->Edit3->setText("/home/u/docs");
-  form->Edit4->setText("//PC1/share/docs");
-  form->Edit12->setText("false");
-  form->ScruteDossier1.Stop = false;
-  form->Edit19->setText("PC1");
-  form->Button19Click();
+  ReconnectPC1();
   EXPECT_EQ(S(form->Edit22->text()), "Non connecté...");
   EXPECT_EQ(calls, (Calls{"connect PC1   [share]", "connect PC1   [share]", "beep", "tone 100 500"}));
   EXPECT_TRUE(form->isVisible());
@@ -438,6 +444,24 @@ TEST_F(NetworkWindow, MailFailuresAfterTheConnectionReachTheHandlerAndKeepTheTex
   form->Smtp_vz->setText("127.0.0.1:1");
   form->Button34Click();
   EXPECT_EQ(S(form->Edit20->text()), "Cible non présente /t");
+}
+
+// The window alert brings the window back from wherever "Réduire" left it: hidden behind the
+// icon, or minimised on a desktop without a notification area.
+TEST_F(NetworkWindow, TheWindowAlertRestoresAHiddenOrMinimisedWindow) {
+  reachable = false;
+  form->CheckBox_14->setChecked(true);
+  const std::pair<const char*, std::function<void()>> starts[] = {
+      {"hidden", [this] { form->hide(); }},
+      {"minimised", [this] { form->showMinimized(); }},
+      {"reduced", [this] { form->show(); form->Button5Click(); }},
+  };
+  for (const auto& [what, start] : starts) {
+    start();
+    ReconnectPC1();
+    EXPECT_TRUE(form->isVisible()) << what;
+    EXPECT_FALSE(form->isMinimized()) << what;
+  }
 }
 
 TEST_F(NetworkWindow, AnExceptionSendsTheMailButNeitherSoundsNorShows) {

@@ -26,16 +26,18 @@ TEST(Startup, FirstRunStaysVisibleWithFirstRunDefaults) {
   EXPECT_FALSE(form.Timer2->isActive());
   EXPECT_FALSE(form.CheckBox_16->isChecked());
   EXPECT_EQ(form.SpinEdit_1->value(), 15);
-  // The help was opened: "Aide" alone in colour.
-  EXPECT_FALSE(form.JvTransparentButton8->autoGray());
-  EXPECT_TRUE(form.JvTransparentButton3->autoGray());
+  // The help was opened, then the editor shown: the navigation marks the editor.
+  EXPECT_FALSE(form.JvTransparentButton2->autoGray());
+  EXPECT_TRUE(form.JvTransparentButton8->autoGray());
 }
 
 TEST(Startup, LaterRunHidesAfterOneSecond) {
   MarkLaterRun();
+  testenv::writeFile(DataFolderPath() / "quillo-vz.dat", "\n");
   ui::TForm1 form;
   ASSERT_TRUE(form.Timer2->isActive());
   EXPECT_EQ(form.Timer2->interval(), 1000);
+  EXPECT_EQ(form.PageControl1->currentIndex(), 0);
   EXPECT_TRUE(form.JvTransparentButton3->autoGray() == false);
   form.show();
   QEventLoop loop;

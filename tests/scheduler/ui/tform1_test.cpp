@@ -57,6 +57,8 @@ TEST(TForm1Form, RegistryHoldsTheGivenComponentsOnceAndNoQtInternals) {
 TEST(TForm1Form, PagesNavigationAndMenusAsDesigned) {
   // A later run: the first one would open the help and colour "Aide".
   testenv::writeFile(testenv::testRoot() / "data" / "Quillomet" / "serie.ini", "[Form1]\n");
+  // An existing timetable: the window opens on the history (a new one lands in the editor).
+  testenv::writeFile(testenv::testRoot() / "data" / "Quillomet" / "quillo-vz.dat", "\n");
   ui::TForm1 form;
   EXPECT_EQ(form.windowTitle(), "Quillomet");
   // Never smaller than 800 x 600; larger where the pages' texts need it.

@@ -208,3 +208,41 @@ TEST_F(WindowFit, DISABLED_Screenshots) {
 }
 
 }  // namespace
+
+namespace {
+
+// An error row whose long text lands in a narrow column (a missing source puts its target under
+// "Filtre"): that column is elided, the paths of the other rows stay whole.
+TEST_F(WindowFit, ALongTextInANarrowColumnLeavesThePathsWhole) {
+  form->ListView1->clear();
+  // The font of a usual desktop, wider than the one of the test platform.
+  QFont font = form->ListView1->font();
+  font.setPointSizeF(font.pointSizeF() * 1.4);
+  form->ListView1->setFont(font);
+  const QString source = QStringLiteral("/tmp/travail/Documents"), target = QStringLiteral("/tmp/copie/Documents");
+  for (int i = 0; i < 5; ++i)
+    form->AddHistoryRow(core::RunEndedRow("08:15:02", source.toStdString(), target.toStdString(), "*.*", true));
+  const std::string far = "/media/marie/Disque de sauvegarde externe/Copies de la comptabilité/Exercice 2024/"
+                          "Factures fournisseurs et clients";
+  form->AddHistoryRow(core::SourceMissingRow("09:00:00", source.toStdString(), far));
+  form->AddHistoryRow(core::ExceptionRow("09:00:05", std::string(40, 'e'), source.toStdString()));
+  form->resize(form->minimumSize());
+  form->PageControl1->setCurrentIndex(0);
+  Settle(form.get());
+  QTreeWidget* list = form->ListView1;
+  QHeaderView* header = list->header();
+  const QFontMetrics metrics(list->font());
+  EXPECT_GE(header->sectionSize(2), metrics.horizontalAdvance(source));
+  EXPECT_GE(header->sectionSize(3), metrics.horizontalAdvance(target));
+  int used = 0;
+  for (int c = 0; c < header->count(); ++c) {
+    EXPECT_GE(header->sectionSize(c), header->sectionSizeHint(c)) << "column " << c;
+    used += header->sectionSize(c);
+  }
+  EXPECT_LE(used, list->viewport()->width());
+  const QTreeWidgetItem* error = list->topLevelItem(5);
+  EXPECT_LT(header->sectionSize(4), metrics.horizontalAdvance(QString::fromStdString(far)));
+  EXPECT_EQ(error->toolTip(4), QString::fromStdString(far));
+}
+
+}  // namespace
