@@ -86,15 +86,22 @@ void TZABaseArchiver::CheckKeptEntries() {
 
   // The old entries that the new archive holds: unchanged, renamed or with new attributes or
   // comment. Replaced and removed ones go, whatever their state.
+  // Entries in front of the start are unchanged; the others are matched as the commit matches
+  // them (name and local header offset), on a copy so that the commit's own matching is untouched.
   std::vector<bool> kept(static_cast<size_t>(count), false);
-  for (int i = 0; i < current.DirItemCount(); ++i) {
+  for (int j = 0; j < std::min(st.Start, count); ++j) kept[static_cast<size_t>(j)] = true;
+  TZANameGroups groups = st.BackupByName;
+  for (int i = st.Start; i < current.DirItemCount(); ++i) {
     const TDirItem& item = current.DirItemAt(i);
     const bool replaced = item.Modified && item.Operation != poRename && item.Operation != poChangeComment &&
                           item.Operation != poChangeAttr;
     if (replaced) continue;
     const bool renamed = item.Operation == poRename && !item.Pending().OldName.empty();
     const std::string key(renamed ? std::string_view(item.Pending().OldName) : item.Name());
-    for (auto [it, last] = st.BackupByName.equal_range(key); it != last; ++it) kept[static_cast<size_t>(it->second)] = true;
+    const int j = groups.OldEntryOf(backup, key, EffectiveLocalHeaderOffset(item));
+    if (j < 0) continue;
+    groups.Take(j);
+    kept[static_cast<size_t>(j)] = true;
   }
 
   TZAStream& archive = *FArchiveStream;
