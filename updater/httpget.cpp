@@ -64,7 +64,7 @@ std::string FailureMessage(CURLcode code, const char* detail) {
   switch (code) {
     case CURLE_COULDNT_RESOLVE_HOST:
     case CURLE_COULDNT_RESOLVE_PROXY:
-      return "le nom du serveur est inconnu (pas de connexion à internet ?)";
+      return "le nom du serveur est inconnu (pas de connexion à internet\u00a0?)";
     case CURLE_COULDNT_CONNECT:
       return "la connexion au serveur a été refusée ou est impossible";
     case CURLE_OPERATION_TIMEDOUT:

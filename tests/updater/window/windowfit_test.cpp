@@ -19,7 +19,7 @@ TEST(UpdaterWindowFit, EveryStateShowsItsTextsWhole) {
       QStringLiteral("La mise à jour de Quillomet n'a pas été installée."),
       QStringLiteral("Aucune nouvelle version de Quillomet n'est disponible pour le moment."),
       updater::WidgetText(form.Run().UnreachableText("la connexion au serveur a été refusée ou est impossible")),
-      updater::WidgetText(form.Run().UnreachableText("le nom du serveur est inconnu (pas de connexion à internet ?)")),
+      updater::WidgetText(form.Run().UnreachableText("le nom du serveur est inconnu (pas de connexion à internet\u00a0?)")),
   };
   for (const QString& status : states) {
     form.Label1->setText(status);
