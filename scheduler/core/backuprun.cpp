@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "platform/drives.h"
+#include "platform/errortext.h"
 #include "platform/filecopy.h"
 #include "scheduler/core/copydecision.h"
 #include "scheduler/core/dailylog.h"
@@ -451,7 +452,7 @@ void BackupRun::FolderUnreadable(const std::string& nom, int error) {
   if (!PathWithinLimits(nom)) return;  // the path rule's row has said it
   const std::string rel = nom.compare(0, sourceRoot_.size(), sourceRoot_) == 0 ? nom.substr(sourceRoot_.size()) : "";
   Report("0", 6, targetRoot_ + rel + (rel.empty() ? "" : "/"), nom,
-         "Impossible de lire le répertoire : " + std::string(std::strerror(error)), std::to_string(error));
+         "Impossible de lire le répertoire : " + platform::SystemErrorText(error), std::to_string(error));
 }
 
 void BackupRun::FileFound(TScruteDossier* sender, const std::string& nom) {
@@ -543,7 +544,7 @@ void BackupRun::CopyInto(const std::string& nom, const FolderOpen& folder, const
   platform::CopyResult r;
   if (folder.fd < 0) {
     r.error = folder.link ? ELOOP : folder.error;
-    r.message = std::strerror(r.error);
+    r.message = platform::SystemErrorText(r.error);
   } else {
     RecordCopyFolder(folder.fd, relFolder);
     platform::StagedCopy staged;
