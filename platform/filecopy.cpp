@@ -122,15 +122,25 @@ bool CopyData(int in, int out, std::uint64_t total, const CopyProgress& progress
   return true;
 }
 
-// Copies [from, to) at the same offsets, through the kernel while it takes it. False with
-// errno set on failure; `short_` is set when the source ended before `to`.
-bool CopyRange(int in, int out, off_t from, off_t to, bool& inKernel, std::vector<char>& buf, bool& short_) {
+// Copies [from, to) at the same offsets, through the kernel while it takes it, with progress
+// after every chunk. False with errno set on failure (or `cancelled`); `short_` is set when
+// the source ended before `to`.
+bool CopyRange(int in, int out, off_t from, off_t to, bool& inKernel, std::vector<char>& buf, bool& short_,
+               std::uint64_t total, const CopyProgress& progress, bool& cancelled) {
   off_t inOff = from, outOff = from;
+  auto advanced = [&] {
+    if (!progress || progress(static_cast<std::uint64_t>(inOff), total)) return true;
+    cancelled = true;
+    return false;
+  };
   while (inOff < to) {
     const std::size_t want = static_cast<std::size_t>(std::min<off_t>(to - inOff, static_cast<off_t>(kChunk)));
     if (inKernel) {
       const ssize_t n = ::copy_file_range(in, &inOff, out, &outOff, want, 0);
-      if (n > 0) continue;
+      if (n > 0) {
+        if (!advanced()) return false;
+        continue;
+      }
       if (n < 0 && errno == EINTR) continue;
       if (n < 0 && !KernelCopyRefused(errno)) return false;
       inKernel = false;  // refused, or nothing through it (procfs-like): read/write
@@ -156,6 +166,7 @@ bool CopyRange(int in, int out, off_t from, off_t to, bool& inKernel, std::vecto
     }
     inOff += n;
     outOff += n;
+    if (!advanced()) return false;
   }
   return true;
 }
@@ -176,14 +187,15 @@ bool CopySparse(int in, int out, std::uint64_t total, const CopyProgress& progre
     off_t hole = ::lseek(in, data, SEEK_HOLE);
     if (hole < 0) return false;
     hole = std::min(hole, end);
-    if (!CopyRange(in, out, data, hole, inKernel, buf, short_)) return false;
+    if (!CopyRange(in, out, data, hole, inKernel, buf, short_, total, progress, cancelled)) return false;
     pos = hole;
-    if (progress && !progress(static_cast<std::uint64_t>(pos), total)) {
-      cancelled = true;
-      return false;
-    }
   }
-  return ::ftruncate(out, end) == 0;
+  if (::ftruncate(out, end) != 0) return false;
+  if (progress && !progress(total, total)) {  // a trailing hole ends the file
+    cancelled = true;
+    return false;
+  }
+  return true;
 }
 
 // Fewer blocks than the size takes: holes (or a compressing file system, where looking for

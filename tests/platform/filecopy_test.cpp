@@ -280,3 +280,30 @@ TEST(CopyFileReplacing, HolesStayHolesAndTheContentIsTheSame) {
     EXPECT_TRUE(SameContent(src, dst));
   }
 }
+
+// Long data between holes reports its progress as it goes, and can be cut short there: the
+// old target stays and no temp file is left.
+TEST(CopyFileReplacing, SparseCopyReportsProgressInsideItsDataAndCanBeCancelled) {
+  auto dir = testenv::makeDir("sparse-progress");
+  constexpr off_t kMiB = 1 << 20;
+  auto src = WriteSparse(dir / "src", 96 * kMiB, {{8 * kMiB, std::string(40 * kMiB, 'p')}});
+  if (DiskUse(src) >= 96u * kMiB) GTEST_SKIP() << "no holes on this file system";
+  auto dst = testenv::writeFile(dir / "out" / "dst", "old backup");
+
+  std::vector<std::uint64_t> seen;
+  auto r = platform::CopyFileReplacing(src, dst, [&](std::uint64_t done, std::uint64_t) {
+    seen.push_back(done);
+    return true;
+  });
+  ASSERT_TRUE(r.ok) << r.message;
+  EXPECT_GE(std::count_if(seen.begin(), seen.end(), [](std::uint64_t d) { return d < 48 * kMiB; }), 2);
+  EXPECT_EQ(seen.back(), 96u * kMiB);
+  EXPECT_TRUE(SameContent(src, dst));
+
+  testenv::writeFile(dst, "old backup");
+  r = platform::CopyFileReplacing(src, dst, [](std::uint64_t done, std::uint64_t) { return done < 16 * kMiB; });
+  EXPECT_FALSE(r.ok);
+  EXPECT_EQ(r.error, ECANCELED);
+  EXPECT_EQ(testenv::readFile(dst), "old backup");
+  EXPECT_EQ(Names(dir / "out"), std::vector<std::string>{"dst"});
+}

@@ -211,7 +211,11 @@ TEST_F(BackupRunTest, ReplacedTargetsAreReportedInTheWalksOrder) {
       EXPECT_EQ(readFile(dst / c.name), std::string("new ") + c.name);
     }
   }
-  EXPECT_EQ(view.history.back().image, 0);  // the run's end comes last
+  // The run's end comes last, and says two files were not copied.
+  EXPECT_EQ(view.history.back(), core::RunTroubleRow(log.TimeNow(), src.string(), "2 fichiers non copiés", dst.string(),
+                                                     "*.*", true, true));
+  EXPECT_EQ(run.Counters().filesCopied, 6);
+  EXPECT_EQ(run.Counters().filesNotCopied, 2);
   for (auto& e : fs::recursive_directory_iterator(dst)) EXPECT_FALSE(platform::IsCopyTempName(e.path().filename()));
   EXPECT_FALSE(fs::exists(data / core::kCopyRecordName));
 }
@@ -238,13 +242,20 @@ TEST_F(BackupRunTest, FailedCopyInOverwriteModeKeepsTheOldTargetAndIsAnError) {
   ASSERT_EQ(view.rows.size(), 1u);
   EXPECT_EQ(view.rows[0].image, 6);
   EXPECT_EQ(view.rows[0].error, std::to_string(EFBIG));
-  EXPECT_EQ(view.rows[0].message, std::strerror(EFBIG));
+  EXPECT_EQ(view.rows[0].message, "Fichier trop volumineux");
+  EXPECT_EQ(run.Counters().filesCopied, 0);
+  EXPECT_EQ(view.panels[1], 0);
   ASSERT_EQ(view.history.size(), 2u);
   EXPECT_EQ(view.history[0].image, 5);
-  // Above the threshold the lock line comes first, then the file error line.
+  // The run's end is an error too, and its alerts go out once.
   const std::string t = log.TimeNow(), s = (src / "big").string(), d = (dst / "big").string();
-  EXPECT_EQ(LogText(), core::LockLogLine(t, s, d) + "\n" + core::FileErrorLogLine(t, s, std::strerror(EFBIG), d) +
-                           "\n" + core::RunLogLine(t, src.string(), dst.string(), "*.*", true) + "\n");
+  EXPECT_EQ(view.history[1], core::RunTroubleRow(t, src.string(), "1 fichier non copié", dst.string(), "*.*", true, true));
+  EXPECT_EQ(view.alerts, std::vector<std::string>{"1 fichier non copié : " + src.string() + " vers " + dst.string()});
+  // Above the threshold the lock line comes first, then the file error line; after the run
+  // line, what went wrong with the run.
+  EXPECT_EQ(LogText(), core::LockLogLine(t, s, d) + "\n" + core::FileErrorLogLine(t, s, "Fichier trop volumineux", d) +
+                           "\n" + core::RunLogLine(t, src.string(), dst.string(), "*.*", true) + "\n" +
+                           core::FileErrorLogLine(t, src.string(), "1 fichier non copié", dst.string()) + "\n");
 }
 
 TEST_F(BackupRunTest, StartGuardsCompareResolvedPaths) {
@@ -355,7 +366,10 @@ TEST_F(BackupRunTest, FreeSpaceStopOnARemovableTarget) {
   for (auto r : nested) EXPECT_EQ(r, core::StartResult::Busy);
   ASSERT_EQ(view.history.size(), 2u);
   EXPECT_EQ(view.history[0].image, 5);
-  EXPECT_EQ(view.history[1].image, 0);
+  EXPECT_EQ(view.history[1], core::RunTroubleRow(log.TimeNow(), src.string(), "Sauvegarde arrêtée, 1 fichier non copié",
+                                                 dst.string(), "*.*", true, true));
+  EXPECT_EQ(view.alerts.size(), 1u);
+  EXPECT_EQ(run.Counters().filesCopied, 1);
   EXPECT_EQ(std::distance(fs::directory_iterator(dst), fs::directory_iterator()), 1);
 }
 
@@ -373,6 +387,9 @@ TEST_F(BackupRunTest, StopFromInsideACopyCompletesThatFileThenEnds) {
   EXPECT_EQ(std::distance(fs::directory_iterator(dst), fs::directory_iterator()), 1);
   EXPECT_EQ(view.ended, 1);
   EXPECT_FALSE(run.Busy());
+  // Stopped by the user, with nothing failed: the plain end row, no alert.
+  EXPECT_EQ(view.history.back().image, 0);
+  EXPECT_TRUE(view.alerts.empty());
 }
 
 // The source root is removed once, as a prefix: a root that recurs inside a path stays there.
@@ -690,7 +707,7 @@ TEST_F(BackupRunTest, AnUnreadableSourceFolderIsAnErrorRow) {
   auto row = std::find_if(view.rows.begin(), view.rows.end(),
                           [&](auto& r) { return r.source == (src / "locked").string() && r.image == 6; });
   ASSERT_NE(row, view.rows.end());
-  EXPECT_EQ(row->message, "Impossible de lire le répertoire : " + std::string(std::strerror(EACCES)));
+  EXPECT_EQ(row->message, "Impossible de lire le répertoire : Accès refusé");
   EXPECT_EQ(row->error, std::to_string(EACCES));
   EXPECT_NE(LogText().find("Impossible de lire le répertoire"), std::string::npos);
   EXPECT_EQ(readFile(dst / "f"), "x");
