@@ -219,7 +219,8 @@ BackupRun::FolderOpen BackupRun::TargetFolder(const std::string& rel, bool creat
     out.created = false;
     if (fd < 0 && errno == ENOENT && create) {
       if (::mkdirat(parent, name.c_str(), 0777) == 0) out.created = true;
-      fd = ::openat(parent, name.c_str(), kFlags);
+      // A folder that cannot be made keeps the reason (a read-only target, no space).
+      if (out.created || errno == EEXIST) fd = ::openat(parent, name.c_str(), kFlags);
     }
     if (fd < 0) {
       out.error = errno;
@@ -367,6 +368,7 @@ StartResult BackupRun::Preflight(const RunJob& job) {
     std::string computer = NetworkComputer(*path);
     if (!computer.empty() && Network && !Network->Reachable(*path)) Network->Reconnect(computer);
   }
+  if (quitting_) return StartResult::Busy;  // quit while the network was reconnected
 
   // The local folders are taken once: the walk uses the ones tested here.
   localSource_ = LocalOf(job.source);
@@ -382,7 +384,6 @@ StartResult BackupRun::Preflight(const RunJob& job) {
                    SourceMissingLogLine(t, job.source, job.target));
     return StartResult::PreflightFailed;
   }
-  if (quitting_) return StartResult::Busy;  // asked while the network was reconnected
   walker_.Execute();
   return StartResult::Ran;
 }

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "platform/atomicfile.h"
+#include "platform/errortext.h"
 #include "scheduler/core/fields.h"
 
 namespace core {
@@ -33,7 +34,7 @@ int HexValue(char c) {
 }
 
 [[noreturn]] void Fail(const std::string& what, const std::string& path, int error) {
-  throw std::runtime_error(what + path + " : " + std::strerror(error));
+  throw std::runtime_error(what + path + " : " + platform::SystemErrorText(error));
 }
 
 }  // namespace
