@@ -1,5 +1,7 @@
 #include "platform/filecopy.h"
 
+#include "platform/errortext.h"
+
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -9,6 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <random>
 #include <vector>
 
@@ -34,7 +37,7 @@ struct Dirent64 {
 CopyResult Failure(int error) {
   CopyResult r;
   r.error = error;
-  r.message = std::strerror(error);
+  r.message = SystemErrorText(error);
   return r;
 }
 
@@ -56,6 +59,12 @@ std::string FolderOf(const std::string& path) {
   if (slash == std::string::npos) return ".";
   if (slash == 0) return "/";
   return path.substr(0, slash);
+}
+
+// Whether an error of copy_file_range means "not between these files": read/write then.
+bool KernelCopyRefused(int error) {
+  return error == EXDEV || error == ENOSYS || error == EINVAL || error == EOPNOTSUPP || error == EBADF ||
+         error == ETXTBSY;
 }
 
 bool ReadWriteAll(int in, int out, std::uint64_t& done, std::uint64_t total,
@@ -94,8 +103,7 @@ bool CopyData(int in, int out, std::uint64_t total, const CopyProgress& progress
     ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, kChunk, 0);
     if (n < 0) {
       if (errno == EINTR) continue;
-      if (done == 0 && (errno == EXDEV || errno == ENOSYS || errno == EINVAL ||
-                        errno == EOPNOTSUPP || errno == EBADF || errno == ETXTBSY)) {
+      if (done == 0 && KernelCopyRefused(errno)) {
         return ReadWriteAll(in, out, done, total, progress, cancelled);
       }
       return false;
@@ -112,6 +120,88 @@ bool CopyData(int in, int out, std::uint64_t total, const CopyProgress& progress
     }
   }
   return true;
+}
+
+// Copies [from, to) at the same offsets, through the kernel while it takes it, with progress
+// after every chunk. False with errno set on failure (or `cancelled`); `short_` is set when
+// the source ended before `to`.
+bool CopyRange(int in, int out, off_t from, off_t to, bool& inKernel, std::vector<char>& buf, bool& short_,
+               std::uint64_t total, const CopyProgress& progress, bool& cancelled) {
+  off_t inOff = from, outOff = from;
+  auto advanced = [&] {
+    if (!progress || progress(static_cast<std::uint64_t>(inOff), total)) return true;
+    cancelled = true;
+    return false;
+  };
+  while (inOff < to) {
+    const std::size_t want = static_cast<std::size_t>(std::min<off_t>(to - inOff, static_cast<off_t>(kChunk)));
+    if (inKernel) {
+      const ssize_t n = ::copy_file_range(in, &inOff, out, &outOff, want, 0);
+      if (n > 0) {
+        if (!advanced()) return false;
+        continue;
+      }
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0 && !KernelCopyRefused(errno)) return false;
+      inKernel = false;  // refused, or nothing through it (procfs-like): read/write
+      continue;
+    }
+    if (buf.empty()) buf.resize(kBuffer);
+    const ssize_t n = ::pread(in, buf.data(), std::min(want, buf.size()), inOff);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (n == 0) {
+      short_ = true;
+      return true;
+    }
+    for (ssize_t off = 0; off < n;) {
+      const ssize_t w = ::pwrite(out, buf.data() + off, static_cast<std::size_t>(n - off), outOff + off);
+      if (w < 0) {
+        if (errno == EINTR) continue;
+        return false;
+      }
+      off += w;
+    }
+    inOff += n;
+    outOff += n;
+    if (!advanced()) return false;
+  }
+  return true;
+}
+
+// A file with holes: only its data segments are copied, at their offsets, and the size is set
+// at the end, so the holes stay holes in the target.
+bool CopySparse(int in, int out, std::uint64_t total, const CopyProgress& progress, bool& cancelled) {
+  const off_t end = static_cast<off_t>(total);
+  bool inKernel = true, short_ = false;
+  std::vector<char> buf;
+  for (off_t pos = 0; pos < end && !short_;) {
+    const off_t data = ::lseek(in, pos, SEEK_DATA);
+    if (data < 0) {
+      if (errno == ENXIO) break;  // only a hole up to the end
+      return false;
+    }
+    if (data >= end) break;
+    off_t hole = ::lseek(in, data, SEEK_HOLE);
+    if (hole < 0) return false;
+    hole = std::min(hole, end);
+    if (!CopyRange(in, out, data, hole, inKernel, buf, short_, total, progress, cancelled)) return false;
+    pos = hole;
+  }
+  if (::ftruncate(out, end) != 0) return false;
+  if (progress && !progress(total, total)) {  // a trailing hole ends the file
+    cancelled = true;
+    return false;
+  }
+  return true;
+}
+
+// Fewer blocks than the size takes: holes (or a compressing file system, where looking for
+// holes costs two calls).
+bool HasHoles(const struct stat& st) {
+  return st.st_size > 0 && static_cast<std::uint64_t>(st.st_blocks) * 512 < static_cast<std::uint64_t>(st.st_size);
 }
 
 }  // namespace
@@ -225,7 +315,9 @@ CopyResult StageCopyInto(const std::string& source, int dirfd, const std::string
   // between (a file still being written) is copied again.
   for (int attempt = 1;; ++attempt) {
     bool cancelled = false;
-    if (!CopyData(in.fd, out.fd, static_cast<std::uint64_t>(st.st_size), progress, cancelled))
+    const std::uint64_t size = static_cast<std::uint64_t>(st.st_size);
+    if (!(HasHoles(st) ? CopySparse(in.fd, out.fd, size, progress, cancelled)
+                       : CopyData(in.fd, out.fd, size, progress, cancelled)))
       return fail(cancelled ? ECANCELED : errno);
     struct stat after;
     if (::fstat(in.fd, &after) != 0) return fail(errno);

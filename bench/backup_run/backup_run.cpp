@@ -90,5 +90,6 @@ int main(int argc, char** argv) {
   const auto& c = run.Counters();
   std::printf("Fichiers traités : %d\nFichiers copiés : %d\nRépertoires scannés : %d\n", c.filesTreated,
               c.filesCopied, c.foldersScanned);
+  if (c.filesNotCopied > 0) std::printf("Fichiers non copiés : %d\n", c.filesNotCopied);
   return view.errors == 0 ? 0 : 1;
 }

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "platform/drives.h"
+#include "platform/errortext.h"
 #include "platform/filecopy.h"
 #include "scheduler/core/copydecision.h"
 #include "scheduler/core/dailylog.h"
@@ -218,7 +219,8 @@ BackupRun::FolderOpen BackupRun::TargetFolder(const std::string& rel, bool creat
     out.created = false;
     if (fd < 0 && errno == ENOENT && create) {
       if (::mkdirat(parent, name.c_str(), 0777) == 0) out.created = true;
-      fd = ::openat(parent, name.c_str(), kFlags);
+      // A folder that cannot be made keeps the reason (a read-only target, no space).
+      if (out.created || errno == EEXIST) fd = ::openat(parent, name.c_str(), kFlags);
     }
     if (fd < 0) {
       out.error = errno;
@@ -325,6 +327,7 @@ void BackupRun::RemoveRecordedTemps() {
 }
 
 StartResult BackupRun::Start(const RunJob& job, bool idleMarker) {
+  if (quitting_) return StartResult::Busy;
   if (TargetWithinSource(job.target, job.source)) return StartResult::SameFolder;
   if (IsSystemRoot(job.target)) return StartResult::SystemRoot;
   if (!idleMarker) return StartResult::Busy;
@@ -332,12 +335,20 @@ StartResult BackupRun::Start(const RunJob& job, bool idleMarker) {
 }
 
 StartResult BackupRun::StartFromEditor(const RunJob& job) {
+  if (quitting_) return StartResult::Busy;
   if (IsSystemRoot(job.target)) return StartResult::SystemRoot;
   if (TargetWithinSource(job.target, job.source)) return StartResult::SameFolder;
   return Preflight(job);
 }
 
 void BackupRun::RequestStop() { walker_.Stop = true; }
+
+void BackupRun::Abandon() {
+  quitting_ = true;
+  if (!busy_ && !walker_.Running) return;
+  walker_.Stop = true;
+  cutShort_ = true;
+}
 
 void BackupRun::Log(const std::string& line) const {
   if (Logging()) log_.Append(line);
@@ -349,7 +360,7 @@ std::string BackupRun::LocalOf(const std::string& path) const {
 }
 
 StartResult BackupRun::Preflight(const RunJob& job) {
-  if (busy_ || walker_.Running) return StartResult::Busy;
+  if (quitting_ || busy_ || walker_.Running) return StartResult::Busy;
   BusyScope scope(busy_);
   job_ = job;
 
@@ -357,6 +368,7 @@ StartResult BackupRun::Preflight(const RunJob& job) {
     std::string computer = NetworkComputer(*path);
     if (!computer.empty() && Network && !Network->Reachable(*path)) Network->Reconnect(computer);
   }
+  if (quitting_) return StartResult::Busy;  // quit while the network was reconnected
 
   // The local folders are taken once: the walk uses the ones tested here.
   localSource_ = LocalOf(job.source);
@@ -410,6 +422,10 @@ void BackupRun::WalkStarted() {
 
   view_.RunStarted(job_);
   counters_ = RunCounters{};
+  rowNumber_ = 0;
+  cancelled_ = 0;
+  alerted_ = false;
+  cutShort_ = quitting_;
   view_.Panel(1, 0);
   view_.Panel(2, 0);
   view_.IdleMarker(false);
@@ -426,6 +442,10 @@ void BackupRun::WalkStarted() {
 
 void BackupRun::FolderFound(const std::string& nom) {
   Settle(kKeepAll);
+  if (quitting_) {  // asked before the walk began, which clears the stop
+    walker_.Stop = true;
+    return;
+  }
   ++counters_.foldersScanned;
   view_.Panel(2, counters_.foldersScanned);
   if (nom.compare(0, sourceRoot_.size(), sourceRoot_) != 0) return;
@@ -433,6 +453,7 @@ void BackupRun::FolderFound(const std::string& nom) {
   const std::string folder = targetRoot_ + rel + "/";
   // Past the platform's limits a folder can be neither walked nor made: the path rule's row.
   if (!PathWithinLimits(nom) || !PathWithinLimits(folder.substr(0, folder.size() - 1))) {
+    ++counters_.folderErrors;
     Report("0", 6, folder, nom, kPathTooLong, "");
     return;
   }
@@ -441,6 +462,7 @@ void BackupRun::FolderFound(const std::string& nom) {
   if (f.fd < 0) {
     failedRel_ = rel;
     failed_ = f;
+    ++counters_.folderErrors;
     Report("0", 6, folder, nom, f.link ? kLinkMessage : "Impossible de créer répertoire ", "S");
     return;
   }
@@ -450,12 +472,17 @@ void BackupRun::FolderFound(const std::string& nom) {
 void BackupRun::FolderUnreadable(const std::string& nom, int error) {
   if (!PathWithinLimits(nom)) return;  // the path rule's row has said it
   const std::string rel = nom.compare(0, sourceRoot_.size(), sourceRoot_) == 0 ? nom.substr(sourceRoot_.size()) : "";
+  ++counters_.folderErrors;
   Report("0", 6, targetRoot_ + rel + (rel.empty() ? "" : "/"), nom,
-         "Impossible de lire le répertoire : " + std::string(std::strerror(error)), std::to_string(error));
+         "Impossible de lire le répertoire : " + platform::SystemErrorText(error), std::to_string(error));
 }
 
 void BackupRun::FileFound(TScruteDossier* sender, const std::string& nom) {
   Settle(kKeepAll);
+  if (quitting_) {
+    walker_.Stop = true;
+    return;
+  }
   ++counters_.filesTreated;
   view_.Panel(0, counters_.filesTreated);
   view_.CurrentFile(nom);
@@ -464,8 +491,9 @@ void BackupRun::FileFound(TScruteDossier* sender, const std::string& nom) {
   const std::string target = targetRoot_ + rel;
 
   if (!PathWithinLimits(nom) || !PathWithinLimits(target)) {
-    ++counters_.filesCopied;
-    Report(std::to_string(counters_.filesCopied), 6, target, nom, kPathTooLong, "");
+    ++rowNumber_;
+    ++counters_.filesNotCopied;
+    Report(std::to_string(rowNumber_), 6, target, nom, kPathTooLong, "");
     return;
   }
 
@@ -490,7 +518,7 @@ void BackupRun::FileFound(TScruteDossier* sender, const std::string& nom) {
 
   CopyAnswer a = DecideCopy(q);
   freeSpaceLeft_ = a.freeSpaceLeft;
-  if (a.counted) ++counters_.filesCopied;
+  if (a.counted) ++rowNumber_;
 
   if (q.source.size == 0) {
     if (a.action == CopyAction::Copy) CopyInto(nom, folder, relFolder, name, target, 0, q.target.exists);
@@ -498,13 +526,14 @@ void BackupRun::FileFound(TScruteDossier* sender, const std::string& nom) {
     return;
   }
   if (a.action == CopyAction::NoSpace) {
-    Report(std::to_string(counters_.filesCopied), 6, target, nom, "Pas assez d'espace disque ", "S");
+    ++counters_.filesNotCopied;
+    Report(std::to_string(rowNumber_), 6, target, nom, "Pas assez d'espace disque ", "S");
     // The idle marker stays "false" until the walk has unwound and the end of run sets it.
     walker_.Stop = true;
+    cutShort_ = true;
     return;
   }
   if (a.action == CopyAction::Copy) {
-    view_.Panel(1, counters_.filesCopied);
     CopyInto(nom, folder, relFolder, name, target, q.source.size, q.target.exists);
   }
   view_.Progress(0);
@@ -533,17 +562,18 @@ void BackupRun::CopyOne(const std::string& nom, const std::string& target, std::
 
 void BackupRun::CopyInto(const std::string& nom, const FolderOpen& folder, const std::string& relFolder,
                          const std::string& name, const std::string& target, std::uint64_t size, bool replacing) {
-  // A copy always runs to its end; a stop takes effect at the walker's next entry.
+  // A copy runs to its end (a stop takes effect at the walker's next entry), unless the
+  // program is quitting.
   auto progress = [this](std::uint64_t done, std::uint64_t total) {
     view_.Progress(total == 0 ? 0 : static_cast<int>(std::min<std::uint64_t>(done, total) * 100 / total));
     PumpMaybe();
-    return true;
+    return !quitting_;
   };
-  const std::string number = std::to_string(counters_.filesCopied);
+  const std::string number = std::to_string(rowNumber_);
   platform::CopyResult r;
   if (folder.fd < 0) {
     r.error = folder.link ? ELOOP : folder.error;
-    r.message = std::strerror(r.error);
+    r.message = platform::SystemErrorText(r.error);
   } else {
     RecordCopyFolder(folder.fd, relFolder);
     platform::StagedCopy staged;
@@ -564,7 +594,15 @@ void BackupRun::CopyInto(const std::string& nom, const FolderOpen& folder, const
 void BackupRun::CopyEnded(const std::string& number, const std::string& nom, const std::string& target,
                           std::uint64_t size, const platform::CopyResult& r) {
   if (r.ok) {
+    ++counters_.filesCopied;
+    view_.Panel(1, counters_.filesCopied);
     Report(number, 7, target, nom, "", "");
+    return;
+  }
+  ++counters_.filesNotCopied;
+  if (quitting_ && r.error == ECANCELED) {
+    ++cancelled_;
+    Report(number, 6, target, nom, "Copie arrêtée : le programme a été quitté", "S");
     return;
   }
   if (size > CopyThreshold) Log(LockLogLine(log_.TimeNow(), nom, target));
@@ -604,7 +642,9 @@ bool BackupRun::TargetLost(const std::string& target, const std::string& nom, in
   struct stat st;
   if (!deviceGone && ::stat(localTarget_.c_str(), &st) == 0 && st.st_dev == targetDevice_) return false;
   targetLost_ = true;
-  Report(number.empty() ? std::to_string(counters_.filesCopied) : number, 6, target, nom, "Cible non présente ", "S");
+  cutShort_ = true;
+  Report(number.empty() ? std::to_string(rowNumber_) : number, 6, target, nom, "Cible non présente ", "S");
+  alerted_ = true;
   view_.PreflightAlert("Cible non présente " + job_.target);
   walker_.Stop = true;
   return true;
@@ -632,9 +672,33 @@ void BackupRun::WalkEnded() {
   ClearCopyRecord();
   view_.RunEnded(job_);
   const std::string t = log_.TimeNow();
-  view_.History(RunEndedRow(t, job_.source, job_.target, job_.filter, job_.subfolders));
+  const std::string trouble = Trouble();
+  const bool errors = HadErrors();
+  if (trouble.empty()) view_.History(RunEndedRow(t, job_.source, job_.target, job_.filter, job_.subfolders));
+  else view_.History(RunTroubleRow(t, job_.source, trouble, job_.target, job_.filter, job_.subfolders, errors));
   Log(RunLogLine(t, job_.source, job_.target, job_.filter, job_.subfolders));
+  if (!trouble.empty()) Log(FileErrorLogLine(t, job_.source, trouble, job_.target));
   view_.IdleMarker(true);
+  // Once for the run, last: a mail that fails reaches the exception handler with the run over.
+  if (errors && !alerted_) {
+    alerted_ = true;
+    view_.PreflightAlert(trouble + " : " + job_.source + " vers " + job_.target);
+  }
+}
+
+bool BackupRun::HadErrors() const {
+  return counters_.filesNotCopied > cancelled_ || counters_.folderErrors > 0 || targetLost_;
+}
+
+std::string BackupRun::Trouble() const {
+  std::string text = cutShort_ ? "Sauvegarde arrêtée" : "";
+  auto add = [&text](std::int32_t n, const char* one, const char* many) {
+    if (n == 0) return;
+    text += (text.empty() ? "" : ", ") + std::to_string(n) + (n == 1 ? one : many);
+  };
+  add(counters_.filesNotCopied, " fichier non copié", " fichiers non copiés");
+  add(counters_.folderErrors, " répertoire en erreur", " répertoires en erreur");
+  return text == "Sauvegarde arrêtée" ? text + " avant la fin" : text;
 }
 
 void BackupRun::PumpMaybe() {

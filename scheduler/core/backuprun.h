@@ -29,8 +29,10 @@ struct RunJob {
 
 struct RunCounters {
   std::int32_t filesTreated = 0;
-  std::int32_t filesCopied = 0;
+  std::int32_t filesCopied = 0;     // copies that ended whole in the target
   std::int32_t foldersScanned = 0;
+  std::int32_t filesNotCopied = 0;  // copies decided that failed, were refused or cut short
+  std::int32_t folderErrors = 0;    // folders that could be neither read nor made
 };
 
 // One row of the last-run list ListView3.
@@ -71,7 +73,8 @@ class RunView {
   virtual void Progress(int /*percent*/) {}
   virtual void Reported(const LastRunRow&) {}
   virtual void History(const HistoryRow&) {}
-  virtual void PreflightAlert(const std::string& /*text*/) {}  // beep, pop-up, e-mail
+  // Beep, pop-up, e-mail: for a failed pre-flight, and once for a run that had errors.
+  virtual void PreflightAlert(const std::string& /*text*/) {}
 };
 
 enum class StartResult {
@@ -107,6 +110,9 @@ class BackupRun {
   StartResult Preflight(const RunJob& job);
 
   void RequestStop();
+  // The program is quitting: the copy under way is cut short (its temp file goes), the walk
+  // stops and its end is recorded as stopped; no run starts afterwards.
+  void Abandon();
   // True from the pre-flight's start until the walk has fully unwound: nothing may start
   // another run meanwhile.
   bool Busy() const { return busy_; }
@@ -126,7 +132,7 @@ class BackupRun {
   // order of the run: one made while earlier copies wait for their rename follows them.
   void Report(const std::string& number, int code, const std::string& target, const std::string& source,
               const std::string& message, const std::string& error);
-  // Copies one file with progress and reports it under the current FilesCopied number.
+  // Copies one file with progress and reports it under the current row number.
   void CopyOne(const std::string& nom, const std::string& target, std::uint64_t size);
   // A source folder the walker could not read: an error row and a log line.
   void FolderUnreadable(const std::string& nom, int error);
@@ -158,6 +164,9 @@ class BackupRun {
   void CopyEnded(const std::string& number, const std::string& nom, const std::string& target, std::uint64_t size,
                  const platform::CopyResult& r);
   void ReportNow(const LastRunRow& row);
+  // "3 fichiers non copiés", "Sauvegarde arrêtée, ..."; empty for a whole run.
+  std::string Trouble() const;
+  bool HadErrors() const;
   // Reports, in order, the held-back rows whose copies are in place; while more than `keep`
   // are held, waits for the first one (pumping events meanwhile).
   void Settle(std::size_t keep);
@@ -177,6 +186,11 @@ class BackupRun {
   std::string localSource_, localTarget_;  // the job's folders as the pre-flight found them
   std::string sourceRoot_, targetRoot_;    // the same, each ending with "/"
   RunCounters counters_;
+  std::int32_t rowNumber_ = 0;  // "N°" of the last file row: every copy decided or refused
+  std::int32_t cancelled_ = 0;  // copies cut short by Abandon: not copied, but no error
+  bool alerted_ = false;        // the run's alerts have gone out
+  bool quitting_ = false;       // Abandon was called: no run starts any more
+  bool cutShort_ = false;       // the walk ended before its end: quit, no space, target lost
   bool removable_ = false;
   std::int64_t freeSpaceLeft_ = 0;
   bool busy_ = false;

@@ -23,7 +23,7 @@ enum class CopyAction { Skip, Copy, NoSpace };
 
 struct CopyAnswer {
   CopyAction action = CopyAction::Skip;
-  bool counted = false;  // adds one to FilesCopied
+  bool counted = false;  // takes the next row number ("N°" of the last-run list)
   std::int64_t freeSpaceLeft = 0;
   bool operator==(const CopyAnswer&) const = default;
 };

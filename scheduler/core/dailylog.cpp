@@ -6,6 +6,7 @@
 #include <stdexcept>
 #include <unistd.h>
 
+#include "platform/errortext.h"
 #include "scheduler/core/fields.h"
 
 namespace core {
@@ -26,7 +27,7 @@ void DailyLog::Append(std::string_view line) const {
   text += '\n';
   int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY, 0600);
   if (fd < 0) {
-    throw std::runtime_error("Impossible d'ouvrir le fichier journal " + path + " : " + std::strerror(errno));
+    throw std::runtime_error("Impossible d'ouvrir le fichier journal " + path + " : " + platform::SystemErrorText(errno));
   }
   ssize_t n;
   do {
@@ -35,7 +36,7 @@ void DailyLog::Append(std::string_view line) const {
   int error = n < 0 ? errno : (static_cast<std::size_t>(n) != text.size() ? ENOSPC : 0);
   if (::close(fd) != 0 && error == 0) error = errno;
   if (error != 0) {
-    throw std::runtime_error("Impossible d'écrire dans le fichier journal " + path + " : " + std::strerror(error));
+    throw std::runtime_error("Impossible d'écrire dans le fichier journal " + path + " : " + platform::SystemErrorText(error));
   }
 }
 

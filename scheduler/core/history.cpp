@@ -10,6 +10,11 @@ HistoryRow RunEndedRow(const std::string& t, const std::string& source, const st
   return {kImageRunEnded, {t, source, target, filter, YesNo(subfolders)}};
 }
 
+HistoryRow RunTroubleRow(const std::string& t, const std::string& source, const std::string& trouble,
+                         const std::string& target, const std::string& filter, bool subfolders, bool errors) {
+  return {errors ? kImageFileError : kImageWarning, {t, source, trouble + " : " + target, filter, YesNo(subfolders)}};
+}
+
 HistoryRow TargetMissingRow(const std::string& t, const std::string& source, const std::string& target) {
   return {kImageWarning, {t, source, "Cible non présente " + target}};
 }

@@ -18,6 +18,10 @@ struct HistoryRow {
 
 HistoryRow RunEndedRow(const std::string& t, const std::string& source, const std::string& target,
                        const std::string& filter, bool subfolders);
+// A run that had errors (image 5) or was stopped (image 2): what went wrong stands before the
+// target, as in a file error row.
+HistoryRow RunTroubleRow(const std::string& t, const std::string& source, const std::string& trouble,
+                         const std::string& target, const std::string& filter, bool subfolders, bool errors);
 HistoryRow TargetMissingRow(const std::string& t, const std::string& source, const std::string& target);
 HistoryRow SourceMissingRow(const std::string& t, const std::string& source, const std::string& target);
 HistoryRow NetworkRow(const std::string& t, const std::string& source, const std::string& target);

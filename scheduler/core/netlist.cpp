@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "platform/atomicfile.h"
+#include "platform/errortext.h"
 #include "scheduler/core/fields.h"
 
 namespace core {
@@ -49,7 +50,7 @@ std::string_view Field(std::string_view line, int n) {
 }
 
 [[noreturn]] void Fail(const std::string& what, const std::string& path, int error) {
-  throw std::runtime_error(what + path + " : " + std::strerror(error));
+  throw std::runtime_error(what + path + " : " + platform::SystemErrorText(error));
 }
 
 }  // namespace

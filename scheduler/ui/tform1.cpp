@@ -242,9 +242,11 @@ void TForm1::Button9Click() { close(); }
 
 void TForm1::FormClose(CloseAction& action) {
   SaveSettings();
+  const bool running = RunBusy();
   QMessageBox box(QMessageBox::NoIcon, QApplication::applicationName(),
                   QStringLiteral("Voulez-vous quitter ") + windowTitle() +
-                      QStringLiteral(" ?\n\nSi vous quittez maintenant, les sauvegardes ne pourront plus s'effectuées"),
+                      QStringLiteral(" ?\n\nSi vous quittez maintenant, les sauvegardes ne pourront plus s'effectuées") +
+                      (running ? QStringLiteral("\n\nLa copie en cours sera arrêtée.") : QString()),
                   QMessageBox::NoButton, this);
   QPushButton* yes = box.addButton(QStringLiteral("Oui"), QMessageBox::YesRole);
   box.addButton(QStringLiteral("Non"), QMessageBox::NoRole);
@@ -252,9 +254,10 @@ void TForm1::FormClose(CloseAction& action) {
   box.exec();
   if (box.clickedButton() == yes) {
     action = CloseAction::caFree;
-    // A run under way stops as for "Arrêter": the copy's temporary file goes, the run's end
-    // is written, then the walk unwinds and the program ends.
-    if (RunBusy()) Button2Click();
+    // A run under way (or one that began while the question was open) is cut short: the
+    // copy's temporary file goes, the run's end is written as stopped, then the walk unwinds
+    // and the program ends.
+    BackupRun().Abandon();
   } else {
     action = CloseAction::caNone;
     Button5Click();

@@ -209,3 +209,101 @@ TEST(CopyFileInto, ASourceChangingDuringTheCopyIsCopiedAgainOrFails) {
     EXPECT_EQ(Names(dir / "out"), std::vector<std::string>{"growing.log"});
   }
 }
+
+namespace {
+
+// A file of `size` bytes holding `pieces` (offset, text) and holes elsewhere.
+fs::path WriteSparse(const fs::path& p, off_t size, const std::vector<std::pair<off_t, std::string>>& pieces) {
+  fs::create_directories(p.parent_path());
+  const int fd = ::open(p.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  EXPECT_GE(fd, 0);
+  for (const auto& [at, text] : pieces)
+    EXPECT_EQ(::pwrite(fd, text.data(), text.size(), at), static_cast<ssize_t>(text.size()));
+  EXPECT_EQ(::ftruncate(fd, size), 0);
+  ::close(fd);
+  return p;
+}
+
+std::uint64_t DiskUse(const fs::path& p) {
+  struct stat st;
+  EXPECT_EQ(::stat(p.c_str(), &st), 0);
+  return static_cast<std::uint64_t>(st.st_blocks) * 512;
+}
+
+// Compares two files in blocks (a whole 1 GiB file is not held in memory).
+bool SameContent(const fs::path& a, const fs::path& b) {
+  const int fa = ::open(a.c_str(), O_RDONLY | O_CLOEXEC), fb = ::open(b.c_str(), O_RDONLY | O_CLOEXEC);
+  bool same = fa >= 0 && fb >= 0;
+  std::vector<char> x(1 << 20), y(1 << 20);
+  while (same) {
+    const ssize_t n = ::read(fa, x.data(), x.size()), m = ::read(fb, y.data(), y.size());
+    same = n == m && n >= 0 && std::equal(x.begin(), x.begin() + std::max<ssize_t>(n, 0), y.begin());
+    if (n <= 0) break;
+  }
+  if (fa >= 0) ::close(fa);
+  if (fb >= 0) ::close(fb);
+  return same;
+}
+
+}  // namespace
+
+TEST(CopyFileReplacing, HolesStayHolesAndTheContentIsTheSame) {
+  auto dir = testenv::makeDir("sparse");
+  constexpr off_t kGiB = off_t{1} << 30;
+  const std::string block(64 * 1024, 'd');
+  struct Case {
+    const char* what;
+    off_t size;
+    std::vector<std::pair<off_t, std::string>> pieces;
+  } cases[] = {
+      {"1 GiB, data at the start, middle and end", kGiB, {{0, "head"}, {kGiB / 2, block}, {kGiB - 5, "tail!"}}},
+      {"1 GiB of hole only", kGiB, {}},
+      {"hole first, ends in a hole", 64 << 20, {{40 << 20, block}}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    auto src = WriteSparse(dir / "src", c.size, c.pieces);
+    if (DiskUse(src) >= static_cast<std::uint64_t>(c.size)) GTEST_SKIP() << "no holes on this file system";
+    auto dst = dir / "out" / "dst";
+    fs::create_directories(dst.parent_path());
+    std::uint64_t last = 0;
+    auto r = platform::CopyFileReplacing(src, dst, [&](std::uint64_t done, std::uint64_t total) {
+      EXPECT_EQ(total, static_cast<std::uint64_t>(c.size));
+      EXPECT_GE(done, last);
+      last = done;
+      return true;
+    });
+    ASSERT_TRUE(r.ok) << r.message;
+    EXPECT_EQ(fs::file_size(dst), static_cast<std::uint64_t>(c.size));
+    // Allocation rounds every piece up to blocks (and an extent or two): far below the size.
+    EXPECT_LE(DiskUse(dst), DiskUse(src) + (1 << 20));
+    EXPECT_TRUE(SameContent(src, dst));
+  }
+}
+
+// Long data between holes reports its progress as it goes, and can be cut short there: the
+// old target stays and no temp file is left.
+TEST(CopyFileReplacing, SparseCopyReportsProgressInsideItsDataAndCanBeCancelled) {
+  auto dir = testenv::makeDir("sparse-progress");
+  constexpr off_t kMiB = 1 << 20;
+  auto src = WriteSparse(dir / "src", 96 * kMiB, {{8 * kMiB, std::string(40 * kMiB, 'p')}});
+  if (DiskUse(src) >= 96u * kMiB) GTEST_SKIP() << "no holes on this file system";
+  auto dst = testenv::writeFile(dir / "out" / "dst", "old backup");
+
+  std::vector<std::uint64_t> seen;
+  auto r = platform::CopyFileReplacing(src, dst, [&](std::uint64_t done, std::uint64_t) {
+    seen.push_back(done);
+    return true;
+  });
+  ASSERT_TRUE(r.ok) << r.message;
+  EXPECT_GE(std::count_if(seen.begin(), seen.end(), [](std::uint64_t d) { return d < 48 * kMiB; }), 2);
+  EXPECT_EQ(seen.back(), 96u * kMiB);
+  EXPECT_TRUE(SameContent(src, dst));
+
+  testenv::writeFile(dst, "old backup");
+  r = platform::CopyFileReplacing(src, dst, [](std::uint64_t done, std::uint64_t) { return done < 16 * kMiB; });
+  EXPECT_FALSE(r.ok);
+  EXPECT_EQ(r.error, ECANCELED);
+  EXPECT_EQ(testenv::readFile(dst), "old backup");
+  EXPECT_EQ(Names(dir / "out"), std::vector<std::string>{"dst"});
+}

@@ -24,13 +24,15 @@ QString WithBox(F body, QMessageBox::Icon* icon = nullptr) {
 }
 
 // Answers the next message box with the button of that text, from inside the box's own loop.
-inline void AnswerNextBox(const QString& buttonText) {
+// Its text goes to *text when asked for (which must outlive the box).
+inline void AnswerNextBox(const QString& buttonText, QString* text = nullptr) {
   auto* poll = new QTimer;
-  QObject::connect(poll, &QTimer::timeout, poll, [poll, buttonText] {
+  QObject::connect(poll, &QTimer::timeout, poll, [poll, buttonText, text] {
     auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
     if (!box) return;
     poll->stop();
     poll->deleteLater();
+    if (text) *text = box->text();
     for (QAbstractButton* b : box->buttons())
       if (b->text() == buttonText) b->click();
   });

@@ -97,6 +97,25 @@ class BackupRunTest : public ::testing::Test {
   std::string LogText() { return readFile(log.PathFor(now)); }
 };
 
+// Runs `body` in a child with mounts of its own (nothing stays mounted when it ends). `body`
+// makes its mounts, answering false when it may not, then checks as usual; the child's status
+// tells whether any check failed there, 77 when mounts are not allowed.
+int InOwnMounts(const std::function<bool()>& body) {
+  std::fflush(stdout);
+  const pid_t pid = ::fork();
+  if (pid < 0) return -1;
+  if (pid == 0) {
+    if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) _exit(77);
+    if (!body()) _exit(77);
+    std::fflush(stdout);
+    _exit(::testing::Test::HasFailure() ? 1 : 0);
+  }
+  int status = 0;
+  while (::waitpid(pid, &status, 0) < 0)
+    if (errno != EINTR) return -1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
 }  // namespace
 
 TEST_F(BackupRunTest, FirstRunCopiesEverythingAndARerunNothing) {
@@ -211,7 +230,11 @@ TEST_F(BackupRunTest, ReplacedTargetsAreReportedInTheWalksOrder) {
       EXPECT_EQ(readFile(dst / c.name), std::string("new ") + c.name);
     }
   }
-  EXPECT_EQ(view.history.back().image, 0);  // the run's end comes last
+  // The run's end comes last, and says two files were not copied.
+  EXPECT_EQ(view.history.back(), core::RunTroubleRow(log.TimeNow(), src.string(), "2 fichiers non copiés", dst.string(),
+                                                     "*.*", true, true));
+  EXPECT_EQ(run.Counters().filesCopied, 6);
+  EXPECT_EQ(run.Counters().filesNotCopied, 2);
   for (auto& e : fs::recursive_directory_iterator(dst)) EXPECT_FALSE(platform::IsCopyTempName(e.path().filename()));
   EXPECT_FALSE(fs::exists(data / core::kCopyRecordName));
 }
@@ -238,13 +261,20 @@ TEST_F(BackupRunTest, FailedCopyInOverwriteModeKeepsTheOldTargetAndIsAnError) {
   ASSERT_EQ(view.rows.size(), 1u);
   EXPECT_EQ(view.rows[0].image, 6);
   EXPECT_EQ(view.rows[0].error, std::to_string(EFBIG));
-  EXPECT_EQ(view.rows[0].message, std::strerror(EFBIG));
+  EXPECT_EQ(view.rows[0].message, "Fichier trop volumineux");
+  EXPECT_EQ(run.Counters().filesCopied, 0);
+  EXPECT_EQ(view.panels[1], 0);
   ASSERT_EQ(view.history.size(), 2u);
   EXPECT_EQ(view.history[0].image, 5);
-  // Above the threshold the lock line comes first, then the file error line.
+  // The run's end is an error too, and its alerts go out once.
   const std::string t = log.TimeNow(), s = (src / "big").string(), d = (dst / "big").string();
-  EXPECT_EQ(LogText(), core::LockLogLine(t, s, d) + "\n" + core::FileErrorLogLine(t, s, std::strerror(EFBIG), d) +
-                           "\n" + core::RunLogLine(t, src.string(), dst.string(), "*.*", true) + "\n");
+  EXPECT_EQ(view.history[1], core::RunTroubleRow(t, src.string(), "1 fichier non copié", dst.string(), "*.*", true, true));
+  EXPECT_EQ(view.alerts, std::vector<std::string>{"1 fichier non copié : " + src.string() + " vers " + dst.string()});
+  // Above the threshold the lock line comes first, then the file error line; after the run
+  // line, what went wrong with the run.
+  EXPECT_EQ(LogText(), core::LockLogLine(t, s, d) + "\n" + core::FileErrorLogLine(t, s, "Fichier trop volumineux", d) +
+                           "\n" + core::RunLogLine(t, src.string(), dst.string(), "*.*", true) + "\n" +
+                           core::FileErrorLogLine(t, src.string(), "1 fichier non copié", dst.string()) + "\n");
 }
 
 TEST_F(BackupRunTest, StartGuardsCompareResolvedPaths) {
@@ -355,7 +385,10 @@ TEST_F(BackupRunTest, FreeSpaceStopOnARemovableTarget) {
   for (auto r : nested) EXPECT_EQ(r, core::StartResult::Busy);
   ASSERT_EQ(view.history.size(), 2u);
   EXPECT_EQ(view.history[0].image, 5);
-  EXPECT_EQ(view.history[1].image, 0);
+  EXPECT_EQ(view.history[1], core::RunTroubleRow(log.TimeNow(), src.string(), "Sauvegarde arrêtée, 1 fichier non copié",
+                                                 dst.string(), "*.*", true, true));
+  EXPECT_EQ(view.alerts.size(), 1u);
+  EXPECT_EQ(run.Counters().filesCopied, 1);
   EXPECT_EQ(std::distance(fs::directory_iterator(dst), fs::directory_iterator()), 1);
 }
 
@@ -373,6 +406,114 @@ TEST_F(BackupRunTest, StopFromInsideACopyCompletesThatFileThenEnds) {
   EXPECT_EQ(std::distance(fs::directory_iterator(dst), fs::directory_iterator()), 1);
   EXPECT_EQ(view.ended, 1);
   EXPECT_FALSE(run.Busy());
+  // Stopped by the user, with nothing failed: the plain end row, no alert.
+  EXPECT_EQ(view.history.back().image, 0);
+  EXPECT_TRUE(view.alerts.empty());
+}
+
+// Every copy into a read-only target fails: each file has its error row, and the run's end is
+// an error that says how many were not copied, with the alerts once for the run.
+TEST_F(BackupRunTest, ARunIntoAReadOnlyTargetEndsInErrorWithOneAlert) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root for a read-only mount";
+  for (const char* name : {"a.txt", "b.txt", "sub/c.txt"}) writeFile(src / name, name);
+  const int status = InOwnMounts([&]() -> bool {
+    if (::mount(dst.c_str(), dst.c_str(), nullptr, MS_BIND, nullptr) != 0 ||
+        ::mount(nullptr, dst.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) != 0)
+      return false;
+    Run();
+    const std::string t = log.TimeNow(), trouble = "3 fichiers non copiés, 1 répertoire en erreur";
+    EXPECT_EQ(view.rows.size(), 4u);
+    for (const auto& r : view.rows) {
+      SCOPED_TRACE(r.source);
+      EXPECT_EQ(r.image, 6);
+      if (r.source == (src / "sub").string()) continue;
+      EXPECT_EQ(r.message, "Système de fichiers en lecture seule");
+      EXPECT_EQ(r.error, std::to_string(EROFS));
+    }
+    EXPECT_EQ(run.Counters().filesCopied, 0);
+    EXPECT_EQ(run.Counters().filesNotCopied, 3);
+    EXPECT_EQ(view.panels[1], 0);
+    EXPECT_EQ(view.history.size(), 5u);  // four error rows, then the run's end
+    if (view.history.empty()) return true;
+    EXPECT_EQ(view.history.back(), core::RunTroubleRow(t, src.string(), trouble, dst.string(), "*.*", true, true));
+    EXPECT_EQ(view.alerts, std::vector<std::string>{trouble + " : " + src.string() + " vers " + dst.string()});
+    EXPECT_NE(LogText().find(core::FileErrorLogLine(t, src.string(), trouble, dst.string()) + "\n"), std::string::npos);
+    return true;
+  });
+  if (status == 77) GTEST_SKIP() << "mounts are not allowed here";
+  EXPECT_EQ(status, 0);
+}
+
+// A fixed target that fills up: only the copies that ended whole count as copied, in the
+// counters and on the status bar, and the rest are counted as not copied.
+TEST_F(BackupRunTest, OnAFullTargetOnlyWholeCopiesCount) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root for a small file system";
+  const std::string mib(1 << 20, 'm');
+  for (int i = 0; i < 30; ++i) writeFile(src / ("f" + std::to_string(i)), mib);
+  run.ProbeDrive = [](const std::string&) { return core::TargetDrive{}; };  // not removable: no free-space stop
+  const int status = InOwnMounts([&]() -> bool {
+    if (::mount("quillomet-test", dst.c_str(), "tmpfs", 0, "size=12m") != 0) return false;
+    Run();
+    int whole = 0;
+    for (const auto& e : fs::directory_iterator(dst)) {
+      EXPECT_FALSE(platform::IsCopyTempName(e.path().filename())) << e.path();
+      if (readFile(e.path()) == mib) ++whole;
+    }
+    EXPECT_GT(whole, 0);
+    EXPECT_LT(whole, 30);
+    EXPECT_EQ(run.Counters().filesCopied, whole);
+    EXPECT_EQ(run.Counters().filesNotCopied, 30 - whole);
+    EXPECT_EQ(view.panels[1], whole);
+    EXPECT_EQ(view.Copied().size(), static_cast<std::size_t>(whole));
+    for (const auto& r : view.rows)
+      if (r.image == 6) EXPECT_EQ(r.message, "Plus d'espace disponible sur le périphérique");
+    EXPECT_EQ(view.history.back().texts[2], std::to_string(30 - whole) + " fichiers non copiés : " + dst.string());
+    EXPECT_EQ(view.alerts.size(), 1u);
+    return true;
+  });
+  if (status == 77) GTEST_SKIP() << "mounts are not allowed here";
+  EXPECT_EQ(status, 0);
+}
+
+// Quitting during a copy cuts it short (its temp file goes, the old target stays), the run's
+// end says it was stopped, and no run starts afterwards; quitting during the pre-flight starts
+// no walk at all.
+TEST_F(BackupRunTest, QuittingCutsTheCopyShortAndRecordsTheRunAsStopped) {
+  const std::string big(20 << 20, 'x');
+  for (const char* name : {"1", "2", "3"}) writeFile(src / name, big);
+  view.onProgress = [&](int percent) {
+    if (percent > 0 && percent < 100) run.Abandon();
+  };
+  ASSERT_EQ(run.Start(Job()), core::StartResult::Ran);
+  EXPECT_TRUE(fs::is_empty(dst));
+  ASSERT_EQ(view.rows.size(), 1u);
+  EXPECT_EQ(view.rows[0].image, 6);
+  EXPECT_EQ(view.rows[0].message, "Copie arrêtée : le programme a été quitté");
+  EXPECT_EQ(run.Counters().filesCopied, 0);
+  const std::string t = log.TimeNow(), trouble = "Sauvegarde arrêtée, 1 fichier non copié";
+  EXPECT_EQ(view.history.back(), core::RunTroubleRow(t, src.string(), trouble, dst.string(), "*.*", true, false));
+  EXPECT_TRUE(view.alerts.empty());
+  EXPECT_EQ(view.idle.back(), "true");
+  EXPECT_FALSE(run.Busy());
+  EXPECT_NE(LogText().find(core::RunLogLine(t, src.string(), dst.string(), "*.*", true) + "\n" +
+                           core::FileErrorLogLine(t, src.string(), trouble, dst.string()) + "\n"),
+            std::string::npos);
+  view = Recorder{};
+  EXPECT_EQ(run.Start(Job()), core::StartResult::Busy);
+  EXPECT_EQ(view.started, 0);
+
+  struct Net : core::RunNetwork {
+    core::BackupRun* run = nullptr;
+    bool Reachable(const std::string&) override { return false; }
+    void Reconnect(const std::string&) override { run->Abandon(); }
+    std::string LocalPath(const std::string&) override { return {}; }
+  } net;
+  core::BackupRun other{walker, view, log};
+  net.run = &other;
+  other.Network = &net;
+  EXPECT_EQ(other.Start(core::RunJob{"//pc/share", dst.string(), "*.*", true, false}), core::StartResult::Busy);
+  EXPECT_EQ(view.started, 0);
+  EXPECT_TRUE(view.history.empty());
 }
 
 // The source root is removed once, as a prefix: a root that recurs inside a path stays there.
@@ -690,7 +831,7 @@ TEST_F(BackupRunTest, AnUnreadableSourceFolderIsAnErrorRow) {
   auto row = std::find_if(view.rows.begin(), view.rows.end(),
                           [&](auto& r) { return r.source == (src / "locked").string() && r.image == 6; });
   ASSERT_NE(row, view.rows.end());
-  EXPECT_EQ(row->message, "Impossible de lire le répertoire : " + std::string(std::strerror(EACCES)));
+  EXPECT_EQ(row->message, "Impossible de lire le répertoire : Accès refusé");
   EXPECT_EQ(row->error, std::to_string(EACCES));
   EXPECT_NE(LogText().find("Impossible de lire le répertoire"), std::string::npos);
   EXPECT_EQ(readFile(dst / "f"), "x");

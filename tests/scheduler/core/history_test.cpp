@@ -18,6 +18,11 @@ TEST(HistoryRows, ImagesAndTexts) {
   EXPECT_EQ(core::FileErrorRow(t, "/s/f", "Pas assez d'espace disque ", "/d/f"),
             (HistoryRow{5, V{t, "/s/f", "Pas assez d'espace disque  : /d/f"}}));
   EXPECT_EQ(core::ExceptionRow(t, "boom", "/s/f"), (HistoryRow{2, V{t, "boom", "/s/f"}}));
+  // A run's end that had errors, or was stopped without any.
+  EXPECT_EQ(core::RunTroubleRow(t, "/s", "2 fichiers non copiés", "/d", "*.*", true, true),
+            (HistoryRow{5, V{t, "/s", "2 fichiers non copiés : /d", "*.*", "oui"}}));
+  EXPECT_EQ(core::RunTroubleRow(t, "/s", "Sauvegarde arrêtée avant la fin", "/d", "*.txt", false, false),
+            (HistoryRow{2, V{t, "/s", "Sauvegarde arrêtée avant la fin : /d", "*.txt", "non"}}));
 }
 
 // The viewer reads back what the log writes.
