@@ -115,7 +115,9 @@ struct TZACommitState {
   std::vector<std::string> MovedSources;  // moved entries that were written
   // Old entries by name, each index taken once (duplicate names keep their own data).
   TZANameGroups BackupByName;
-  std::vector<int64_t> OldOffsets;  // sorted local header offsets of the old entries
+  // New local header offsets of the entries from Start on that were only moved (-1: none),
+  // written into them once the old directory is gone (see TZADirArray: no copy meanwhile).
+  std::vector<int64_t> MovedOffsets;
   int64_t OldTailEnd = 0;           // where the old entries end: the old directory's start
   std::vector<uint8_t> Buffer;
 };

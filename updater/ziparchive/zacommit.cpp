@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <utility>
 #include <vector>
 
 #include "updater/ziparchive/zaarchiver.h"
@@ -291,6 +292,7 @@ void TZABaseArchiver::RestoreFromTempFile() {
 }
 
 void TZABaseArchiver::RollbackUpdate() {
+  FDirManager->MovedOffsets = nullptr;
   FDirManager->CurrentDir.AssignDirItems(FDirManager->BackupDir);
   FNameIndexValid = false;
   if (!FCommit) return;
@@ -357,19 +359,18 @@ void TZABaseArchiver::CopyItemFromTemp(int index) {
   TZACommitState& st = *FCommit;
   TZADirArray& current = FDirManager->CurrentDir;
   const TZADirArray& backup = FDirManager->BackupDir;
-  const TDirItem& wanted = current.DirItemAt(index);
+  // Read through the const side: an entry that only moves is not copied out of a segment that
+  // the backup shares; its new offset is kept apart (MovedOffsets) until the commit ends.
+  const TDirItem& wanted = std::as_const(current).DirItemAt(index);
   const bool renamed = wanted.Operation == poRename && !wanted.Pending().OldName.empty();
   const std::string key(renamed ? std::string_view(wanted.Pending().OldName) : wanted.Name());
   const int j = st.BackupByName.OldEntryOf(backup, key, EffectiveLocalHeaderOffset(wanted));
   if (j < 0) throw EZAException::CreateForCode(7, this);
   st.BackupByName.Take(j);
   const TDirItem& old = backup.DirItemAt(j);
-  {
-    TDirItem& item = current.DirItemAt(index);
-    // A change whose data was not written keeps the old entry's facts.
-    if (item.Operation == poUpdate || (item.Modified && writesData(item.Operation))) current.PutDirItem(index, old);
-  }
-  TDirItem& item = current.DirItemAt(index);
+  // A change whose data was not written keeps the old entry's facts.
+  if (wanted.Operation == poUpdate || (wanted.Modified && writesData(wanted.Operation))) current.PutDirItem(index, old);
+  const TDirItem& item = std::as_const(current).DirItemAt(index);
   const int64_t oldOffset = EffectiveLocalHeaderOffset(old);
   const int64_t place = oldOffset - st.CutPosition;
   TZAStream& temp = *st.Temp.Stream;
@@ -377,8 +378,7 @@ void TZABaseArchiver::CopyItemFromTemp(int index) {
   if (place < 0 || temp.Size() - place < static_cast<int64_t>(kLocalHeaderSize)) {
     throw EZAException::CreateForCode(35, this);
   }
-  const int64_t position = archive.Position();
-  storeOffset(position, false, item.LocalHeaderOffset, item.Zip64LocalHeaderOffset, item.HasZip64);
+  st.MovedOffsets[static_cast<size_t>(index - st.Start)] = archive.Position();
 
   uint8_t header[kLocalHeaderSize];
   temp.SetPosition(place);
@@ -388,9 +388,8 @@ void TZABaseArchiver::CopyItemFromTemp(int index) {
   const int64_t extraLength = GetU16(header + 28);
   const uint16_t localFlags = GetU16(header + 6);
   // The entry runs to the next old entry or to the old directory at most.
-  auto next = std::upper_bound(st.OldOffsets.begin(), st.OldOffsets.end(), oldOffset);
-  const int64_t bound = std::min(next == st.OldOffsets.end() ? st.OldTailEnd : *next, st.CutPosition + temp.Size()) -
-                        st.CutPosition;
+  const int64_t next = st.BackupByName.NextOffset(backup, oldOffset);
+  const int64_t bound = std::min(next < 0 ? st.OldTailEnd : next, st.CutPosition + temp.Size()) - st.CutPosition;
   const int64_t dataEnd = place + static_cast<int64_t>(kLocalHeaderSize) + nameLength + extraLength +
                           std::max<int64_t>(EffectiveCompressedSize(old), 0);
   if (dataEnd > temp.Size()) throw EZAException::CreateForCode(35, this);
@@ -600,14 +599,17 @@ void TZABaseArchiver::CommitUpdate() {
   struct Done {
     TZABaseArchiver& a;
     ~Done() {
+      a.FDirManager->MovedOffsets = nullptr;
       a.FCommit.reset();
       a.FNameIndexValid = false;
     }
   } done{*this};
 
+  // Reads go through the const side, which leaves the segments the backup shares alone.
+  const TZADirArray& shown = current;
   int first = -1;
   for (int i = 0; i < current.DirItemCount(); ++i) {
-    if (current.DirItemAt(i).Modified) {
+    if (shown.DirItemAt(i).Modified) {
       ++FModifiedCount;
       if (first < 0) first = i;
     }
@@ -616,7 +618,7 @@ void TZABaseArchiver::CommitUpdate() {
   if (first < 0 && st.Start >= backup.DirItemCount() && backup.DirItemCount() == current.DirItemCount()) {
     return;  // no change: nothing is written
   }
-  st.FirstOperation = first >= 0 ? current.DirItemAt(first).Operation : poDelete;
+  st.FirstOperation = first >= 0 ? shown.DirItemAt(first).Operation : poDelete;
   DoOverallProgress(0, st.FirstOperation, ppStart, FCancel);
   if (FCancel) {
     current.AssignDirItems(backup);
@@ -624,10 +626,9 @@ void TZABaseArchiver::CommitUpdate() {
   }
 
   const int backupCount = backup.DirItemCount();
+  FNameIndex.Clear();  // names are looked up in the groups until the commit ends
+  FNameIndexValid = false;
   st.BackupByName.Build(backup);
-  st.OldOffsets.reserve(static_cast<size_t>(backupCount));
-  for (int j = 0; j < backupCount; ++j) st.OldOffsets.push_back(EffectiveLocalHeaderOffset(backup.DirItemAt(j)));
-  std::sort(st.OldOffsets.begin(), st.OldOffsets.end());
   st.OldTailEnd = backupCount > 0 ? FDirManager->CentralDirOffset : FArchiveStream->Size();
   chooseCut(*FDirManager, st);
   // Entries before the start stay where they are.
@@ -636,6 +637,9 @@ void TZABaseArchiver::CommitUpdate() {
   try {
     try {
       CheckKeptEntries();
+      st.MovedOffsets.assign(static_cast<size_t>(std::max(current.DirItemCount() - st.Start, 0)), -1);
+      FDirManager->MovedOffsets = &st.MovedOffsets;
+      FDirManager->MovedFrom = st.Start;
       CopyTailToTempFile(st.Start);
     } catch (const EZAStreamError& e) {
       throw streamFailure(this, e);
@@ -668,7 +672,7 @@ void TZABaseArchiver::CommitUpdate() {
         do {
           st.Action = fxaIgnore;
           ok = true;
-          const TDirItem& item = current.DirItemAt(i);
+          const TDirItem& item = shown.DirItemAt(i);
           if (!item.Modified || !writesData(item.Operation)) {
             CopyItemFromTemp(i);
           } else {
@@ -682,12 +686,13 @@ void TZABaseArchiver::CommitUpdate() {
           ++i;
         } else {
           // A new entry that could not be written is dropped; a changed one keeps its old bytes.
-          const TDirItem& failed = current.DirItemAt(i);
+          const TDirItem& failed = shown.DirItemAt(i);
           if (st.BackupByName.OldEntryOf(backup, failed.Name(), EffectiveLocalHeaderOffset(failed)) >= 0) {
             CopyItemFromTemp(i);
             ++i;
           } else {
             current.DeleteDirItem(i);
+            st.MovedOffsets.erase(st.MovedOffsets.begin() + (i - st.Start));
           }
         }
       }
@@ -725,6 +730,15 @@ void TZABaseArchiver::CommitUpdate() {
 
   if (committed) {
     if (spanningMode_ != smNone) FVolumesCommitted = true;
+    // The old directory goes first: the entries are then this array's alone and take their
+    // new offsets without being copied.
+    backup.SetDirItemCount(0);
+    FDirManager->MovedOffsets = nullptr;
+    for (size_t k = 0; k < st.MovedOffsets.size(); ++k) {
+      if (st.MovedOffsets[k] < 0) continue;
+      TDirItem& item = current.DirItemAt(st.Start + static_cast<int>(k));
+      storeOffset(st.MovedOffsets[k], false, item.LocalHeaderOffset, item.Zip64LocalHeaderOffset, item.HasZip64);
+    }
     for (int i = 0; i < current.DirItemCount(); ++i) {
       TDirItem& item = current.DirItemAt(i);
       item.Modified = false;
@@ -733,7 +747,6 @@ void TZABaseArchiver::CommitUpdate() {
         item.EditPending().OldName.clear();
       }
     }
-    backup.SetDirItemCount(0);
     // Moved files go once the archive holds them; a failure there changes the archive no more.
     for (const std::string& source : st.MovedSources) {
       for (;;) {

@@ -4,6 +4,7 @@
 // headers, entries sharing bytes, data failing its CRC-32) is never written into. The check
 // reads no more than the commit does, except for a directory rebuilt from local headers.
 #include <algorithm>
+#include <climits>
 #include <string>
 #include <vector>
 
@@ -120,8 +121,24 @@ void TZABaseArchiver::CheckKeptEntries() {
       lastInPlace = j;
     }
   }
-  // Bounds first, from the directory and the local headers read; the data last.
-  std::vector<KeptRange> ranges;
+  // Bounds first, from the directory and the local headers read; then whether entries share
+  // bytes, in the order of their offsets; the data last. What the bounds pass learns of an
+  // entry's local header is kept in 4 bytes: the header's length and whether it is encrypted.
+  constexpr uint32_t kLocalEncrypted = 1u << 31;
+  std::vector<uint32_t> local(static_cast<size_t>(count), 0);
+  auto rangeOf = [&](int j) {
+    const TDirItem& e = backup.DirItemAt(j);
+    const int64_t offset = EffectiveLocalHeaderOffset(e);
+    KeptRange r{offset, offset + static_cast<int64_t>(kLocalHeaderSize) + EffectiveCompressedSize(e), j};
+    r.deep = rebuilt || j >= st.Start;
+    const uint32_t info = local[static_cast<size_t>(j)];
+    if (info != 0) {
+      r.dataStart = offset + (info & ~kLocalEncrypted);
+      r.end = r.dataStart + EffectiveCompressedSize(e);
+      r.localFlags = (info & kLocalEncrypted) ? kEncryptedFlag : 0;
+    }
+    return r;
+  };
   for (int j = 0; j < count; ++j) {
     if (!kept[static_cast<size_t>(j)]) continue;
     const TDirItem& e = backup.DirItemAt(j);
@@ -135,34 +152,34 @@ void TZABaseArchiver::CheckKeptEntries() {
     // No data for a file that has some, or a check of no data that is not 0: an entry whose
     // writing never ended.
     if (csize == 0 && (usize != 0 || e.Crc32 != 0)) throw refuse(8, e, "entry without its data");
-    KeptRange r{offset, offset + static_cast<int64_t>(kLocalHeaderSize) + csize, j};
-    r.deep = rebuilt || j >= st.Start;
-    if (r.deep || j == lastInPlace) {
+    int64_t end = offset + static_cast<int64_t>(kLocalHeaderSize) + csize;
+    if (rebuilt || j >= st.Start || j == lastInPlace) {
       uint8_t raw[kLocalHeaderSize];
       archive.SetPosition(offset);
       archive.ReadBuffer(raw, kLocalHeaderSize);
       TZALocalHeader h;
       DecodeLocalHeader(raw, h);
       if (h.Signature != kLocalHeaderSignature) throw refuse(35, e, "no local header where the directory points");
-      r.dataStart = offset + static_cast<int64_t>(kLocalHeaderSize) + h.NameLength + h.ExtraLength;
-      if (r.dataStart > limit || csize > limit - r.dataStart) throw refuse(35, e, "entry cut short");
-      r.end = r.dataStart + csize;
-      r.localFlags = h.Flags;
+      const int64_t dataStart = offset + static_cast<int64_t>(kLocalHeaderSize) + h.NameLength + h.ExtraLength;
+      if (dataStart > limit || csize > limit - dataStart) throw refuse(35, e, "entry cut short");
+      end = dataStart + csize;
+      local[static_cast<size_t>(j)] =
+          static_cast<uint32_t>(dataStart - offset) | ((h.Flags & kEncryptedFlag) ? kLocalEncrypted : 0);
     }
     // Entries in front of the cut stay where they are: nothing new may be written over them.
-    if (j < st.Start && r.end > st.CutPosition) throw refuse(35, e, "entry overlaps the entries after it");
-    ranges.push_back(r);
+    if (j < st.Start && end > st.CutPosition) throw refuse(35, e, "entry overlaps the entries after it");
   }
-  std::vector<const KeptRange*> byStart;
-  byStart.reserve(ranges.size());
-  for (const KeptRange& r : ranges) byStart.push_back(&r);
-  std::sort(byStart.begin(), byStart.end(), [](const KeptRange* a, const KeptRange* b) { return a->start < b->start; });
-  for (size_t k = 1; k < byStart.size(); ++k) {
-    if (byStart[k]->start < byStart[k - 1]->end) {
-      throw refuse(35, backup.DirItemAt(byStart[k]->index), "entry shares bytes with another entry");
-    }
+  int64_t reached = INT64_MIN;
+  for (int k = 0; k < count; ++k) {
+    const int j = st.BackupByName.ByOffset(k);
+    if (!kept[static_cast<size_t>(j)]) continue;
+    const KeptRange r = rangeOf(j);
+    if (r.start < reached) throw refuse(35, backup.DirItemAt(j), "entry shares bytes with another entry");
+    reached = std::max(reached, r.end);
   }
-  for (const KeptRange& r : ranges) {
+  for (int j = 0; j < count; ++j) {
+    if (!kept[static_cast<size_t>(j)]) continue;
+    const KeptRange r = rangeOf(j);
     if (r.deep) verifyData(archive, backup.DirItemAt(r.index), r, refuse);
   }
 }

@@ -251,23 +251,95 @@ void TZADirArray::checkIndex(int index, int32_t code) const {
   if (index < 0 || index >= count_) throw EZAException::CreateForCode(code);
 }
 
+TZADirArray::Place TZADirArray::locate(int index) const {
+  if (uniform_) return {size_t(index >> kSegmentShift), index & (kSegmentSize - 1)};
+  const size_t s = size_t(std::upper_bound(starts_.begin(), starts_.end(), index) - starts_.begin()) - 1;
+  return {s, index - starts_[s]};
+}
+
+void TZADirArray::own(size_t segment) {
+  Segment& seg = segments_[segment];
+  if (seg.items.use_count() <= 1) return;
+  std::shared_ptr<TDirItem[]> copy(new TDirItem[kSegmentSize]);
+  for (int k = 0; k < seg.count; ++k) {
+    const TDirItem& from = seg.items[k];
+    TDirItem& to = copy[k];
+    if (from.tail_ & 1) {
+      to = from;  // a block of its own: copied
+    } else {
+      static_cast<TDirItemFields&>(to) = from;
+      to.tail_ = from.tail_;  // in the arena, which both arrays hold
+    }
+  }
+  seg.items = std::move(copy);
+}
+
+void TZADirArray::appendSlots(int count) {
+  while (count > 0) {
+    if (segments_.empty() || segments_.back().count == kSegmentSize) {
+      if (!uniform_) starts_.push_back(count_);
+      segments_.push_back({std::shared_ptr<TDirItem[]>(new TDirItem[kSegmentSize]), 0});
+    }
+    own(segments_.size() - 1);
+    Segment& last = segments_.back();
+    const int n = std::min(count, kSegmentSize - last.count);
+    last.count += n;
+    count_ += n;
+    count -= n;
+  }
+}
+
+void TZADirArray::truncate(int count) {
+  while (count_ > count) {
+    const size_t s = segments_.size() - 1;
+    const int start = segmentStart(s);
+    if (start >= count) {
+      count_ = start;
+      segments_.pop_back();
+      if (!uniform_) starts_.pop_back();
+      continue;
+    }
+    own(s);
+    Segment& seg = segments_[s];
+    for (int k = count - start; k < seg.count; ++k) seg.items[k] = TDirItem{};
+    seg.count = count - start;
+    count_ = count;
+  }
+}
+
+void TZADirArray::indexSegments() {
+  segments_.erase(std::remove_if(segments_.begin(), segments_.end(), [](const Segment& s) { return s.count == 0; }),
+                  segments_.end());
+  uniform_ = true;
+  for (size_t s = 0; s + 1 < segments_.size(); ++s) uniform_ = uniform_ && segments_[s].count == kSegmentSize;
+  starts_.clear();
+  if (uniform_) return;
+  int start = 0;
+  for (const Segment& seg : segments_) {
+    starts_.push_back(start);
+    start += seg.count;
+  }
+}
+
 void TZADirArray::SetDirItemCount(int count) {
   if (count < 0) throw EZAException::CreateForCode(1);
   int capacity = Capacity();
   if (count > capacity) {
     growthStep_ = std::min(growthStep_ * 2, kMaxGrowthStep);
-    const int wanted = int(std::min<int64_t>(std::max<int64_t>(int64_t(capacity) + growthStep_, count), INT_MAX));
-    while (int64_t(segments_.size()) * kSegmentSize < wanted)
-      segments_.push_back(std::make_unique<TDirItem[]>(kSegmentSize));
-    capacity_ = wanted;
-  } else if (count == 0) {
-    std::vector<std::unique_ptr<TDirItem[]>>().swap(segments_);
+    capacity_ = int(std::min<int64_t>(std::max<int64_t>(int64_t(capacity) + growthStep_, count), INT_MAX));
+  }
+  if (count == 0) {
+    std::vector<Segment>().swap(segments_);
+    starts_.clear();
+    uniform_ = true;
+    count_ = 0;
     capacity_ = 0;
     arena_.Clear();
+  } else if (count > count_) {
+    appendSlots(count - count_);
   } else {
-    for (int i = count; i < count_; ++i) slot(i) = TDirItem{};
+    truncate(count);
   }
-  count_ = count;
 }
 
 void TZADirArray::GetDirItem(int index, TDirItem& item) const {
@@ -320,6 +392,7 @@ void TZADirArray::SetDirItemTexts(int index, std::string_view name, std::string_
 
 void TZADirArray::PutDirItem(int index, const TDirItem& item) {
   checkIndex(index, 1);
+  // When slot() copies a shared segment, the other array keeps the old one: item stays valid.
   TDirItem& target = slot(index);
   if (&target == &item) return;
   if (item.HasPending()) {
@@ -340,34 +413,41 @@ const TDirItem& TZADirArray::DirItemAt(int index) const {
   return slot(index);
 }
 
-void TZADirArray::DeleteDirItem(int index) {
-  checkIndex(index, 4);
-  for (int i = index; i + 1 < count_; ++i) slot(i) = std::move(slot(i + 1));
-  slot(count_ - 1) = TDirItem{};
-  --count_;
-}
+void TZADirArray::DeleteDirItem(int index) { DeleteDirItems({index}); }
 
 void TZADirArray::DeleteDirItems(std::vector<int> indexes) {
   for (int index : indexes) checkIndex(index, 4);
   std::sort(indexes.begin(), indexes.end());
   indexes.erase(std::unique(indexes.begin(), indexes.end()), indexes.end());
   if (indexes.empty()) return;
-  int kept = indexes.front();
+  // Each segment that holds a removed entry is compacted on its own; the others stay as they are.
   size_t next = 0;  // the next index to remove
-  for (int i = indexes.front(); i < count_; ++i) {
-    if (next < indexes.size() && indexes[next] == i) {
-      ++next;
-      slot(i) = TDirItem{};  // frees what the entry owns
-      continue;
+  while (next < indexes.size()) {
+    const Place p = locate(indexes[next]);
+    own(p.segment);
+    Segment& seg = segments_[p.segment];
+    const int start = segmentStart(p.segment);
+    int kept = p.slot;
+    for (int k = p.slot; k < seg.count; ++k) {
+      if (next < indexes.size() && indexes[next] == start + k) {
+        ++next;
+        seg.items[k] = TDirItem{};  // frees what the entry owns
+        continue;
+      }
+      if (kept != k) seg.items[kept] = std::move(seg.items[k]);
+      ++kept;
     }
-    slot(kept++) = std::move(slot(i));
+    for (int k = kept; k < seg.count; ++k) seg.items[k] = TDirItem{};
+    seg.count = kept;
   }
-  for (int i = kept; i < count_; ++i) slot(i) = TDirItem{};
-  count_ = kept;
+  count_ -= int(indexes.size());
+  indexSegments();
 }
 
 void TZADirArray::ClearDirItems() {
-  for (int i = 0; i < count_; ++i) slot(i) = TDirItem{};
+  std::vector<Segment>().swap(segments_);
+  starts_.clear();
+  uniform_ = true;
   count_ = 0;
   arena_.Clear();
 }
@@ -375,23 +455,25 @@ void TZADirArray::ClearDirItems() {
 void TZADirArray::AssignDirItems(const TZADirArray& other) {
   if (&other == this) return;
   ClearDirItems();
-  SetDirItemCount(other.count_);
-  // Texts in the other's arena are shared, not copied: they never change there.
+  // The entries are shared until either array changes them; texts in the other's arena are
+  // shared too: they never change there.
+  segments_ = other.segments_;
+  starts_ = other.starts_;
+  uniform_ = other.uniform_;
+  count_ = other.count_;
+  capacity_ = std::max(capacity_, count_);
   arena_.Share(other.arena_);
-  for (int i = 0; i < other.count_; ++i) {
-    const TDirItem& from = other.slot(i);
-    if (from.tail_ & 1) {
-      PutDirItem(i, from);
-    } else {
-      TDirItem& to = slot(i);
-      static_cast<TDirItemFields&>(to) = from;
-      to.tail_ = from.tail_;
-    }
-  }
 }
 
 void TZADirArray::ClearDirItemSelection() {
-  for (int i = 0; i < count_; ++i) slot(i).Selected = false;
+  for (size_t s = 0; s < segments_.size(); ++s) {
+    const Segment& seg = segments_[s];
+    bool any = false;
+    for (int k = 0; k < seg.count && !any; ++k) any = seg.items[k].Selected;
+    if (!any) continue;
+    own(s);
+    for (int k = 0; k < segments_[s].count; ++k) segments_[s].items[k].Selected = false;
+  }
 }
 
 double CompressionRateFor(int64_t compressedSize, int64_t uncompressedSize) {

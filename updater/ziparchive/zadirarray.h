@@ -194,7 +194,8 @@ class TZADirArray {
   void GetDirItem(int index, TDirItem& item) const;
   // Entry index becomes a deep copy of item (errors: code 1).
   void PutDirItem(int index, const TDirItem& item);
-  // The entry in place (errors: code 3); it stays where it is while the count changes.
+  // The entry in place (errors: code 3); it stays where it is while the count changes, unless
+  // the array was copied (AssignDirItems) since: the first change then moves it into a copy.
   TDirItem& DirItemAt(int index);
   const TDirItem& DirItemAt(int index) const;
   // Removes entry index (errors: code 4).
@@ -220,15 +221,38 @@ class TZADirArray {
   void intern(TDirItem& item, std::string_view name, std::string_view extraArea, std::string_view comment);
   std::string scratch_;  // an extra area being made true
 
-  // The slots, in segments that never move: growing adds segments and copies nothing. Slots
-  // at or beyond count_ are empty.
+  // The slots, in segments of up to kSegmentSize entries. A copy of the array shares the
+  // segments of the original; a segment is copied when either array first changes it. A
+  // removal compacts only the segments it touches, which then hold fewer entries. Slots of
+  // a segment at or beyond its count are empty.
   static constexpr int kSegmentShift = 12;
   static constexpr int kSegmentSize = 1 << kSegmentShift;
-  TDirItem& slot(int index) { return segments_[size_t(index >> kSegmentShift)][index & (kSegmentSize - 1)]; }
+  struct Segment {
+    std::shared_ptr<TDirItem[]> items;
+    int count = 0;
+  };
+  struct Place {
+    size_t segment;
+    int slot;
+  };
+  Place locate(int index) const;
+  int segmentStart(size_t segment) const { return uniform_ ? int(segment << kSegmentShift) : starts_[segment]; }
+  void own(size_t segment);  // the segment becomes this array's alone
+  void appendSlots(int count);
+  void truncate(int count);
+  void indexSegments();  // after a removal: where each segment starts
   const TDirItem& slot(int index) const {
-    return segments_[size_t(index >> kSegmentShift)][index & (kSegmentSize - 1)];
+    const Place p = locate(index);
+    return segments_[p.segment].items[p.slot];
   }
-  std::vector<std::unique_ptr<TDirItem[]>> segments_;
+  TDirItem& slot(int index) {
+    const Place p = locate(index);
+    own(p.segment);
+    return segments_[p.segment].items[p.slot];
+  }
+  std::vector<Segment> segments_;
+  std::vector<int> starts_;  // first index of each segment, unless uniform_
+  bool uniform_ = true;      // every segment but the last is full
   int capacity_ = 0;
   TZATextArena arena_;
   int count_ = 0;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstring>
+#include <utility>
 
 #include "updater/ziparchive/zaarchiver.h"
 #include "updater/ziparchive/zaexcept.h"
@@ -64,7 +65,7 @@ bool scanSignatures(TZAStream& s, int64_t from, int64_t limit, uint32_t signatur
 }
 
 // Bytes of the Zip64 field the writer builds for item (header included), 0 when none.
-size_t zip64ExtraSize(const TDirItem& item) {
+size_t zip64ExtraSize(const TDirItemFields& item) {
   size_t n = (item.UncompressedSize == kSaturated32 ? 8 : 0) + (item.CompressedSize == kSaturated32 ? 8 : 0) +
              (item.LocalHeaderOffset == kSaturated32 ? 8 : 0) + (item.DiskNumberStart == kSaturated16 ? 4 : 0);
   return n ? n + 4 : 0;
@@ -609,9 +610,25 @@ void TZADirManager::WriteCentralDir(TZAStream* stream) {
   // Names, comments and extra areas are never cut: a length that does not fit its field
   // fails the write before the first byte goes out.
   if (ArchiveComment.size() > kSaturated16) throw EZAException::CreateForCode(46, Archiver);
+  // The facts of entry i as written: with its new offset when the commit keeps it apart.
+  auto headerOf = [&](int i, const TDirItem& item) {
+    TDirItemFields fields = item;
+    const int k = i - MovedFrom;
+    if (MovedOffsets != nullptr && k >= 0 && size_t(k) < MovedOffsets->size() && (*MovedOffsets)[size_t(k)] >= 0) {
+      const int64_t offset = (*MovedOffsets)[size_t(k)];
+      if (offset >= int64_t(kSaturated32)) {
+        fields.HasZip64 = true;
+        fields.LocalHeaderOffset = kSaturated32;
+        fields.Zip64LocalHeaderOffset = offset;
+      } else {
+        fields.LocalHeaderOffset = uint32_t(offset);
+      }
+    }
+    return fields;
+  };
   for (int i = 0; i < count; ++i) {
-    const TDirItem& item = CurrentDir.DirItemAt(i);
-    size_t extra = zip64ExtraSize(item);
+    const TDirItem& item = std::as_const(CurrentDir).DirItemAt(i);
+    size_t extra = zip64ExtraSize(headerOf(i, item));
     for (const TZAExtraFieldView f : item.ExtraFields())
       if (f.HeaderId != kZip64ExtraId) extra += 4 + f.Data.size();
     if (item.Name().size() > kSaturated16 || item.Comment().size() > kSaturated16 || extra > kSaturated16)
@@ -622,18 +639,19 @@ void TZADirManager::WriteCentralDir(TZAStream* stream) {
   int64_t dirSize = 0;
   std::vector<uint8_t> block;
   for (int i = 0; i < count; ++i) {
-    const TDirItem& item = CurrentDir.DirItemAt(i);
+    const TDirItem& item = std::as_const(CurrentDir).DirItemAt(i);
+    const TDirItemFields fields = headerOf(i, item);
     std::vector<uint8_t> zip64 = BuildZip64Field(
-        item.UncompressedSize == kSaturated32, uint64_t(item.Zip64UncompressedSize),
-        item.CompressedSize == kSaturated32, uint64_t(item.Zip64CompressedSize),
-        item.LocalHeaderOffset == kSaturated32, uint64_t(item.Zip64LocalHeaderOffset),
-        item.DiskNumberStart == kSaturated16, item.Zip64DiskNumberStart);
+        fields.UncompressedSize == kSaturated32, uint64_t(fields.Zip64UncompressedSize),
+        fields.CompressedSize == kSaturated32, uint64_t(fields.Zip64CompressedSize),
+        fields.LocalHeaderOffset == kSaturated32, uint64_t(fields.Zip64LocalHeaderOffset),
+        fields.DiskNumberStart == kSaturated16, fields.Zip64DiskNumberStart);
     size_t extraLength = zip64.empty() ? 0 : zip64.size() + 4;
     for (const TZAExtraFieldView f : item.ExtraFields())
       if (f.HeaderId != kZip64ExtraId) extraLength += 4 + f.Data.size();
 
     const std::string_view name = item.Name(), comment = item.Comment();
-    TDirItemFields header = item;
+    TDirItemFields header = fields;
     header.Signature = kCentralHeaderSignature;
     header.Flags = FlagsForStoredName(item.Flags, item.VersionMadeBy, name);
     header.NameLength = uint16_t(name.size());

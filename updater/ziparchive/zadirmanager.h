@@ -60,6 +60,10 @@ class TZADirManager {
   int64_t FindNextLocalHeader(int64_t start);
   void SwitchToVolume(const TZAVolumeNumberInfo& info);
   void WriteCentralDir(TZAStream* stream = nullptr);
+  // Local header offsets that WriteCentralDir writes in place of the entries' own: entry i
+  // from MovedFrom on has (*MovedOffsets)[i - MovedFrom] when that is not negative.
+  const std::vector<int64_t>* MovedOffsets = nullptr;
+  int MovedFrom = 0;
 
   // Decoded views of the raw records above.
   TZAEndRecord EndRecordFields() const;

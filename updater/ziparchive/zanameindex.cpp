@@ -1,6 +1,7 @@
 #include "updater/ziparchive/zanameindex.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <functional>
 
 #include "updater/ziparchive/zadirarray.h"
@@ -71,21 +72,28 @@ void TZANameIndex::Clear() {
 }
 
 void TZANameGroups::Build(const TZADirArray& dir) {
-  const int count = dir.DirItemCount();
+  count_ = dir.DirItemCount();
   heads_.Clear();
-  heads_.slots_.assign(slotsFor(size_t(count)), -1);
-  nextSame_.assign(size_t(count), -1);
-  taken_.assign(size_t(count), false);
-  byOffset_.resize(size_t(count));
-  for (int i = 0; i < count; ++i) byOffset_[size_t(i)] = i;
-  auto before = [&](int32_t a, int32_t b) {
-    return EffectiveLocalHeaderOffset(dir.DirItemAt(a)) < EffectiveLocalHeaderOffset(dir.DirItemAt(b));
-  };
+  std::vector<int32_t>().swap(nextSame_);
+  named_ = false;
+  taken_.assign(size_t(count_), false);
+  std::vector<int32_t>().swap(byOffset_);
+  auto offsetOf = [&](int32_t j) { return EffectiveLocalHeaderOffset(dir.DirItemAt(j)); };
   // Directories mostly list their entries in file order: nothing to sort then.
-  if (!std::is_sorted(byOffset_.begin(), byOffset_.end(), before))
-    std::stable_sort(byOffset_.begin(), byOffset_.end(), before);
+  sorted_ = true;
+  for (int i = 1; i < count_ && sorted_; ++i) sorted_ = offsetOf(i - 1) <= offsetOf(i);
+  if (sorted_) return;
+  byOffset_.resize(size_t(count_));
+  for (int i = 0; i < count_; ++i) byOffset_[size_t(i)] = i;
+  std::stable_sort(byOffset_.begin(), byOffset_.end(), [&](int32_t a, int32_t b) { return offsetOf(a) < offsetOf(b); });
+}
+
+void TZANameGroups::indexNames(const TZADirArray& dir) {
+  named_ = true;
+  heads_.slots_.assign(slotsFor(size_t(count_)), -1);
+  nextSame_.assign(size_t(count_), -1);
   // From the last entry back, each one goes in front of its name's list.
-  for (int i = count - 1; i >= 0; --i) {
+  for (int i = count_ - 1; i >= 0; --i) {
     const size_t k = heads_.slotOf(dir, dir.DirItemAt(i).Name());
     if (heads_.slots_[k] < 0) ++heads_.used_;
     nextSame_[size_t(i)] = heads_.slots_[k];
@@ -93,17 +101,38 @@ void TZANameGroups::Build(const TZADirArray& dir) {
   }
 }
 
+int TZANameGroups::lowerRank(const TZADirArray& dir, int64_t offset) const {
+  int low = 0, high = count_;
+  while (low < high) {
+    const int mid = low + (high - low) / 2;
+    if (EffectiveLocalHeaderOffset(dir.DirItemAt(ByOffset(mid))) < offset) {
+      low = mid + 1;
+    } else {
+      high = mid;
+    }
+  }
+  return low;
+}
+
+int64_t TZANameGroups::NextOffset(const TZADirArray& dir, int64_t offset) const {
+  if (offset == INT64_MAX) return -1;
+  const int rank = lowerRank(dir, offset + 1);
+  return rank < count_ ? EffectiveLocalHeaderOffset(dir.DirItemAt(ByOffset(rank))) : -1;
+}
+
 int TZANameGroups::OldEntryOf(const TZADirArray& dir, std::string_view name, int64_t offset) {
-  auto it = std::lower_bound(byOffset_.begin(), byOffset_.end(), offset, [&](int32_t j, int64_t at) {
-    return EffectiveLocalHeaderOffset(dir.DirItemAt(j)) < at;
-  });
-  for (; it != byOffset_.end() && EffectiveLocalHeaderOffset(dir.DirItemAt(*it)) == offset; ++it)
-    if (!taken_[size_t(*it)] && dir.DirItemAt(*it).Name() == name) return *it;
+  for (int rank = lowerRank(dir, offset); rank < count_; ++rank) {
+    const int j = ByOffset(rank);
+    const TDirItem& e = dir.DirItemAt(j);
+    if (EffectiveLocalHeaderOffset(e) != offset) break;
+    if (!taken_[size_t(j)] && e.Name() == name) return j;
+  }
   return FirstUntaken(dir, name);
 }
 
 int TZANameGroups::FirstUntaken(const TZADirArray& dir, std::string_view name) {
-  if (heads_.slots_.empty()) return -1;
+  if (count_ == 0) return -1;
+  if (!named_) indexNames(dir);
   int32_t& head = heads_.slots_[heads_.slotOf(dir, name)];
   if (head < 0) return -1;
   // Taken entries at the front are dropped for good: each is passed over once.

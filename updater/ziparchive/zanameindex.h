@@ -31,7 +31,8 @@ class TZANameIndex {
 };
 
 // The entries of a directory array by name, to take one at a time: each name hands out its
-// entries in index order, each entry once.
+// entries in index order, each entry once. A directory in file order costs a bit an entry;
+// names are indexed on the first look-up that needs them.
 class TZANameGroups {
  public:
   void Build(const TZADirArray& dir);
@@ -41,10 +42,20 @@ class TZANameGroups {
   // same entry, among several of its name), else FirstUntaken.
   int OldEntryOf(const TZADirArray& dir, std::string_view name, int64_t offset);
   void Take(int index);
+  // The entry of rank k in the order of local header offsets.
+  int ByOffset(int k) const { return sorted_ ? k : byOffset_[size_t(k)]; }
+  // The smallest local header offset above offset, or -1.
+  int64_t NextOffset(const TZADirArray& dir, int64_t offset) const;
 
  private:
+  // Rank of the first entry whose local header offset is not below offset.
+  int lowerRank(const TZADirArray& dir, int64_t offset) const;
+  void indexNames(const TZADirArray& dir);
+  int count_ = 0;
+  bool sorted_ = true;             // entries listed in file order: byOffset_ stays empty
   std::vector<int32_t> byOffset_;  // entries in the order of their local header offsets
-  TZANameIndex heads_;            // name -> first entry of the name not known to be taken
+  bool named_ = false;
+  TZANameIndex heads_;             // name -> first entry of the name not known to be taken
   std::vector<int32_t> nextSame_;  // entry -> next entry of the same name, -1 at the last
   std::vector<bool> taken_;
 };

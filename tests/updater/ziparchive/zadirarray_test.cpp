@@ -2,7 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <random>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "updater/ziparchive/zaexcept.h"
 
@@ -294,4 +299,78 @@ TEST(TZADirArray, ManyEntriesGoInOnePass) {
     }
     EXPECT_EQ(a.DirItemCount(), 3);
   }
+}
+
+// A copy shares the entries of the original until one of the two changes them: neither ever
+// sees the other's changes, whatever they are and wherever they fall among many segments,
+// and the entries neither changed are not duplicated.
+TEST(TZADirArray, ACopySharesItsEntriesUntilEitherSideChangesThem) {
+  const int n = 20000;  // several segments
+  TZADirArray current, backup;
+  std::vector<std::string> currentNames, backupNames;
+  current.SetDirItemCount(n);
+  for (int i = 0; i < n; ++i) {
+    currentNames.push_back("e" + std::to_string(i));
+    current.SetDirItemTexts(i, currentNames.back(), {}, {});
+  }
+  current.DirItemAt(7).SetComment("own");  // an entry with a block of its own
+  backup.AssignDirItems(current);
+  backupNames = currentNames;
+  EXPECT_EQ(&std::as_const(backup).DirItemAt(n - 1), &std::as_const(current).DirItemAt(n - 1));
+
+  // Each side in turn: removals here and there, renames, replacements, growth and a cut.
+  std::mt19937 random(7);
+  for (int round = 0; round < 40; ++round) {
+    const bool onCurrent = round % 2 == 0;
+    TZADirArray& dir = onCurrent ? current : backup;
+    std::vector<std::string>& names = onCurrent ? currentNames : backupNames;
+    const int count = dir.DirItemCount();
+    switch (round % 5) {
+      case 0: {
+        std::vector<int> doomed;
+        for (int k = 0; k < 30; ++k) doomed.push_back(int(random() % unsigned(count)));
+        std::sort(doomed.begin(), doomed.end());
+        doomed.erase(std::unique(doomed.begin(), doomed.end()), doomed.end());
+        dir.DeleteDirItems(doomed);
+        for (auto it = doomed.rbegin(); it != doomed.rend(); ++it) names.erase(names.begin() + *it);
+        break;
+      }
+      case 1: {
+        const int i = int(random() % unsigned(count));
+        names[size_t(i)] = "renamed" + std::to_string(round);
+        dir.DirItemAt(i).SetName(names[size_t(i)]);
+        break;
+      }
+      case 2: {
+        const int from = int(random() % unsigned(count)), to = int(random() % unsigned(count));
+        dir.PutDirItem(to, std::as_const(dir).DirItemAt(from));
+        names[size_t(to)] = names[size_t(from)];
+        break;
+      }
+      case 3: {
+        dir.SetDirItemCount(count + 5000);
+        for (int i = count; i < count + 5000; ++i) {
+          names.push_back("added" + std::to_string(round) + "-" + std::to_string(i));
+          dir.SetDirItemTexts(i, names.back(), {}, {});
+        }
+        break;
+      }
+      case 4:
+        dir.DeleteDirItem(0);
+        names.erase(names.begin());
+        dir.SetDirItemCount(count - 1 - 100);
+        names.resize(size_t(count - 1 - 100));
+        break;
+    }
+    for (const auto& [array, model] : {std::pair{&current, &currentNames}, std::pair{&backup, &backupNames}}) {
+      SCOPED_TRACE("round " + std::to_string(round));
+      ASSERT_EQ(array->DirItemCount(), int(model->size()));
+      for (int i = 0; i < array->DirItemCount(); ++i) ASSERT_EQ(array->DirItemAt(i).Name(), (*model)[size_t(i)]) << i;
+    }
+  }
+  // The entry with its own block is still whole on the side that kept it.
+  const auto own = std::find(backupNames.begin(), backupNames.end(), "e7");
+  if (own != backupNames.end()) EXPECT_EQ(backup.DirItemAt(int(own - backupNames.begin())).Comment(), "own");
+  backup.SetDirItemCount(0);
+  for (int i = 0; i < current.DirItemCount(); ++i) ASSERT_EQ(current.DirItemAt(i).Name(), currentNames[size_t(i)]);
 }
