@@ -1,30 +1,60 @@
-// ProgramMain: one instance per user, then the four windows in their order, then the loop.
+// ProgramMain: one instance per user (a later start brings it forward), then the four windows in
+// their order, then the loop.
 #include <QApplication>
 #include <QScreen>
 
+#include <chrono>
 #include <cstdlib>
+#include <string>
 
 #include "scheduler/core/displayplatform.h"
 
+#include "platform/instancechannel.h"
 #include "platform/shell.h"
 #include "platform/singleinstance.h"
-#include "scheduler/ui/frenchqt.h"
 #include "platform/stagedinstall.h"
+#include "scheduler/ui/frenchqt.h"
+#include "scheduler/ui/runninginstance.h"
+#include "scheduler/ui/slotguard.h"
 #include "scheduler/ui/tabout.h"
 #include "scheduler/ui/tform1.h"
 #include "scheduler/ui/tform2.h"
 #include "scheduler/ui/tform4.h"
 
+namespace {
+
+// Under Wayland, X11 when the session has it: the program places and raises its windows.
+void UsePreferredPlatform() {
+  const std::string platform = core::PreferredQtPlatform([](const char* name) { return std::getenv(name); });
+  if (!platform.empty()) setenv("QT_QPA_PLATFORM", platform.c_str(), 1);
+}
+
+// Another instance holds the lock: it shows its window and this start ends. When it does not
+// answer, the user is told so; nothing else runs, nothing is written.
+int BringForward(int argc, char** argv, const std::string& socketPath) {
+  if (platform::AskToShow(socketPath, std::chrono::seconds(8)) == platform::AskResult::Shown) return 0;
+  UsePreferredPlatform();
+  QApplication app(argc, argv);
+  QApplication::setApplicationName(QStringLiteral("Quillomet"));
+  ui::LoadQtFrench(app);
+  ui::SayInstanceDoesNotAnswer();
+  return 1;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
   platform::InstanceLock instance;
-  // Another instance runs: leave at once, no window, nothing written.
-  if (instance.Acquire("Quillomet") == platform::LockResult::Busy) return 0;
+  const platform::LockResult lock = instance.Acquire("Quillomet");
+  const std::string socketPath = platform::InstanceSocketPath(instance.Path());
+  if (lock == platform::LockResult::Busy) return BringForward(argc, argv, socketPath);
+  // Listening at once: a later start that comes while this one starts up waits for its answer.
+  platform::InstanceChannel channel;
+  if (lock == platform::LockResult::Acquired) channel.Listen(socketPath);
   // An update a killed updater left halfway is finished (or undone) before the program runs.
   platform::FinishInterruptedInstall(platform::ProgramFolder());
 
-  // Under Wayland, X11 when the session has it: the program places and raises its windows.
-  const std::string platform = core::PreferredQtPlatform([](const char* name) { return std::getenv(name); });
-  if (!platform.empty()) setenv("QT_QPA_PLATFORM", platform.c_str(), 1);
+  UsePreferredPlatform();
 
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Quillomet"));
@@ -45,6 +75,9 @@ int main(int argc, char** argv) {
     }
   }
   ui::Form1->show();
+  ui::ShowRequests requests(channel);
+  QObject::connect(&requests, &ui::ShowRequests::showRequested, ui::Form1,
+                   ui::Guard([] { ui::Form1->Affiche1Click(); }));
   app.exec();
 
   delete ui::Form4;
