@@ -19,7 +19,7 @@ class ShowRequests : public QObject {
   // Serves the channel, which must outlive this object, from the event loop.
   explicit ShowRequests(platform::InstanceChannel& channel, QObject* parent = nullptr);
 
-  static constexpr int kMaxPeers = 4;          // peers served at once; more are dropped
+  static constexpr int kMaxPeers = 16;         // peers served at once; more are dropped
   static constexpr int kPeerTimeoutMs = 5000;  // a peer silent for this long is dropped
 
  signals:
