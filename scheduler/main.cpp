@@ -8,10 +8,13 @@
 #include <string>
 
 #include "scheduler/core/displayplatform.h"
+#include "scheduler/core/startup.h"
 
+#include "platform/files.h"
 #include "platform/instancechannel.h"
 #include "platform/shell.h"
 #include "platform/singleinstance.h"
+#include "platform/specialfolders.h"
 #include "platform/stagedinstall.h"
 #include "scheduler/ui/frenchqt.h"
 #include "scheduler/ui/runninginstance.h"
@@ -29,16 +32,20 @@ void UsePreferredPlatform() {
   if (!platform.empty()) setenv("QT_QPA_PLATFORM", platform.c_str(), 1);
 }
 
-// Another instance holds the lock: it shows its window and this start ends. When it does not
-// answer, the user is told so; nothing else runs, nothing is written.
-int BringForward(int argc, char** argv, const std::string& socketPath) {
-  if (platform::AskToShow(socketPath, std::chrono::seconds(8)) == platform::AskResult::Shown) return 0;
+// The running instance cannot be reached: the user is told so; nothing else runs.
+int TellNoAnswer(int argc, char** argv) {
   UsePreferredPlatform();
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Quillomet"));
   ui::LoadQtFrench(app);
   ui::SayInstanceDoesNotAnswer();
   return 1;
+}
+
+// Another instance holds the lock: it shows its window and this start ends, writing nothing.
+int BringForward(int argc, char** argv, const std::string& socketPath) {
+  if (platform::AskToShow(socketPath, std::chrono::seconds(8)) == platform::AskResult::Shown) return 0;
+  return TellNoAnswer(argc, argv);
 }
 
 }  // namespace
@@ -48,6 +55,12 @@ int main(int argc, char** argv) {
   const platform::LockResult lock = instance.Acquire("Quillomet");
   const std::string socketPath = platform::InstanceSocketPath(instance.Path());
   if (lock == platform::LockResult::Busy) return BringForward(argc, argv, socketPath);
+  // A start with another runtime folder (or none) may share the data folder: its own lock keeps
+  // two instances off it; the one holding it cannot be reached from here.
+  const std::string dataFolder = core::DataFolderIn(platform::SpecialFolderPath(platform::kCsidlAppData));
+  platform::MakeDirs(dataFolder, 0700);
+  platform::InstanceLock dataLock;
+  if (dataLock.AcquireFile(dataFolder + "Quillomet.lock") == platform::LockResult::Busy) return TellNoAnswer(argc, argv);
   // Listening at once: a later start that comes while this one starts up waits for its answer.
   platform::InstanceChannel channel;
   if (lock == platform::LockResult::Acquired) channel.Listen(socketPath);

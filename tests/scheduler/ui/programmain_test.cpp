@@ -100,6 +100,25 @@ int WaitFor(pid_t pid, std::chrono::milliseconds limit) {
   return -1;
 }
 
+const std::string kNoAnswer = "Quillomet est déjà en cours d'exécution mais ne répond pas.";
+
+// The start writes the French text beside its box, which waits for the user: the program has
+// not ended on its own. Stops it, closes errFd.
+void ExpectNoAnswerReported(pid_t start, int errFd) {
+  std::string said;
+  pollfd p{errFd, POLLIN, 0};
+  while (said.find(kNoAnswer) == std::string::npos && poll(&p, 1, 60000) == 1) {
+    char buf[256];
+    const ssize_t n = read(errFd, buf, sizeof buf);
+    if (n <= 0) break;
+    said.append(buf, static_cast<size_t>(n));
+  }
+  EXPECT_NE(said.find(kNoAnswer), std::string::npos) << said;
+  EXPECT_EQ(WaitFor(start, std::chrono::milliseconds(100)), -1);
+  Stop(start);
+  close(errFd);
+}
+
 TEST(ProgramMain, SecondStartShowsTheFirstAndEndsWithoutWindowOfItsOwn) {
   if (!fs::exists(kProgram)) GTEST_SKIP() << "Quillomet is not built: " << kProgram;
   const fs::path runtime = testenv::makeDir("runtime");
@@ -151,29 +170,39 @@ TEST(ProgramMain, AnInstanceThatDoesNotAnswerIsReported) {
     ASSERT_EQ(holder.AcquireFile((runtime / "Quillomet.lock").string()), platform::LockResult::Acquired);
     // A hung instance: its socket takes the connection, nobody reads it.
     platform::InstanceChannel hung;
-    if (listening) ASSERT_TRUE(hung.Listen(platform::InstanceSocketPath(holder.Path())));
+    if (listening) {
+      ASSERT_TRUE(hung.Listen(platform::InstanceSocketPath(holder.Path())));
+    }
 
     int err[2];
     ASSERT_EQ(pipe2(err, O_CLOEXEC), 0);
     const pid_t later = Start(home, runtime, {}, err[1]);
     close(err[1]);
     ASSERT_GT(later, 0);
-    std::string said;
-    const std::string expected = "Quillomet est déjà en cours d'exécution mais ne répond pas.";
-    pollfd p{err[0], POLLIN, 0};
-    while (said.find(expected) == std::string::npos && poll(&p, 1, 60000) == 1) {
-      char buf[256];
-      const ssize_t n = read(err[0], buf, sizeof buf);
-      if (n <= 0) break;
-      said.append(buf, static_cast<size_t>(n));
-    }
-    EXPECT_NE(said.find(expected), std::string::npos) << said;
-    // Its box waits for the user; the program has not ended on its own.
-    EXPECT_EQ(WaitFor(later, std::chrono::milliseconds(100)), -1);
-    Stop(later);
-    close(err[0]);
+    ExpectNoAnswerReported(later, err[0]);
     EXPECT_TRUE(fs::is_empty(home)) << "no window of its own, nothing written";
   }
+}
+
+// A start with another runtime folder finds the data folder taken: it reports the instance it
+// cannot reach and leaves the data folder to it.
+TEST(ProgramMain, TwoRuntimeFoldersNeverShareADataFolder) {
+  if (!fs::exists(kProgram)) GTEST_SKIP() << "Quillomet is not built: " << kProgram;
+  const fs::path home = testenv::makeDir("shared");
+  const fs::path firstRuntime = testenv::makeDir("runtime-a");
+  const fs::path laterRuntime = testenv::makeDir("runtime-b");
+  for (const auto& r : {firstRuntime, laterRuntime}) fs::permissions(r, fs::perms::owner_all, fs::perm_options::replace);
+  const pid_t first = Start(home, firstRuntime);
+  ASSERT_GT(first, 0);
+  ASSERT_TRUE(WaitUntil([&] { return fs::exists(platform::InstanceSocketPath((firstRuntime / "Quillomet.lock").string())); }));
+  int err[2];
+  ASSERT_EQ(pipe2(err, O_CLOEXEC), 0);
+  const pid_t later = Start(home, laterRuntime, {}, err[1]);
+  close(err[1]);
+  ASSERT_GT(later, 0);
+  ExpectNoAnswerReported(later, err[0]);
+  EXPECT_EQ(WaitFor(first, std::chrono::milliseconds(100)), -1) << "the first instance goes on";
+  Stop(first);
 }
 
 // On a real desktop (Xvfb and openbox, no notification area): the first instance minimises
