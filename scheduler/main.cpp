@@ -44,7 +44,7 @@ int TellNoAnswer(int argc, char** argv) {
 
 // Another instance holds the lock: it shows its window and this start ends, writing nothing.
 int BringForward(int argc, char** argv, const std::string& socketPath) {
-  if (platform::AskToShow(socketPath, std::chrono::seconds(8)) == platform::AskResult::Shown) return 0;
+  if (platform::AskToShow(socketPath, std::chrono::seconds(10)) == platform::AskResult::Shown) return 0;
   return TellNoAnswer(argc, argv);
 }
 

@@ -10,6 +10,7 @@
 #include <cstdio>
 
 #include "platform/instancechannel.h"
+#include "scheduler/ui/pictures.h"
 
 namespace ui {
 
@@ -71,6 +72,7 @@ void SayInstanceDoesNotAnswer(QWidget* parent) {
   QMessageBox box(QMessageBox::Warning, QStringLiteral("Quillomet"), text, QMessageBox::NoButton, parent);
   box.addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
   box.setObjectName(QStringLiteral("NoAnswerBox"));
+  box.setWindowIcon(ProgramIcon());
   box.exec();
 }
 
