@@ -12,6 +12,7 @@
 #include <future>
 #include <string>
 
+#include "tests/support/asnobody.h"
 #include "tests/support/testenv.h"
 
 namespace {
@@ -209,6 +210,37 @@ TEST(InstanceChannel, PeersSendingAnythingElseAreDropped) {
     }
     close(client);
   }
+}
+
+// Even where another user can reach the socket, the instance drops what that user sends.
+TEST(InstanceChannel, PeersOfAnotherUserAreDropped) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to run a peer as nobody";
+  const std::string path = SocketIn("runtime");
+  InstanceChannel channel;
+  ASSERT_TRUE(channel.Listen(path));
+  const std::string folder = path.substr(0, path.rfind('/'));
+  for (const std::string& f : {(testenv::testRoot() / "runtime").string(), folder}) chmod(f.c_str(), 0711);
+  chmod(path.c_str(), 0666);
+  auto stranger = std::async(std::launch::async, [&] {
+    return testenv::RunAsNobody([&] {
+      sockaddr_un addr{};
+      addr.sun_family = AF_UNIX;
+      std::strncpy(addr.sun_path, path.c_str(), sizeof addr.sun_path - 1);
+      const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+      if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) return 2;
+      (void)!send(fd, "show\n", 5, MSG_NOSIGNAL);
+      pollfd p{fd, POLLIN, 0};
+      char c;
+      if (poll(&p, 1, 30000) != 1) return 3;
+      return recv(fd, &c, 1, 0) > 0 ? 1 : 0;  // hung up on, never answered
+    });
+  });
+  pollfd p{channel.fd(), POLLIN, 0};
+  ASSERT_EQ(poll(&p, 1, 30000), 1);
+  EXPECT_EQ(channel.Accept(), -1);
+  const int status = stranger.get();
+  if (status == testenv::kCannotBecomeNobody) GTEST_SKIP() << "cannot become nobody here";
+  EXPECT_EQ(status, 0);
 }
 
 }  // namespace
