@@ -35,6 +35,7 @@ void InstanceLock::Release() {
 
 LockResult InstanceLock::AcquireFile(const std::string& path) {
   Release();
+  path_ = path;
   // O_NOFOLLOW: in a shared /tmp a planted link must not redirect the lock.
   const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
   if (fd < 0) return LockResult::Failed;

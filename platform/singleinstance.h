@@ -28,9 +28,12 @@ class InstanceLock {
   LockResult AcquireFile(const std::string& path);
   void Release();
   bool Held() const { return fd_ >= 0; }
+  // The lock file last tried: the one held, or the one another process holds.
+  const std::string& Path() const { return path_; }
 
  private:
   int fd_ = -1;
+  std::string path_;
 };
 
 }  // namespace platform

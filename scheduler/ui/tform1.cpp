@@ -41,6 +41,7 @@ TForm1* Form1 = nullptr;
 TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
   // exit() rather than quit(): quit() would close the windows and ask again.
   ExitProgram = [] { QCoreApplication::exit(0); };
+  TrayAvailable = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
   setupUi(this);
   createComponents();
   registry_ = ComponentRegistry::Collect(this);
@@ -173,6 +174,9 @@ void TForm1::Timer2Timer() {
 
 void TForm1::connectFrame() {
   bind(Timer2, &QTimer::timeout, &TForm1::Timer2Timer);
+  trayWatch_ = new QTimer(this);
+  trayWatch_->setInterval(2000);
+  bind(trayWatch_, &QTimer::timeout, &TForm1::CheckTrayStillThere);
   for (QAbstractButton* b : std::initializer_list<QAbstractButton*>{Button5, SpeedButton8, Button33})
     bind(b, &QAbstractButton::clicked, &TForm1::Button5Click);
   bind(Rduire2, &QAction::triggered, &TForm1::Button5Click);
@@ -215,14 +219,24 @@ void TForm1::connectFrame() {
 void TForm1::Button5Click() {
   // Asked at each hide: a notification area may come or go while the program runs. The window
   // hides only behind an icon that brings it back; without one it is minimised instead.
-  if (QSystemTrayIcon::isSystemTrayAvailable()) {
+  if (TrayAvailable()) {
     RxTrayIcon1->show();
     hide();
+    trayWatch_->start();
   } else if (!isMinimized()) {
     showMinimized();
   }
   SaveSettings();
   core::ReleaseProcessMemory("Quillomet");
+}
+
+void TForm1::CheckTrayStillThere() {
+  if (isVisible()) {
+    trayWatch_->stop();
+  } else if (!TrayAvailable()) {
+    trayWatch_->stop();
+    RxTrayIcon1Click();
+  }
 }
 
 void TForm1::Affiche1Click() {

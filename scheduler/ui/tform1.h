@@ -114,6 +114,11 @@ class TForm1 : public QMainWindow, public Ui::TForm1 {
   void FormDestroy();
   void ApplicationEvents1Minimize();
   void Devant();
+  // Whether a notification area is there to hold the icon; tests set their own.
+  std::function<bool()> TrayAvailable;
+  // While the window is hidden: a notification area that went away takes the icon with it, so
+  // the window comes back.
+  void CheckTrayStillThere();
   void JvTransparentButton1Click();
   void JvTransparentButton2Click();
   void JvTransparentButton3Click();
@@ -334,6 +339,7 @@ class TForm1 : public QMainWindow, public Ui::TForm1 {
   std::unique_ptr<platform::MountWatcher> mountWatcher_;
   QSocketNotifier* mountNotifier_ = nullptr;  // mountinfo changed (POLLPRI)
   QTimer* mountPoll_ = nullptr;               // fallback when no change is signalled
+  QTimer* trayWatch_ = nullptr;               // runs while the window is hidden behind the icon
 };
 
 extern TForm1* Form1;

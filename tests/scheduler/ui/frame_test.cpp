@@ -1,5 +1,6 @@
 // The main window's frame: navigation greying, page buttons, hiding, the close question.
 #include <QApplication>
+#include <QEventLoop>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScrollBar>
@@ -121,6 +122,35 @@ TEST_F(Frame, HidingKeepsTheWindowReachable) {
   form->RxTrayIcon1Click();
   EXPECT_TRUE(form->isVisible());
   EXPECT_FALSE(form->isMinimized());
+}
+
+// Hidden behind the icon, the window comes back when the notification area goes away, and
+// only then.
+TEST_F(Frame, ATrayThatGoesAwayWhileHiddenBringsTheWindowBack) {
+  bool tray = true;
+  form->TrayAvailable = [&] { return tray; };
+  form->Timer2->stop();  // its own hide a second after start
+  form->show();
+  form->Button5Click();
+  ASSERT_TRUE(form->isHidden());
+  form->CheckTrayStillThere();
+  EXPECT_TRUE(form->isHidden()) << "the icon is still there to bring it back";
+  tray = false;
+  // The watch runs by itself while hidden.
+  QEventLoop loop;
+  QTimer poll;
+  QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+    if (form->isVisible()) loop.quit();
+  });
+  poll.start(10);
+  QTimer::singleShot(30000, &loop, &QEventLoop::quit);
+  loop.exec();
+  EXPECT_TRUE(form->isVisible());
+  EXPECT_FALSE(form->isMinimized());
+  // Without a notification area, hiding minimises instead.
+  form->Button5Click();
+  EXPECT_TRUE(form->isVisible());
+  EXPECT_TRUE(form->isMinimized());
 }
 
 TEST_F(Frame, QuitAnsweredNoHidesAndKeepsRunning) {
