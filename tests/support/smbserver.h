@@ -110,7 +110,21 @@ class SmbServer {
     }
     // Still running: the connection reached this smbd, not another process that took the port.
     up_ = ::waitpid(pid_, nullptr, WNOHANG) == 0;
-    if (!up_) pid_ = -1;
+    if (!up_) {
+      pid_ = -1;
+      return;
+    }
+    // The share list comes from RPC helpers that smbd starts on the first request; on a loaded
+    // machine that first request can be dropped. Ready once a listing answers.
+    const std::string list = "smbclient -s '" + conf + "' -L //127.0.0.1 -p " + std::to_string(port_) + " -U '" +
+                             user + "%" + password + "' >/dev/null 2>&1";
+    while (std::system(list.c_str()) != 0) {
+      if (std::chrono::steady_clock::now() >= deadline) {
+        Stop();
+        up_ = false;
+        return;
+      }
+    }
   }
   // smbd and its children end with its process group. The RPC helpers it starts on demand
   // (samba-dcerpcd and its workers) make sessions of their own: they are found by this

@@ -162,7 +162,9 @@ TEST_F(SharesWindow, PreflightMountsAnUnmountedShareAndTheJobCopies) {
     GTEST_SKIP() << session.why() << "; the mount tool was run as expected";
   }
   form->Button13Click();
-  EXPECT_EQ(S(form->Edit22->text()), "La Connexion est établie...");
+  // Connected at the first try, or at the second one when a loaded machine made the first late.
+  const std::string connected = S(form->Edit22->text());
+  EXPECT_TRUE(connected == "La Connexion est établie..." || connected == "Connexion ok...") << connected;
   EXPECT_EQ(testenv::readFile(server->share() / "backup" / "a.txt"), "alpha");
   EXPECT_EQ(testenv::readFile(server->share() / "backup" / "sous dossier" / "b.txt"), "beta");
   EXPECT_EQ(form->ListView3->topLevelItemCount(), 2);
