@@ -169,6 +169,7 @@ ScheduleLoad LoadScheduleFile(const fs::path& path) {
     out.lines.emplace_back(line, len);
   }
   const int err = std::ferror(in) ? errno : 0;
+  out.lines.shrink_to_fit();  // the list is kept: no room for half as many lines again
   std::free(line);
   std::fclose(in);
   if (err != 0) {
