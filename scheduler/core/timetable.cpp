@@ -41,7 +41,20 @@ bool fail(std::string* errorText, const char* what, const fs::path& path, int er
 
 std::string padTwo(std::string s) { return s.size() == 1 ? "0" + s : s; }
 
-const char* ouiNon(const std::string& flag) { return flag == "1" ? "oui" : "non"; }
+const char* ouiNon(std::string_view flag) { return flag == "1" ? "oui" : "non"; }
+
+// Field n of a line as ScheduleLine::Parse reads it (ExtractField of the line with one more
+// "|"), as a view into the line.
+std::string_view fieldOf(std::string_view line, int n) {
+  std::size_t start = 0;
+  for (int k = 2;; ++k) {
+    std::size_t end = line.find('|', start);
+    if (end == std::string_view::npos) end = line.size();  // the separator Parse adds
+    if (k == n) return line.substr(start, end - start);
+    if (end == line.size()) return {};
+    start = end + 1;
+  }
+}
 
 }  // namespace
 
@@ -86,17 +99,25 @@ std::string ScheduleCaption(std::size_t index) {
 }
 
 std::optional<ScheduleRow> ScheduleRowOf(std::size_t index, std::string_view line) {
-  if (line.empty()) return std::nullopt;
-  ScheduleLine e = ScheduleLine::Parse(line);
+  if (!HasScheduleRow(line)) return std::nullopt;
   ScheduleRow r;
-  r.caption = ScheduleCaption(index);
-  r.heures = padTwo(e.hours) + ":" + padTwo(e.minutes);
-  r.source = e.source;
-  r.cible = e.target;
-  r.filtre = e.filter;
-  r.sousRepertoires = ouiNon(e.subFolders);
-  r.bdd = ouiNon(e.overwrite);
+  std::string* texts[] = {&r.caption, &r.heures, &r.source, &r.cible, &r.filtre, &r.sousRepertoires, &r.bdd};
+  std::string scratch;
+  for (int c = 0; c < kScheduleRowColumns; ++c) *texts[c] = ScheduleRowText(index, line, c, scratch);
   return r;
+}
+
+std::string_view ScheduleRowText(std::size_t index, std::string_view line, int column, std::string& scratch) {
+  switch (column) {
+    case 0: return scratch = ScheduleCaption(index);
+    case 1: return scratch = padTwo(std::string(fieldOf(line, 3))) + ":" + padTwo(std::string(fieldOf(line, 2)));
+    case 2: return fieldOf(line, 11);
+    case 3: return fieldOf(line, 13);
+    case 4: return fieldOf(line, 12);
+    case 5: return scratch = ouiNon(fieldOf(line, 14));
+    case 6: return scratch = ouiNon(fieldOf(line, 15));
+    default: return {};
+  }
 }
 
 int CompareText(std::string_view a, std::string_view b) {
@@ -148,6 +169,7 @@ ScheduleLoad LoadScheduleFile(const fs::path& path) {
     out.lines.emplace_back(line, len);
   }
   const int err = std::ferror(in) ? errno : 0;
+  out.lines.shrink_to_fit();  // the list is kept: no room for half as many lines again
   std::free(line);
   std::fclose(in);
   if (err != 0) {

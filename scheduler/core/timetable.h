@@ -45,8 +45,15 @@ struct ScheduleRow {
 
 // Row caption of a line index: zero-padded to three digits.
 std::string ScheduleCaption(std::size_t index);
+// Whether a line gets a row in the schedule list: every line but an empty one.
+inline bool HasScheduleRow(std::string_view line) { return !line.empty(); }
 // The row of line `index`; none for an empty line.
 std::optional<ScheduleRow> ScheduleRowOf(std::size_t index, std::string_view line);
+// One column of that row, in the order of ScheduleRow (0 caption ... 6 bdd), made without
+// copying the line: the path and filter columns are views into `line`, the other columns are
+// made in `scratch`. Empty for a column out of range.
+inline constexpr int kScheduleRowColumns = 7;
+std::string_view ScheduleRowText(std::size_t index, std::string_view line, int column, std::string& scratch);
 
 // Order of the schedule list's sort: texts compared without regard to ASCII letter case
 // (so "N°" 1000 sorts before 101, and "Heures" is chronological).

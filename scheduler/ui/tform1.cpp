@@ -68,6 +68,7 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
 
 TForm1::~TForm1() {
   Guarded([this] { FormDestroy(); });
+  ListView2->clear();  // its rows read ScheduleLines, which goes before the widgets
   if (Form1 == this) Form1 = nullptr;
 }
 

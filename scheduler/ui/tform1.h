@@ -20,6 +20,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/drives.h"
 #include "scheduler/core/duetime.h"
@@ -154,6 +155,9 @@ class TForm1 : public QMainWindow, public Ui::TForm1 {
   int ListView2Compare(const QTreeWidgetItem* item1, const QTreeWidgetItem* item2);
   void Button30Click();
   int SortColumn = 0;  // last clicked column of ListView2
+  // The timetable's lines as the file holds them, line 0 included: the rows of ListView2 show
+  // them, the due-time timer and the network commands read them, a save writes them.
+  std::vector<std::string> ScheduleLines;
 
   // --- backup run (tform1_run.cpp) ---
   void Button1Click();

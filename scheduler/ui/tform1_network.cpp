@@ -85,7 +85,7 @@ platform::SmbOptions SmbOptionsOf(const TForm1& f) {
 // Every folder the jobs may use: the run fields, then the timetable's sources and targets.
 std::vector<std::string> JobPaths(const TForm1& f) {
   std::vector<std::string> paths{S(f.Edit4->text()), S(f.Edit3->text())};
-  for (const std::string& line : ItemTexts(*f.ListBox1)) {
+  for (const std::string& line : f.ScheduleLines) {
     const core::ScheduleLine entry = core::ScheduleLine::Parse(line);
     paths.push_back(entry.target);
     paths.push_back(entry.source);

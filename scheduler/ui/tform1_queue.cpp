@@ -33,7 +33,7 @@ void TForm1::connectQueue() {
 void TForm1::Timer1Timer() {
   Timer1->setInterval(60000);
   Button3Click();
-  const std::vector<std::string> lines = ItemTexts(*ListBox1);
+  const std::vector<std::string>& lines = ScheduleLines;
   // Each clock minute once, with the minutes a late tick skipped.
   for (std::time_t minute : dueMinutes_.MinutesFor(Clock())) {
     for (const std::string& job : core::DueJobs(lines, core::LocalTime(minute))) AddItemText(*ListBox3, job);

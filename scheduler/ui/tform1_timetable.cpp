@@ -1,7 +1,6 @@
 // Timetable file and schedule list of the main window.
 #include <QByteArray>
 #include <QHeaderView>
-#include <QStringDecoder>
 #include <QStyle>
 
 #include <sys/stat.h>
@@ -15,6 +14,7 @@
 #include "scheduler/ui/listcolumns.h"
 #include "scheduler/ui/listimages.h"
 #include "scheduler/ui/listitems.h"
+#include "scheduler/ui/schedulerows.h"
 #include "scheduler/ui/slotguard.h"
 #include "scheduler/ui/tform1.h"
 
@@ -22,19 +22,6 @@ namespace ui {
 namespace {
 
 std::string ScheduleFilePath() { return DataFolder + core::kScheduleFileName; }
-
-// Shown text of file bytes in the list view: UTF-8, or Latin-1 where they are not UTF-8; cut
-// when very long.
-QString Shown(const std::string& bytes) {
-  bool cut = false;
-  const std::string_view part = ShownPart(bytes, &cut);
-  QByteArray raw(part.data(), static_cast<qsizetype>(part.size()));
-  QStringDecoder utf8(QStringDecoder::Utf8);
-  QString text = utf8.decode(raw);
-  if (utf8.hasError()) text = QString::fromLatin1(raw);
-  if (cut) text += QString::fromUtf8(kCutMark);
-  return text;
-}
 
 // First selected row in the order the list shows, or none.
 QTreeWidgetItem* FirstSelectedRow(const QTreeWidget* view) {
@@ -75,8 +62,8 @@ void TForm1::connectTimetable() {
 }
 
 void TForm1::lirefiche(bool reload) {
-  ListBox1->clear();
-  ListView2->clear();
+  ListView2->clear();  // first: the rows read the lines
+  ScheduleLines.clear();
   if (!reload) return;
   core::ScheduleLoad load = core::LoadScheduleFile(ScheduleFilePath());
   if (load.created) {
@@ -89,17 +76,12 @@ void TForm1::lirefiche(bool reload) {
     HandleException(std::runtime_error(load.errorText));
     return;
   }
-  for (size_t i = 0; i < load.lines.size(); ++i) {
-    const std::string& line = load.lines[i];
-    if (auto row = core::ScheduleRowOf(i, line)) {
-      auto* item = new QTreeWidgetItem(ListView2);
-      SetListImage(item, 9);
-      const std::string* texts[] = {&row->caption, &row->heures, &row->source, &row->cible,
-                                    &row->filtre,  &row->sousRepertoires, &row->bdd};
-      for (int c = 0; c < 7; ++c) item->setText(c, Shown(*texts[c]));
-    }
-    AddItemText(*ListBox1, line);  // the line's bytes as the file holds them
-  }
+  ScheduleLines = std::move(load.lines);
+  // The rows go in at once: one insertion per row costs the list a notice each.
+  QList<QTreeWidgetItem*> rows;
+  for (size_t i = 0; i < ScheduleLines.size(); ++i)
+    if (core::HasScheduleRow(ScheduleLines[i])) rows.append(new ScheduleRowItem(ScheduleLines, i));
+  ListView2->addTopLevelItems(rows);
 }
 
 std::int64_t ScheduleFileTimeNow() {
@@ -122,7 +104,7 @@ void TForm1::TabSheet4Enter() { Button3Click(); }
 
 void TForm1::Button4Click() {
   std::string error;
-  if (!core::SaveScheduleFile(ScheduleFilePath(), ItemTexts(*ListBox1), &error)) {
+  if (!core::SaveScheduleFile(ScheduleFilePath(), ScheduleLines, &error)) {
     // The file kept its old lines: show them again, then report the failed save.
     ScheduleFileSize = platform::FileSizeOf(ScheduleFilePath());
     ScheduleFileTime = ScheduleFileTimeNow();
@@ -136,14 +118,21 @@ void TForm1::Button4Click() {
 }
 
 void TForm1::DeleteAt(int index) {
-  std::vector<std::string> lines = ItemTexts(*ListBox1);
-  if (index < 0 || !core::DeleteScheduleLine(lines, static_cast<size_t>(index))) return;
-  ListBox1->clear();
-  for (const std::string& line : lines) AddItemText(*ListBox1, line);
-  const QString caption = QString::fromStdString(core::ScheduleCaption(static_cast<size_t>(index)));
+  const size_t count = ScheduleLines.size();
+  if (index < 0 || !core::DeleteScheduleLine(ScheduleLines, static_cast<size_t>(index))) return;
+  const size_t deleted = static_cast<size_t>(index);
+  const bool shifted = ScheduleLines.size() < count;  // the lines below moved up one
+  const QString caption = QString::fromStdString(core::ScheduleCaption(deleted));
   for (int i = ListView2->topLevelItemCount() - 1; i >= 0; --i) {
-    if (ListView2->topLevelItem(i)->text(0) == caption) delete ListView2->takeTopLevelItem(i);
+    QTreeWidgetItem* row = ListView2->topLevelItem(i);
+    auto* entry = row->type() == ScheduleRowItem::Type ? static_cast<ScheduleRowItem*>(row) : nullptr;
+    if (entry ? entry->line() == deleted : row->text(0) == caption) {
+      delete ListView2->takeTopLevelItem(i);
+    } else if (entry && shifted && entry->line() > deleted) {
+      entry->setLine(entry->line() - 1);
+    }
   }
+  ListView2->viewport()->update();
 }
 
 void TForm1::Button8Click() {
@@ -152,7 +141,7 @@ void TForm1::Button8Click() {
   if (!row) return;
   bool ok = false;
   const int index = row->text(0).toInt(&ok);
-  if (!ok || index < 0 || index >= ListBox1->count()) return;
+  if (!ok || index < 0 || static_cast<size_t>(index) >= ScheduleLines.size()) return;
   DeleteAt(index);
   Button4Click();
 }
@@ -171,21 +160,19 @@ void TForm1::ListBox1Click() {
   if (!row) return;
   bool ok = false;
   const int index = row->text(0).toInt(&ok);
-  if (!ok || index < 0 || index >= ListBox1->count()) {
-    ListBox1->setCurrentRow(-1);
+  if (!ok || index < 0 || static_cast<size_t>(index) >= ScheduleLines.size()) {
     Button29->setEnabled(false);
     return;
   }
-  ListBox1->setCurrentRow(index);
-  const core::ScheduleLine e = core::ScheduleLine::Parse(ItemText(*ListBox1->item(index)));
+  const core::ScheduleLine e = core::ScheduleLine::Parse(ScheduleLines[static_cast<size_t>(index)]);
   Edit10->setText(QString::number(index));
-  Edit5->setText(Shown(e.minutes));
-  Edit6->setText(Shown(e.hours));
+  Edit5->setText(ShownFileText(e.minutes));
+  Edit6->setText(ShownFileText(e.hours));
   QCheckBox* days[] = {CheckBox2, CheckBox3, CheckBox4, CheckBox5, CheckBox6, CheckBox7, CheckBox8};
   for (int d = 0; d < 7; ++d) days[d]->setChecked(e.days[d] == "1");
-  Edit7->setText(Shown(e.source));
-  Edit8->setText(Shown(e.filter));
-  Edit11->setText(Shown(e.target));
+  Edit7->setText(ShownFileText(e.source));
+  Edit8->setText(ShownFileText(e.filter));
+  Edit11->setText(ShownFileText(e.target));
   // Each box follows its field: an entry without sub-folders clears them.
   CheckBox9->setChecked(e.subFolders == "1");
   CheckBox10->setChecked(e.subFolders == "1");
@@ -200,16 +187,24 @@ void TForm1::ListBox1Click() {
 void TForm1::ListView2ColumnClick(int column) {
   SortColumn = column;
   const QSignalBlocker quiet(ListView2);  // moving rows is no new selection
-  std::vector<QTreeWidgetItem*> rows;
-  std::vector<QTreeWidgetItem*> selected;
-  while (ListView2->topLevelItemCount() > 0) {
-    QTreeWidgetItem* row = ListView2->topLevelItem(0);
-    if (row->isSelected()) selected.push_back(row);
-    rows.push_back(ListView2->takeTopLevelItem(0));
-  }
+  const QList<QTreeWidgetItem*> selected = ListView2->selectedItems();
+  // The order of ListView2Compare, with each row's text read once and the rows moved in one
+  // go: a row's texts are made on demand, and rows taken one by one from the top cost the
+  // square of their number.
+  struct Keyed {
+    std::string text;
+    QTreeWidgetItem* row;
+  };
+  std::vector<Keyed> rows;
+  rows.reserve(static_cast<size_t>(ListView2->topLevelItemCount()));
+  for (QTreeWidgetItem* row : ListView2->invisibleRootItem()->takeChildren())
+    rows.push_back({row->text(SortColumn).toStdString(), row});
   std::stable_sort(rows.begin(), rows.end(),
-                   [this](const QTreeWidgetItem* a, const QTreeWidgetItem* b) { return ListView2Compare(a, b) < 0; });
-  for (QTreeWidgetItem* row : rows) ListView2->addTopLevelItem(row);
+                   [](const Keyed& a, const Keyed& b) { return core::CompareText(a.text, b.text) < 0; });
+  QList<QTreeWidgetItem*> sorted;
+  sorted.reserve(static_cast<qsizetype>(rows.size()));
+  for (const Keyed& k : rows) sorted.append(k.row);
+  ListView2->addTopLevelItems(sorted);
   for (QTreeWidgetItem* row : selected) row->setSelected(true);
 }
 

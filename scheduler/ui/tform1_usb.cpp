@@ -103,7 +103,7 @@ void TForm1::WMDeviceChange(const platform::MountInfo& mount) {
 void TForm1::verifielistbox(const std::string& identity, const core::UsbVolume& volume) {
   if (!Form4) return;
   const core::UsbArrival arrival =
-      core::UsbArrivalJobs(ItemTexts(*ListBox1), identity, volume.mountPoint, [&] {
+      core::UsbArrivalJobs(ScheduleLines, identity, volume.mountPoint, [&] {
         return platform::StillMounted(volume.mountPoint, volume.major, volume.minor, UsbRoots);
       });
   // A volume plugged in again before the prompt was answered: its jobs are there once.

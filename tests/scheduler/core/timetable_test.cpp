@@ -92,6 +92,8 @@ TEST(ScheduleRow, ShowsTheFieldsOfALine) {
       {4, "x|", "004", ":0x", "", "", "", "non", "non"},           // hours missing
       {5, "ab|cd|1|1|1|1|1|1|1|/s|*|/t|1|0|", "005", "cd:ab", "/s", "/t", "*", "oui", "non"},
       {0, "9|9|", "000", "09:09", "", "", "", "non", "non"},
+      {6, "5|7|0|0|0|0|0|0|0|/a|*.doc|/b", "006", "07:05", "/a", "/b", "*.doc", "non", "non"},  // last "|" missing
+      {7, "5|7|0|0|0|0|0|0|0|/a|*.doc|/b|1|1|more|", "007", "07:05", "/a", "/b", "*.doc", "oui", "oui"},
   };
   for (const auto& c : cases) {
     auto row = core::ScheduleRowOf(c.index, c.line);
@@ -105,6 +107,19 @@ TEST(ScheduleRow, ShowsTheFieldsOfALine) {
     EXPECT_EQ(row->bdd, c.bdd) << c.line;
   }
   EXPECT_FALSE(core::ScheduleRowOf(2, "").has_value());  // an empty line gets no row
+}
+
+// The list asks for its texts whenever it paints: a long path is not copied for that.
+TEST(ScheduleRow, PathColumnsAreViewsIntoTheLine) {
+  const std::string line = "0|1|0|0|0|0|0|0|0|/s" + std::string(1 << 20, 's') + "|*.*|/t" + std::string(1 << 20, 't') + "|1|0|";
+  std::string scratch;
+  for (int column : {2, 3, 4}) {
+    const std::string_view text = core::ScheduleRowText(1, line, column, scratch);
+    EXPECT_GE(text.data(), line.data()) << column;
+    EXPECT_LE(text.data() + text.size(), line.data() + line.size()) << column;
+  }
+  EXPECT_EQ(core::ScheduleRowText(1, line, 3, scratch).size(), (1u << 20) + 2);
+  EXPECT_EQ(core::ScheduleRowText(1, line, 7, scratch), "");
 }
 
 TEST(ScheduleRow, SortOrderIsTextualWithoutLetterCase) {

@@ -304,7 +304,7 @@ TEST_F(NetworkWindow, ConnectionCommandTakesTheSharesTheJobsUse) {
   };
   for (const std::string& l : {line("/home/u/docs", "//PC1/Sauvegardes/docs"), line("//pc1/Photos", "/media/usb"),
                                 line("/home/u", "//other/c"), line("/home/u/x", "//pc1/sauvegardes/x")})
-    ui::AddItemText(*form->ListBox1, l);
+    form->ScheduleLines.push_back(l);
   form->Edit3->setText("/home/u/run");
   form->Edit4->setText("//PC1/Run/target");
   form->Edit19->setText("pc1");

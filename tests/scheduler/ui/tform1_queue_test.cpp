@@ -48,8 +48,7 @@ void SetTimetable(ui::TForm1& form, const std::vector<std::string>& lines) {
   for (const std::string& l : lines) bytes += l + "\n";
   testenv::writeFile(DataFolder() / "quillo-vz.dat", bytes);
   ui::ScheduleFileSize = static_cast<std::int32_t>(bytes.size());
-  form.ListBox1->clear();
-  for (const std::string& l : lines) ui::AddItemText(*form.ListBox1, l);
+  form.ScheduleLines = lines;
 }
 
 void AddRow(QTreeWidget& view, const std::string& source, const std::string& target, const char* sub,

@@ -3,6 +3,7 @@
 
 #include <QApplication>
 #include <QKeyEvent>
+#include <QTimer>
 #include <QTreeWidget>
 #include <gtest/gtest.h>
 
@@ -62,7 +63,7 @@ TEST(ScheduleList, FirstStartCreatesTheFileAndOpensTheEditor) {
   EXPECT_EQ(form.PageControl1->currentIndex(), 1);
   EXPECT_TRUE(form.isVisible());
   EXPECT_EQ(form.ListView2->topLevelItemCount(), 0);
-  EXPECT_EQ(form.ListBox1->count(), 1);
+  EXPECT_EQ(form.ScheduleLines.size(), 1u);
 }
 
 TEST(ScheduleList, UnreadableFileIsReportedAndStartUpGoesOn) {
@@ -83,7 +84,7 @@ TEST(ScheduleList, UnreadableFileIsReportedAndStartUpGoesOn) {
 TEST(ScheduleList, RowsShowTheLinesWithGapsAndShortLines) {
   Prepare("\r\n" + kMonday + "\r\n\r\n5|7|\r\n" + kEvery5 + "\r\n");
   ui::TForm1 form;
-  EXPECT_EQ(form.ListBox1->count(), 5);  // every line, empty ones included
+  EXPECT_EQ(form.ScheduleLines.size(), 5u);  // every line, empty ones included
   EXPECT_EQ(Column(form.ListView2, 0), (Texts{"001", "003", "004"}));
   EXPECT_EQ(Column(form.ListView2, 1), (Texts{"12:30", "07:05", "00:05"}));
   EXPECT_EQ(Column(form.ListView2, 2), (Texts{"/home/u/Documents", "", "/home/u/Photos"}));
@@ -91,7 +92,7 @@ TEST(ScheduleList, RowsShowTheLinesWithGapsAndShortLines) {
   EXPECT_EQ(Column(form.ListView2, 4), (Texts{"*.*", "", "*.jpg"}));
   EXPECT_EQ(Column(form.ListView2, 5), (Texts{"oui", "non", "non"}));
   EXPECT_EQ(Column(form.ListView2, 6), (Texts{"non", "non", "oui"}));
-  EXPECT_EQ(ui::ItemText(*form.ListBox1->item(3)), "5|7|");
+  EXPECT_EQ(form.ScheduleLines[3], "5|7|");
 }
 
 TEST(ScheduleList, ReloadWhenTheSizeOrTheModificationTimeChanges) {
@@ -148,10 +149,20 @@ TEST(ScheduleList, DeleteKeepsTheBytesOfTheOtherLines) {
   Prepare("\n" + kMonday + "\n" + latin + "\n");
   ui::TForm1 form;
   EXPECT_EQ(form.ListView2->topLevelItem(1)->text(2), QString::fromUtf8("/home/u/Résumé"));
-  EXPECT_EQ(ui::ItemText(*form.ListBox1->item(2)), latin);  // what the due-time timer reads
+  EXPECT_EQ(form.ScheduleLines[2], latin);  // what the due-time timer reads
   form.ListView2->topLevelItem(0)->setSelected(true);
   form.Button8Click();
   EXPECT_EQ(testenv::readFile(SchedulePath()), "\n" + latin + "\n");
+}
+
+// Until the reload that follows a deletion, each row still shows its own line.
+TEST(ScheduleList, RowsBelowADeletedLineKeepShowingTheirOwnLines) {
+  Prepare("\n" + kMonday + "\n" + kEvery5 + "\n" + kNight + "\n");
+  ui::TForm1 form;
+  form.DeleteAt(1);
+  EXPECT_EQ(form.ScheduleLines, (Texts{"", kEvery5, kNight}));
+  EXPECT_EQ(Column(form.ListView2, 0), (Texts{"001", "002"}));
+  EXPECT_EQ(Column(form.ListView2, 2), (Texts{"/home/u/Photos", "/home/u/Mail"}));
 }
 
 TEST(ScheduleList, DeletingAnEntryOnTheFirstLineEmptiesIt) {
@@ -186,7 +197,7 @@ TEST(ScheduleList, FailedSaveKeepsTheFileAndIsReported) {
   ASSERT_EQ(errors.messages.size(), 1u);
   EXPECT_NE(errors.messages[0].find("Impossible d'enregistrer"), std::string::npos) << errors.messages[0];
   EXPECT_EQ(Column(form.ListView2, 0), (Texts{"001", "002", "003"}));  // the row is shown again
-  EXPECT_EQ(form.ListBox1->count(), 4);
+  EXPECT_EQ(form.ScheduleLines.size(), 4u);
   for (const auto& e : fs::directory_iterator(DataFolderPath()))
     EXPECT_EQ(e.path().filename().string().rfind(".quillo", 0), std::string::npos) << e.path();
 }
@@ -245,6 +256,44 @@ TEST(ScheduleList, RowsShareOneImage) {
   for (int i = 1; i < 3; ++i) EXPECT_EQ(form.ListView2->topLevelItem(i)->icon(0).cacheKey(), first.cacheKey()) << i;
 }
 
+// A timetable of many lines takes memory near its size: its lines are kept once, and a row
+// keeps nothing of its own (texts, tool tips and image are made from its line when shown).
+TEST(ScheduleList, ALongTimetableTakesMemoryNearItsSize) {
+  const int count = 100000;
+  std::string bytes = "\n";
+  for (int i = 0; i < count; ++i) bytes += kMonday + "\n";
+  Prepare(bytes);
+  testenv::resetPeakMemory();
+  const long before = testenv::statusKiB("VmRSS");
+  {
+    ui::TForm1 form;
+    // The entries fall due: a run started by the timers on a slow machine would wait on
+    // its alert box.
+    for (QTimer* t : {form.Timer1, form.Timer2, form.Timer3, form.Timer4}) t->stop();
+    form.PageControl1->setCurrentIndex(3);
+    form.show();
+    form.grab();
+    QApplication::processEvents();
+    ASSERT_EQ(form.ListView2->topLevelItemCount(), count);
+    EXPECT_EQ(form.ListBox1->count(), 0);  // no second copy of the lines
+    for (int i : {0, count / 2, count - 1}) {
+      const QTreeWidgetItem* row = form.ListView2->topLevelItem(i);
+      EXPECT_EQ(row->columnCount(), 0) << "row " << i << " stores texts, tool tips or images of its own";
+      EXPECT_EQ(row->text(0), QString::number(i + 1).rightJustified(3, '0'));
+      EXPECT_EQ(row->text(2), "/home/u/Documents");
+      EXPECT_EQ(row->toolTip(3), "/media/save");
+      EXPECT_EQ(row->icon(0).cacheKey(), form.ListView2->topLevelItem(0)->icon(0).cacheKey());
+    }
+  }
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the sanitizer's own bookkeeping hides the figure";
+#endif
+  const long grown = testenv::statusKiB("VmHWM") - before;
+  if (before < 0 || grown <= 0) GTEST_SKIP() << "no peak memory figures here";
+  // Rows that keep their texts and tool tips take above 2 KiB each.
+  EXPECT_LT(grown, count) << grown << " KiB above the start for " << count << " rows";
+}
+
 // A timetable line of 20 MB (a hand-edited or damaged file) is loaded, shown and kept whole,
 // within a small multiple of its size.
 TEST(ScheduleList, AHugeLineTakesMemoryNearTheFileSize) {
@@ -255,6 +304,9 @@ TEST(ScheduleList, AHugeLineTakesMemoryNearTheFileSize) {
   const long before = testenv::statusKiB("VmRSS");
   {
     ui::TForm1 form;
+    // The entries fall due: a run started by the timers on a slow machine would wait on
+    // its alert box.
+    for (QTimer* t : {form.Timer1, form.Timer2, form.Timer3, form.Timer4}) t->stop();
     form.PageControl1->setCurrentIndex(3);
     form.show();
     form.grab();  // the list is laid out and painted
@@ -264,7 +316,7 @@ TEST(ScheduleList, AHugeLineTakesMemoryNearTheFileSize) {
     EXPECT_TRUE(shown.startsWith("/src/xxx"));
     EXPECT_TRUE(shown.endsWith(QString::fromUtf8(ui::kCutMark)));
     EXPECT_LE(shown.size(), static_cast<qsizetype>(ui::kShownBytes + 1));
-    EXPECT_EQ(ui::ItemText(*form.ListBox1->item(1)), huge);  // kept whole for the next save
+    EXPECT_EQ(form.ScheduleLines[1], huge);  // kept whole for the next save
     form.Button4Click();
   }
   EXPECT_EQ(testenv::readFile(SchedulePath()), "\n" + huge + "\n" + kMonday + "\n");

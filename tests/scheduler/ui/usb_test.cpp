@@ -76,9 +76,8 @@ class UsbWindow : public ::testing::Test {
     for (const std::string& l : lines) bytes += l + "\n";
     testenv::writeFile(DataFolder() / "quillo-vz.dat", bytes);
     ui::ScheduleFileSize = static_cast<std::int32_t>(bytes.size());
-    form->ListBox1->clear();
-    ui::AddItemText(*form->ListBox1, "");
-    for (const std::string& l : lines) ui::AddItemText(*form->ListBox1, l);
+    form->ScheduleLines = {""};
+    form->ScheduleLines.insert(form->ScheduleLines.end(), lines.begin(), lines.end());
   }
   // Two entries for the stick SAVE (recorded when it was mounted elsewhere), one for another.
   void SaveTimetable() {
