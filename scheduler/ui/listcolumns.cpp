@@ -86,10 +86,15 @@ class ColumnFitter : public QObject {
     const int count = header->count();
     std::vector<int> width(static_cast<size_t>(count), 0), floor(static_cast<size_t>(count), 0);
     int total = 0;
+    // The view measures the rows near the ones shown; the last row is measured too, as the
+    // numbers of a long list are widest there.
+    const QAbstractItemModel* model = view_->model();
+    const int rows = model->rowCount();
     for (int c = 0; c < count; ++c) {
       if (header->isSectionHidden(c)) continue;
       floor[c] = header->sectionSizeHint(c);
       width[c] = std::max(static_cast<const QAbstractItemView*>(view_)->sizeHintForColumn(c), floor[c]);
+      if (rows > 0) width[c] = std::max(width[c], view_->sizeHintForIndex(model->index(rows - 1, c)).width());
       total += width[c];
     }
     std::vector<int> elastic;
