@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <vector>
 #include <string>
 
 #include "tests/updater/ziparchive/zipwritekit.h"
@@ -271,6 +272,61 @@ TEST(ZipCommit, AppendsCutWhereTheDirectoryWasFound) {
     expected["e.txt"] = "appended\n";
     EXPECT_EQ(ReadBack(path), expected);
     EXPECT_EQ(PythonReads(path), expected);
+    std::string out;
+    EXPECT_EQ(peertools::Run("unzip -tq " + peertools::Quote(path.string()), out), 0) << out;
+  }
+}
+
+// A directory that lists its entries in another order than the file holds them (some writers
+// do): every change is made to the entry it names, the others keep their data, and peers
+// read the result.
+TEST(ZipCommit, ADirectoryInAnotherOrderThanTheFileKeepsEveryEntry) {
+  const fs::path dir = testenv::testRoot();
+  MakeArchive(dir / "plain.zip", kBase);
+  std::string bytes = testenv::readFile(dir / "plain.zip");
+  // The end record (no comment) gives where the directory is; its records go in reverse.
+  const size_t end = bytes.size() - 22;
+  auto u16 = [&](size_t at) { return size_t(uint8_t(bytes[at])) | size_t(uint8_t(bytes[at + 1])) << 8; };
+  auto u32 = [&](size_t at) { return u16(at) | u16(at + 2) << 16; };
+  ASSERT_EQ(u32(end), 0x06054b50u);
+  const size_t start = u32(end + 16), size = u32(end + 12);
+  std::vector<std::string> records;
+  for (size_t at = start; at < start + size;) {
+    const size_t length = 46 + u16(at + 28) + u16(at + 30) + u16(at + 32);
+    records.push_back(bytes.substr(at, length));
+    at += length;
+  }
+  ASSERT_EQ(records.size(), kBase.size());
+  std::string reversed;
+  for (auto it = records.rbegin(); it != records.rend(); ++it) reversed += *it;
+  bytes.replace(start, size, reversed);
+  struct Case {
+    const char* name;
+    std::function<void(TZipArchiver&)> change;
+    Contents expected;
+  };
+  Contents deleted = baseContents(), renamed = baseContents(), added = baseContents();
+  deleted.erase("a.txt");
+  renamed["z.txt"] = renamed["a.txt"];
+  renamed.erase("a.txt");
+  added["e.txt"] = "appended\n";
+  added["c.txt"] = "new c\n";
+  const Case cases[] = {
+      {"delete the first in the file", [](TZipArchiver& zip) { zip.DeleteFiles("a.txt"); }, deleted},
+      {"rename the first in the file", [](TZipArchiver& zip) { zip.RenameFile("a.txt", "z.txt"); }, renamed},
+      {"replace one and add one",
+       [](TZipArchiver& zip) {
+         AddText(zip, "c.txt", "new c\n");
+         AddText(zip, "e.txt", "appended\n");
+       },
+       added},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const fs::path path = testenv::writeFile(testenv::makeDir(c.name) / "arc.zip", bytes);
+    Update(path, c.change);
+    EXPECT_EQ(ReadBack(path), c.expected);
+    EXPECT_EQ(PythonReads(path), c.expected);
     std::string out;
     EXPECT_EQ(peertools::Run("unzip -tq " + peertools::Quote(path.string()), out), 0) << out;
   }
