@@ -119,6 +119,7 @@ struct TZACommitState {
   // written into them once the old directory is gone (see TZADirArray: no copy meanwhile).
   std::vector<int64_t> MovedOffsets;
   int64_t OldTailEnd = 0;           // where the old entries end: the old directory's start
+  int64_t TailSize = 0;             // bytes of the old tail in Temp
   std::vector<uint8_t> Buffer;
 };
 

@@ -220,6 +220,7 @@ void TZABaseArchiver::CopyTailToTempFile(int) {
   }
   // The copy is the only one once the archive is cut: every byte must be on the disk.
   if (temp.Size() != count) throw EZAException::CreateForCode(46, this).AppendDetail("short copy of the archive tail");
+  st.TailSize = count;
   if (st.Journal) {
     st.Journal->Seal(count);
   } else {
@@ -338,15 +339,8 @@ namespace {
 
 // Length of the data descriptor after an entry's data, bounded by room: 12 or 20 bytes, 4
 // more with its signature; 0 when the entry has none.
-int64_t descriptorLength(TZAStream& temp, int64_t at, int64_t room, bool flagged, bool zip64) {
+int64_t descriptorLength(bool signature, int64_t room, bool flagged, bool zip64) {
   if (!flagged || room <= 0) return 0;
-  bool signature = false;
-  if (temp.Size() - at >= 4) {
-    uint8_t b[4];
-    temp.SetPosition(at);
-    temp.ReadBuffer(b, 4);
-    signature = GetU32(b) == kDataDescriptorSignature;
-  }
   const int64_t small = signature ? 16 : 12, large = signature ? 24 : 20;
   // The space up to the next entry tells the size when it is one of the two.
   if (room == small || room == large) return room;
@@ -375,35 +369,65 @@ void TZABaseArchiver::CopyItemFromTemp(int index) {
   const int64_t place = oldOffset - st.CutPosition;
   TZAStream& temp = *st.Temp.Stream;
   TZAStream& archive = *FArchiveStream;
-  if (place < 0 || temp.Size() - place < static_cast<int64_t>(kLocalHeaderSize)) {
+  const int64_t tailSize = st.TailSize;
+  if (place < 0 || tailSize - place < static_cast<int64_t>(kLocalHeaderSize)) {
     throw EZAException::CreateForCode(35, this);
   }
   st.MovedOffsets[static_cast<size_t>(index - st.Start)] = archive.Position();
 
+  // The entry runs to the next old entry or to the old directory at most; one that fits the
+  // buffer is read in one go, header, data and descriptor.
+  const int64_t next = st.BackupByName.NextOffset(backup, oldOffset);
+  const int64_t bound = std::min(next < 0 ? st.OldTailEnd : next, st.CutPosition + tailSize) - st.CutPosition;
+  const int64_t span = bound - place;
+  const bool inBuffer = span >= static_cast<int64_t>(kLocalHeaderSize) && span <= kCopyBlock;
   uint8_t header[kLocalHeaderSize];
   temp.SetPosition(place);
-  temp.ReadBuffer(header, kLocalHeaderSize);
+  if (inBuffer) {
+    if (st.Buffer.size() < static_cast<size_t>(kCopyBlock)) st.Buffer.resize(static_cast<size_t>(kCopyBlock));
+    temp.ReadBuffer(st.Buffer.data(), span);
+    std::memcpy(header, st.Buffer.data(), kLocalHeaderSize);
+  } else {
+    temp.ReadBuffer(header, kLocalHeaderSize);
+  }
   if (GetU32(header) != kLocalHeaderSignature) throw EZAException::CreateForCode(35, this);
   const int64_t nameLength = GetU16(header + 26);
   const int64_t extraLength = GetU16(header + 28);
   const uint16_t localFlags = GetU16(header + 6);
-  // The entry runs to the next old entry or to the old directory at most.
-  const int64_t next = st.BackupByName.NextOffset(backup, oldOffset);
-  const int64_t bound = std::min(next < 0 ? st.OldTailEnd : next, st.CutPosition + temp.Size()) - st.CutPosition;
   const int64_t dataEnd = place + static_cast<int64_t>(kLocalHeaderSize) + nameLength + extraLength +
                           std::max<int64_t>(EffectiveCompressedSize(old), 0);
-  if (dataEnd > temp.Size()) throw EZAException::CreateForCode(35, this);
+  if (dataEnd > tailSize) throw EZAException::CreateForCode(35, this);
   const bool zip64 = old.CompressedSize == kSaturated32 || old.UncompressedSize == kSaturated32;
-  const int64_t length = dataEnd - place + descriptorLength(temp, dataEnd, bound - dataEnd,
-                                                           ((localFlags | old.Flags) & kDescriptorFlag) != 0, zip64);
+  const bool flagged = ((localFlags | old.Flags) & kDescriptorFlag) != 0;
+  const int64_t room = bound - dataEnd;
+  const bool whole = inBuffer && dataEnd <= bound;  // every byte of the entry is in the buffer
+  bool signature = false;
+  if (flagged && room > 0) {
+    if (whole) {
+      signature = room >= 4 && GetU32(st.Buffer.data() + (dataEnd - place)) == kDataDescriptorSignature;
+    } else if (tailSize - dataEnd >= 4) {
+      uint8_t b[4];
+      temp.SetPosition(dataEnd);
+      temp.ReadBuffer(b, 4);
+      signature = GetU32(b) == kDataDescriptorSignature;
+    }
+  }
+  const int64_t length = dataEnd - place + descriptorLength(signature, room, flagged, zip64);
+  const int64_t kept = static_cast<int64_t>(kLocalHeaderSize) + nameLength;  // what a rename replaces
   if (renamed) {
     const std::string_view name = item.Name();
     PutU16(header + 6, FlagsForStoredName(localFlags, item.VersionMadeBy, name));
     PutU16(header + 26, static_cast<uint16_t>(name.size()));
     archive.WriteBuffer(header, kLocalHeaderSize);
     archive.WriteBuffer(name.data(), static_cast<int64_t>(name.size()));
-    temp.SetPosition(place + static_cast<int64_t>(kLocalHeaderSize) + nameLength);
-    copyBytes(temp, archive, length - static_cast<int64_t>(kLocalHeaderSize) - nameLength, st.Buffer);
+    if (whole) {
+      archive.WriteBuffer(st.Buffer.data() + kept, length - kept);
+    } else {
+      temp.SetPosition(place + kept);
+      copyBytes(temp, archive, length - kept, st.Buffer);
+    }
+  } else if (whole) {
+    archive.WriteBuffer(st.Buffer.data(), length);
   } else {
     temp.SetPosition(place);
     copyBytes(temp, archive, length, st.Buffer);

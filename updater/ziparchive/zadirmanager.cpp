@@ -638,6 +638,22 @@ void TZADirManager::WriteCentralDir(TZAStream* stream) {
   TZAStream* cache = volumes ? &cacheStream : nullptr;
   int64_t dirSize = 0;
   std::vector<uint8_t> block;
+  // The records of a single-file archive go out 1 MB at a time; on volumes, each on its own.
+  std::vector<uint8_t> batch;
+  auto flushBatch = [&] {
+    if (batch.empty()) return;
+    writeBytes(target, volume, batch.data(), int64_t(batch.size()), 0, cache);
+    batch.clear();
+  };
+  auto put = [&](const void* data, size_t count, int64_t reserve) {
+    if (volumes) {
+      writeBytes(target, volume, data, int64_t(count), reserve, cache);
+      return;
+    }
+    const auto* bytes = static_cast<const uint8_t*>(data);
+    batch.insert(batch.end(), bytes, bytes + count);
+    if (batch.size() >= (size_t(1) << 20)) flushBatch();
+  };
   for (int i = 0; i < count; ++i) {
     const TDirItem& item = std::as_const(CurrentDir).DirItemAt(i);
     const TDirItemFields fields = headerOf(i, item);
@@ -675,15 +691,16 @@ void TZADirManager::WriteCentralDir(TZAStream* stream) {
       if (!f.Data.empty()) std::memcpy(p + 4, f.Data.data(), f.Data.size());
       p += 4 + f.Data.size();
     }
-    writeBytes(target, volume, block.data(), int64_t(block.size()), 0, cache);
+    put(block.data(), block.size(), 0);
     if (i == 0 && volumes) {
       // The first header may have moved on to a new volume: the directory starts there.
       start = target->Size() + cache->Size() - int64_t(block.size());
       startVolume = std::max<int32_t>(volume.VolumeNumber, 0);
     }
-    writeBytes(target, volume, comment.data(), int64_t(comment.size()), -1, cache);
+    put(comment.data(), comment.size(), -1);
     dirSize += int64_t(block.size() + comment.size());
   }
+  flushBatch();
 
   // The tail goes on one volume: the Zip64 records (when needed), the end record and the
   // archive comment, which has to reach the end of the file.
