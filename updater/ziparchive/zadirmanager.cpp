@@ -639,7 +639,9 @@ void TZADirManager::WriteCentralDir(TZAStream* stream) {
   int64_t dirSize = 0;
   std::vector<uint8_t> block;
   // The records of a single-file archive go out 1 MB at a time; on volumes, each on its own.
+  constexpr size_t kBatch = size_t(1) << 20;
   std::vector<uint8_t> batch;
+  if (!volumes) batch.reserve(kBatch);
   auto flushBatch = [&] {
     if (batch.empty()) return;
     writeBytes(target, volume, batch.data(), int64_t(batch.size()), 0, cache);
@@ -650,9 +652,13 @@ void TZADirManager::WriteCentralDir(TZAStream* stream) {
       writeBytes(target, volume, data, int64_t(count), reserve, cache);
       return;
     }
+    if (batch.size() + count > kBatch) flushBatch();
+    if (count > kBatch) {
+      writeBytes(target, volume, data, int64_t(count), reserve, cache);
+      return;
+    }
     const auto* bytes = static_cast<const uint8_t*>(data);
     batch.insert(batch.end(), bytes, bytes + count);
-    if (batch.size() >= (size_t(1) << 20)) flushBatch();
   };
   for (int i = 0; i < count; ++i) {
     const TDirItem& item = std::as_const(CurrentDir).DirItemAt(i);
