@@ -64,17 +64,6 @@ void copyBytes(TZAStream& source, TZAStream& dest, int64_t count, std::vector<ui
 
 bool writesData(TZAProcessOperation op) { return op != poRename && op != poChangeComment && op != poChangeAttr; }
 
-// A size or offset into its 32-bit field, or the field saturated and the value kept for Zip64.
-void storeOffset(int64_t value, bool always, uint32_t& field, int64_t& zip64, bool& hasZip64) {
-  if (always || static_cast<uint64_t>(value) >= kSaturated32) {
-    hasZip64 = true;
-    field = kSaturated32;
-    zip64 = value;
-  } else {
-    field = static_cast<uint32_t>(value);
-  }
-}
-
 }  // namespace
 
 void TZATempFile::Delete() {
@@ -519,7 +508,7 @@ bool TZABaseArchiver::WriteChangedItem(int index) {
           item.DiskNumberStart = static_cast<uint16_t>(volume);
         }
         const int64_t offset = FArchiveStream->Size() + (cache != nullptr ? cache->Size() : 0) - headerLength;
-        storeOffset(offset, Zip64Mode == zmAlways, item.LocalHeaderOffset, item.Zip64LocalHeaderOffset, item.HasZip64);
+        StoreEffective(offset, Zip64Mode == zmAlways, item.LocalHeaderOffset, item.Zip64LocalHeaderOffset, item.HasZip64);
         const int64_t rest = temp.Size() - headerLength;
         const int64_t copied = CopyStreamAcrossVolumes(temp, FArchiveStream, FVolumeInfo, copyCancel, -1, -1, cache, true);
         if (!copyCancel && copied != rest) throw EZAException::CreateForCode(46, this);
@@ -761,7 +750,7 @@ void TZABaseArchiver::CommitUpdate() {
     for (size_t k = 0; k < st.MovedOffsets.size(); ++k) {
       if (st.MovedOffsets[k] < 0) continue;
       TDirItem& item = current.DirItemAt(st.Start + static_cast<int>(k));
-      storeOffset(st.MovedOffsets[k], false, item.LocalHeaderOffset, item.Zip64LocalHeaderOffset, item.HasZip64);
+      StoreEffective(st.MovedOffsets[k], false, item.LocalHeaderOffset, item.Zip64LocalHeaderOffset, item.HasZip64);
     }
     for (int i = 0; i < current.DirItemCount(); ++i) {
       TDirItem& item = current.DirItemAt(i);

@@ -206,6 +206,16 @@ int64_t EffectiveLocalHeaderOffset(const TDirItem& it) {
   return it.LocalHeaderOffset == 0xFFFFFFFFu ? it.Zip64LocalHeaderOffset : static_cast<int64_t>(it.LocalHeaderOffset);
 }
 
+void StoreEffective(int64_t value, bool always, uint32_t& field, int64_t& zip64, bool& hasZip64) {
+  if (always || static_cast<uint64_t>(value) >= kSaturated32) {
+    hasZip64 = true;
+    field = kSaturated32;
+    zip64 = value;
+  } else {
+    field = static_cast<uint32_t>(value);
+  }
+}
+
 char* TZATextArena::Allocate(size_t size) {
   size = (size + 1) & ~size_t(1);
   if (size > left_) {

@@ -161,6 +161,9 @@ static_assert(sizeof(TDirItem) == sizeof(TDirItemFields) + sizeof(uintptr_t));
 int64_t EffectiveCompressedSize(const TDirItem& item);
 int64_t EffectiveUncompressedSize(const TDirItem& item);
 int64_t EffectiveLocalHeaderOffset(const TDirItem& item);
+// A size or offset into its 32-bit field, or the field saturated and the value kept for Zip64
+// (always: saturated whatever the value).
+void StoreEffective(int64_t value, bool always, uint32_t& field, int64_t& zip64, bool& hasZip64);
 
 // Append-only store of entry texts; blocks never move or change. Two stores may share
 // chunks: a chunk lives as long as a store holds it.

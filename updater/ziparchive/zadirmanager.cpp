@@ -615,14 +615,8 @@ void TZADirManager::WriteCentralDir(TZAStream* stream) {
     TDirItemFields fields = item;
     const int k = i - MovedFrom;
     if (MovedOffsets != nullptr && k >= 0 && size_t(k) < MovedOffsets->size() && (*MovedOffsets)[size_t(k)] >= 0) {
-      const int64_t offset = (*MovedOffsets)[size_t(k)];
-      if (offset >= int64_t(kSaturated32)) {
-        fields.HasZip64 = true;
-        fields.LocalHeaderOffset = kSaturated32;
-        fields.Zip64LocalHeaderOffset = offset;
-      } else {
-        fields.LocalHeaderOffset = uint32_t(offset);
-      }
+      StoreEffective((*MovedOffsets)[size_t(k)], false, fields.LocalHeaderOffset, fields.Zip64LocalHeaderOffset,
+                     fields.HasZip64);
     }
     return fields;
   };

@@ -480,17 +480,6 @@ std::unique_ptr<TZADataCipher> WriteCipherFor(TZABaseArchiver& a, TZADataSink& s
 
 bool NeedsZip64(uint64_t size) { return size >= kSat32; }
 
-// A size or offset into its 32-bit field, or the field saturated and the value kept for Zip64.
-void StoreValue(int64_t value, bool always, uint32_t& field, int64_t& zip64, bool& hasZip64) {
-  if (NeedsZip64(static_cast<uint64_t>(value)) || always) {
-    hasZip64 = true;
-    field = kSat32;
-    zip64 = value;
-  } else {
-    field = static_cast<uint32_t>(value);
-  }
-}
-
 }  // namespace
 
 int BufferSizeForMode(int mode) {
@@ -647,8 +636,8 @@ bool TZABaseArchiver::CompressItem(TZAStream& source, TZAStream& dest, TDirItem&
   // A source that changed between the two passes would leave a header that no password opens.
   if (cipher && out.Crc32 != firstPassCrc) throw EZAException::CreateForCode(8, this);
   const bool always = Zip64Mode == zmAlways;
-  StoreValue(out.Written + header, always, item.CompressedSize, item.Zip64CompressedSize, item.HasZip64);
-  StoreValue(size, always, item.UncompressedSize, item.Zip64UncompressedSize, item.HasZip64);
+  StoreEffective(out.Written + header, always, item.CompressedSize, item.Zip64CompressedSize, item.HasZip64);
+  StoreEffective(size, always, item.UncompressedSize, item.Zip64UncompressedSize, item.HasZip64);
   item.Crc32 = out.Crc32;
   if (item.HasZip64 && Zip64Mode == zmDisabled) throw EZAException::CreateForCodeFmt(41, this, {item.Pending().SourceFileName});
   if (size == 0) item.CompressionMethod = kMethodStored;
@@ -658,7 +647,7 @@ bool TZABaseArchiver::CompressItem(TZAStream& source, TZAStream& dest, TDirItem&
 bool TZABaseArchiver::WriteItemHeaderAndData(TZAStream& out, TDirItem& item, TZAStream* source) {
   const bool always = Zip64Mode == zmAlways;
   const int64_t offset = out.Position();
-  StoreValue(offset, always, item.LocalHeaderOffset, item.Zip64LocalHeaderOffset, item.HasZip64);
+  StoreEffective(offset, always, item.LocalHeaderOffset, item.Zip64LocalHeaderOffset, item.HasZip64);
   const int64_t size = source != nullptr ? source->Size() : 0;
   const bool hugeSource = NeedsZip64(static_cast<uint64_t>(size));
   const std::string fileName =

@@ -35,6 +35,16 @@ void Prepare(const std::string& timetable) {
   testenv::writeFile(SchedulePath(), timetable);
 }
 
+// The schedule list page, laid out and painted. The timers stop first: entries that fall due
+// would start a run that, on a slow machine, waits on its alert box.
+void ShowScheduleList(ui::TForm1& form) {
+  for (QTimer* t : {form.Timer1, form.Timer2, form.Timer3, form.Timer4}) t->stop();
+  form.PageControl1->setCurrentIndex(3);
+  form.show();
+  form.grab();
+  QApplication::processEvents();
+}
+
 std::vector<std::string> Column(const QTreeWidget* view, int column) {
   std::vector<std::string> out;
   for (int i = 0; i < view->topLevelItemCount(); ++i) out.push_back(view->topLevelItem(i)->text(column).toStdString());
@@ -268,13 +278,7 @@ TEST(ScheduleList, ALongTimetableTakesMemoryNearItsSize) {
   const long before = testenv::statusKiB("VmRSS");
   {
     ui::TForm1 form;
-    // The entries fall due: a run started by the timers on a slow machine would wait on
-    // its alert box.
-    for (QTimer* t : {form.Timer1, form.Timer2, form.Timer3, form.Timer4}) t->stop();
-    form.PageControl1->setCurrentIndex(3);
-    form.show();
-    form.grab();
-    QApplication::processEvents();
+    ShowScheduleList(form);
     ASSERT_EQ(form.ListView2->topLevelItemCount(), count);
     EXPECT_EQ(form.ListBox1->count(), 0);  // no second copy of the lines
     for (int i : {0, count / 2, count - 1}) {
@@ -308,13 +312,7 @@ TEST(ScheduleList, AHugeLineTakesMemoryNearTheFileSize) {
   const long before = testenv::statusKiB("VmRSS");
   {
     ui::TForm1 form;
-    // The entries fall due: a run started by the timers on a slow machine would wait on
-    // its alert box.
-    for (QTimer* t : {form.Timer1, form.Timer2, form.Timer3, form.Timer4}) t->stop();
-    form.PageControl1->setCurrentIndex(3);
-    form.show();
-    form.grab();  // the list is laid out and painted
-    QApplication::processEvents();
+    ShowScheduleList(form);
     ASSERT_EQ(form.ListView2->topLevelItemCount(), 2);
     const QString shown = form.ListView2->topLevelItem(0)->text(2);
     EXPECT_TRUE(shown.startsWith("/src/xxx"));
