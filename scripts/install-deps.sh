@@ -9,7 +9,7 @@ packages=(
   googletest libgtest-dev libgmock-dev
   clang libclang-rt-14-dev
   python3-aiosmtpd samba smbclient cifs-utils zip unzip 7zip libarchive-tools
-  xdg-utils xvfb xauth rsync hyperfine findutils procps util-linux time dosfstools
+  xdg-utils xvfb xauth openbox x11-utils rsync hyperfine findutils procps util-linux time dosfstools
 )
 # Network shares and mail: gvfs's SMB backend and FUSE folders (share mounts), dbus for a test
 # session bus, openssl for the mail tests' certificates.
