@@ -98,6 +98,47 @@ curl_socket_t OpenConnected(void* data, curlsocktype, curl_sockaddr*) {
 
 int AlreadyConnected(void*, curl_socket_t, curlsocktype) { return CURL_SOCKOPT_ALREADY_CONNECTED; }
 
+// Why the exchange failed, in French, with the server's answer code when it gave one. The
+// client's detail names the refused step ("MAIL failed: 550", "RCPT failed: 550", ...).
+std::string FailureText(CURLcode code, long response, const std::string& detail) {
+  const std::string answer = response > 0 ? " (réponse " + std::to_string(response) + ")" : "";
+  const auto step = [&](const char* prefix) { return detail.rfind(prefix, 0) == 0; };
+  switch (code) {
+    case CURLE_LOGIN_DENIED:
+      if (step("No known authentication")) return "le serveur de messagerie ne propose pas l'authentification LOGIN";
+      return "l'identifiant ou le mot de passe a été refusé par le serveur de messagerie" + answer;
+    case CURLE_SEND_ERROR:
+      if (step("MAIL")) return "l'adresse de l'expéditeur a été refusée par le serveur de messagerie" + answer;
+      if (step("RCPT")) return "l'adresse du destinataire a été refusée par le serveur de messagerie" + answer;
+      if (step("DATA")) return "le serveur de messagerie a refusé le message" + answer;
+      if (response >= 400) return "le serveur de messagerie a refusé l'envoi" + answer;
+      return "la connexion au serveur de messagerie a été coupée";
+    case CURLE_RECV_ERROR:
+    case CURLE_GOT_NOTHING:
+      return "la connexion au serveur de messagerie a été coupée";
+    case CURLE_WEIRD_SERVER_REPLY:
+      // The answer to the end of the message comes without a detail.
+      if (response >= 400) return "le serveur de messagerie a refusé le message" + answer;
+      return "la réponse du serveur de messagerie est illisible" + answer;
+    case CURLE_REMOTE_ACCESS_DENIED:
+      return "le serveur de messagerie a refusé la connexion" + answer;
+    case CURLE_USE_SSL_FAILED:
+      return "le serveur de messagerie a refusé la connexion chiffrée (STARTTLS)" + answer;
+    case CURLE_PEER_FAILED_VERIFICATION:
+      return "le certificat du serveur de messagerie n'a pas pu être vérifié";
+    case CURLE_SSL_CONNECT_ERROR:
+      return "la connexion chiffrée (TLS) avec le serveur de messagerie a échoué";
+    case CURLE_SSL_CACERT_BADFILE:
+      return "le fichier des certificats de confiance est illisible";
+    case CURLE_OPERATION_TIMEDOUT:
+      return "le serveur de messagerie ne répond plus";
+    case CURLE_OUT_OF_MEMORY:
+      return "mémoire insuffisante";
+    default:
+      return "erreur de messagerie (" + (detail.empty() ? std::string(curl_easy_strerror(code)) : detail) + ")";
+  }
+}
+
 struct Attempt {
   CURLcode code = CURLE_OK;
   long response = 0;
@@ -119,7 +160,7 @@ Attempt Perform(const SmtpRequest& r, curl_usessl level) {
   if (!curl) {
     ::close(socket.fd);
     a.code = CURLE_FAILED_INIT;
-    a.error = "curl_easy_init";
+    a.error = "mémoire insuffisante pour la messagerie";
     return a;
   }
   char error[CURL_ERROR_SIZE] = "";
@@ -165,7 +206,7 @@ Attempt Perform(const SmtpRequest& r, curl_usessl level) {
   curl_slist_free_all(recipients);
   curl_easy_cleanup(curl);
   if (!socket.taken) ::close(socket.fd);
-  if (a.code != CURLE_OK) a.error = *error ? error : curl_easy_strerror(a.code);
+  if (a.code != CURLE_OK) a.error = FailureText(a.code, a.response, error);
   return a;
 }
 

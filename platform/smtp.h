@@ -28,7 +28,7 @@ enum class SmtpOutcome {
 
 struct SmtpResult {
   SmtpOutcome outcome = SmtpOutcome::Failed;
-  std::string error;  // the client's text when not sent
+  std::string error;  // why it was not sent, in French
   bool tls = false;   // the mail went over TLS
 };
 

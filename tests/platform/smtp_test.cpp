@@ -6,9 +6,12 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "tests/support/smtpserver.h"
 #include "tests/support/testca.h"
@@ -54,7 +57,7 @@ TEST(SendMail, AuthenticatesWithLoginOnlyWhenBothAreSet) {
   r.password = "wrong";
   const SmtpResult refused = SendMail(r);
   EXPECT_EQ(refused.outcome, SmtpOutcome::Failed);
-  EXPECT_FALSE(refused.error.empty());
+  EXPECT_EQ(refused.error, "l'identifiant ou le mot de passe a été refusé par le serveur de messagerie (réponse 535)");
 }
 
 // The login goes only inside TLS when the server offers it (STARTTLS or TLS from the start);
@@ -97,14 +100,20 @@ TEST(SendMail, TlsWheneverTheServerOffersIt) {
       EXPECT_EQ(server.Message(1).rfind("LOGIN alice\nmoi@example.org\n", 0), 0u) << c.name;
     else
       EXPECT_FALSE(server.Received(1)) << c.name;
+    if (!c.trustCa) {
+      EXPECT_EQ(result.error, "le certificat du serveur de messagerie n'a pas pu être vérifié");
+    }
   }
 }
 
 // A plain SMTP peer on a free loopback port that waits `greetAfter` before its greeting (or
-// never greets), for as many connections as come.
+// never greets), for as many connections as come. `answers` replace its replies to the
+// commands they start with ("." for the end of the message).
 class SlowServer {
  public:
-  explicit SlowServer(std::chrono::milliseconds greetAfter, bool greets = true) {
+  using Answers = std::vector<std::pair<std::string, std::string>>;
+  explicit SlowServer(std::chrono::milliseconds greetAfter, bool greets = true, Answers answers = {})
+      : answers_(std::move(answers)) {
     listen_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in a{};
     a.sin_family = AF_INET;
@@ -148,7 +157,13 @@ class SlowServer {
     while (::read(c, &byte, 1) == 1) {
       line += byte;
       if (byte != '\n') continue;
-      if (data) {
+      const auto answer = std::find_if(answers_.begin(), answers_.end(), [&](const auto& a) {
+        return a.first == "." ? data && line == ".\r\n" : !data && line.rfind(a.first, 0) == 0;
+      });
+      if (answer != answers_.end()) {
+        data = false;
+        say(answer->second + "\r\n");
+      } else if (data) {
         if (line == ".\r\n") data = false, ++mails_, say("250 ok\r\n");
       } else if (line.rfind("EHLO", 0) == 0) {
         say("250 lent\r\n");
@@ -164,6 +179,7 @@ class SlowServer {
       line.clear();
     }
   }
+  Answers answers_;
   int listen_ = -1, port_ = 0;
   std::atomic<int> mails_{0};
   std::thread thread_;
@@ -185,6 +201,32 @@ TEST(SendMail, ConnectionTimeOutThenABoundForTheExchange) {
   const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(SendMail(r).outcome, SmtpOutcome::NotConnected);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+}
+
+// A server that refuses a step of the exchange: the user reads which step, in French, with the
+// server's code, and no mail counts as sent.
+TEST(SendMail, ARefusedStepIsSaidInFrench) {
+  const struct {
+    const char* command;
+    const char* reply;
+    const char* error;
+  } cases[] = {
+      {"MAIL", "550 5.1.0 sender rejected", "l'adresse de l'expéditeur a été refusée par le serveur de messagerie (réponse 550)"},
+      {"RCPT", "550 5.1.1 no such user", "l'adresse du destinataire a été refusée par le serveur de messagerie (réponse 550)"},
+      {"DATA", "554 5.7.1 go away", "le serveur de messagerie a refusé le message (réponse 554)"},
+      {".", "552 5.3.4 message too big", "le serveur de messagerie a refusé le message (réponse 552)"},
+      {"EHLO", "554 5.7.1 not welcome", "le serveur de messagerie a refusé la connexion (réponse 554)"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.command);
+    SlowServer::Answers answers{{c.command, c.reply}};
+    if (std::string(c.command) == "EHLO") answers.push_back({"HELO", c.reply});
+    SlowServer server(std::chrono::milliseconds(0), true, answers);
+    const SmtpResult result = SendMail(Request(server.port()));
+    EXPECT_EQ(result.outcome, SmtpOutcome::Failed);
+    EXPECT_EQ(result.error, c.error);
+    EXPECT_EQ(server.mails(), 0);
+  }
 }
 
 TEST(SendMail, NoServerIsNotConnected) {

@@ -437,7 +437,13 @@ TEST_F(NetworkWindow, MailFailuresAfterTheConnectionReachTheHandlerAndKeepTheTex
   form->user_name->setText("alice");
   form->mot_de_passe->setText("wrong");
   form->Edit20->setText("Cible non présente /t");
-  EXPECT_THROW(form->Button34Click(), std::runtime_error);
+  try {
+    form->Button34Click();
+    ADD_FAILURE() << "a refused login went unreported";
+  } catch (const std::runtime_error& e) {
+    EXPECT_STREQ(e.what(), "Erreur lors de l'envoi de l'E-mail : l'identifiant ou le mot de passe a été refusé par le "
+                           "serveur de messagerie (réponse 535)");
+  }
   EXPECT_EQ(S(form->Edit20->text()), "Cible non présente /t");
 
   // No server at all: silent, the text stays.
