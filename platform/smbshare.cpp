@@ -18,6 +18,8 @@
 #include <mutex>
 #include <vector>
 
+#include "platform/errortext.h"
+
 namespace platform {
 namespace {
 
@@ -72,12 +74,12 @@ std::string UrlPart(const std::string& s) {
 bool RunCommand(const std::vector<std::string>& argv, const std::string& input, int timeoutMs, std::string* error) {
   int in[2];
   if (::pipe2(in, O_CLOEXEC) != 0) {
-    if (error) *error = std::strerror(errno);
+    if (error) *error = platform::SystemErrorText(errno);
     return false;
   }
   const pid_t pid = ::fork();
   if (pid < 0) {
-    if (error) *error = std::strerror(errno);
+    if (error) *error = platform::SystemErrorText(errno);
     ::close(in[0]);
     ::close(in[1]);
     return false;
@@ -264,7 +266,7 @@ bool MountShare(const std::string& computer, const std::string& share, const Smb
   std::string name = std::string(tmp && *tmp ? tmp : "/tmp") + "/quillomet-cifs-XXXXXX";
   const int fd = ::mkstemp(name.data());
   if (fd < 0) {
-    if (error) *error = std::strerror(errno);
+    if (error) *error = platform::SystemErrorText(errno);
     return false;
   }
   const std::string text = c.login.empty() ? std::string("username=guest\npassword=\n")
@@ -277,7 +279,7 @@ bool MountShare(const std::string& computer, const std::string& share, const Smb
     if (options.port > 0) mountOptions += ",port=" + std::to_string(options.port);
     ok = run({"mount.cifs", "//" + computer + "/" + share, point, "-o", mountOptions}, "", kMountTimeoutMs, error);
   } else if (error) {
-    *error = std::strerror(errno);
+    *error = platform::SystemErrorText(errno);
   }
   ::unlink(name.c_str());
   return ok;

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "platform/atomicfile.h"
+#include "platform/errortext.h"
 
 namespace fs = std::filesystem;
 
@@ -30,7 +31,7 @@ using Step = InstallStep;
 using Journal = InstallJournal;
 
 std::string Failure(const char* what, const fs::path& path, int err) {
-  return std::string(what) + " « " + path.string() + " » : " + std::strerror(err);
+  return std::string(what) + " « " + path.string() + " » : " + platform::SystemErrorText(err);
 }
 
 // The entry's status without following a link; false when nothing is there.

@@ -9,6 +9,8 @@
 #include <memory>
 #include <mutex>
 
+#include "platform/errortext.h"
+
 namespace updater {
 
 namespace {
@@ -181,7 +183,7 @@ HttpResult HttpGet::Get(const std::string& url, const std::function<bool(const c
     result.TooLarge = true;
     result.Message = "réponse trop longue";
   } else if (t.SinkFailed) {
-    result.Message = std::string("écriture impossible : ") + std::strerror(t.SinkErrno ? t.SinkErrno : EIO);
+    result.Message = std::string("écriture impossible : ") + platform::SystemErrorText(t.SinkErrno ? t.SinkErrno : EIO);
   } else if (code != CURLE_OK) {
     result.ClientError = true;
     result.Message = FailureMessage(code, error);

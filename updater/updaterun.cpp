@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "platform/atomicfile.h"
+#include "platform/errortext.h"
 #include "platform/drives.h"
 #include "platform/processes.h"
 #include "platform/shell.h"
@@ -204,7 +205,7 @@ std::string UpdateRun::Extract() {
   if (!lock_.Held() && !ownLock.Acquire(Config.Folder))
     return "une autre installation est en cours dans " + Config.Folder;
   const fs::path staging = platform::MakeStagingFolder(Config.Folder);
-  if (staging.empty()) return "impossible de créer un dossier dans " + Config.Folder + " : " + std::strerror(errno);
+  if (staging.empty()) return "impossible de créer un dossier dans " + Config.Folder + " : " + platform::SystemErrorText(errno);
 
   std::string failure;
   ziparchive::TZABatchResult batch;
@@ -248,7 +249,7 @@ std::string UpdateRun::Extract() {
   // without files installs nothing, not even the record.
   if (failure.empty() && release_ && HoldsAFile(staging) &&
       !platform::WriteFileAtomic(staging / kReleaseRecord, IsoDate(*release_) + "\n", 0644))
-    failure = "impossible d'écrire dans " + staging.string() + " : " + std::strerror(errno);
+    failure = "impossible d'écrire dans " + staging.string() + " : " + platform::SystemErrorText(errno);
   if (failure.empty()) {
     const platform::InstallResult installed = platform::InstallStaged(staging, Config.Folder, Config.ExeFileName);
     if (!installed.Ok) failure = installed.Message;
@@ -315,7 +316,7 @@ std::string UpdateRun::Download() {
   // killed; only a complete, authentic one is kept for the install.
   std::string partial = Config.Folder + platform::kStagingPrefix + "XXXXXX.zip";
   const int fd = ::mkostemps(partial.data(), 4, O_CLOEXEC);
-  if (fd < 0) return "Erreur inconnue : impossible de créer un fichier dans " + Config.Folder + " : " + std::strerror(errno);
+  if (fd < 0) return "Erreur inconnue : impossible de créer un fichier dans " + Config.Folder + " : " + platform::SystemErrorText(errno);
   const auto room = Config.Room();
   HttpResult got = Client().GetToFd(Config.DownloadUrl(), fd, room ? int64_t(std::min<uint64_t>(*room, INT64_MAX)) : -1);
   if (got.TooLarge)
@@ -323,13 +324,13 @@ std::string UpdateRun::Download() {
                   " disponibles)";
   if (got.Ok && ::fsync(fd) != 0) {
     got.Ok = false;
-    got.Message = std::string("écriture impossible : ") + std::strerror(errno);
+    got.Message = std::string("écriture impossible : ") + platform::SystemErrorText(errno);
   }
   SignatureCheck check = SignatureCheck::Invalid;
   if (got.Ok) check = VerifyReleaseSignature(Config.PublicKey, fd, *RemoteDate, signature);
   if (::close(fd) != 0 && got.Ok) {
     got.Ok = false;
-    got.Message = std::string("écriture impossible : ") + std::strerror(errno);
+    got.Message = std::string("écriture impossible : ") + platform::SystemErrorText(errno);
   }
   std::string failure;
   if (!got.Ok)

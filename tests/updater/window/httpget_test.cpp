@@ -80,7 +80,7 @@ TEST(HttpGet, AFullDiskIsNoClientError) {
   close(fd);
   EXPECT_FALSE(r.Ok);
   EXPECT_FALSE(r.ClientError);
-  EXPECT_EQ(r.Message.rfind("écriture impossible : ", 0), 0u) << r.Message;
+  EXPECT_EQ(r.Message, "écriture impossible : Plus d'espace disponible sur le périphérique");
 }
 
 // A server that keeps sending, too slowly for the length it announced, is given up on after
