@@ -4,10 +4,10 @@
 #include <QFileInfo>
 #include <QHeaderView>
 
-#include <fstream>
 #include <stdexcept>
 
 #include "scheduler/core/history.h"
+#include "scheduler/core/logview.h"
 #include "scheduler/ui/listcolumns.h"
 #include "scheduler/ui/listimages.h"
 #include "scheduler/ui/pictures.h"
@@ -77,16 +77,17 @@ void TForm2::Button2Click() {}
 void TForm2::ShowLog(const std::string& path) {
   setWindowTitle(QString::fromStdString(core::ViewerCaption(QFileInfo(QString::fromStdString(path)).completeBaseName().toStdString())));
   Listview1->clear();
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw std::runtime_error("Impossible d'ouvrir le fichier journal " + path);
-  std::string line;
-  while (std::getline(in, line)) {
-    core::HistoryRow row = core::ViewerRow(line);
+  Label1->hide();
+  const core::LogView log = core::ReadLogForViewer(path);
+  for (const core::HistoryRow& row : log.rows) {
     auto* item = new LogItem(Listview1, this);
     SetListImage(item, row.image, ImageList::Viewer);
     for (std::size_t i = 0; i < row.texts.size(); ++i)
       item->setText(static_cast<int>(i) + 1, QString::fromStdString(row.texts[i]));
   }
+  const std::string notice = core::LogViewNotice(log);
+  Label1->setText(QString::fromStdString(notice));
+  Label1->setVisible(!notice.empty());
   show();
 }
 

@@ -315,6 +315,43 @@ TEST_F(RunWindowTest, ViewerShowsALogSortedByTime) {
   ui::Form2 = nullptr;
 }
 
+// A planted FIFO or folder is refused without blocking; a log longer than what is shown says so.
+TEST_F(RunWindowTest, ViewerRefusesWhatIsNotALogAndSaysWhatItLeavesOut) {
+  ui::TForm2 viewer;
+  ui::Form2 = &viewer;
+  const std::filesystem::path logs = testenv::makeDir("logs");
+  ASSERT_EQ(::mkfifo((logs / "20090301.log").c_str(), 0600), 0);
+  std::filesystem::create_directory(logs / "20090302.log");
+  std::string path;
+  ui::PickLogFile = [&](QWidget*, const QString&) { return QString::fromStdString(path); };
+  int rows = form->ListView1->topLevelItemCount();
+  for (const char* name : {"20090301.log", "20090302.log"}) {
+    SCOPED_TRACE(name);
+    path = (logs / name).string();
+    form->Voirfichiersjournaux1->trigger();
+    EXPECT_FALSE(viewer.isVisible());
+    ASSERT_EQ(form->ListView1->topLevelItemCount(), ++rows);
+    EXPECT_EQ(S(form->ListView1->topLevelItem(rows - 1)->text(2)),
+              "Impossible d'ouvrir le fichier journal " + path + " : ce n'est pas un fichier");
+  }
+
+  std::string many;
+  for (int i = 0; i <= 50000; ++i) many += "10:00:00;/s;/d;*.*;oui;\n";
+  path = writeFile((logs / "20090303.log").string(), many);
+  form->Voirfichiersjournaux1Click();
+  EXPECT_TRUE(viewer.isVisible());
+  EXPECT_EQ(viewer.Listview1->topLevelItemCount(), 50000);
+  EXPECT_TRUE(viewer.Label1->isVisible());
+  EXPECT_EQ(S(viewer.Label1->text()), "Journal trop volumineux : seules les 50\u00A0000 premières lignes sont affichées.");
+
+  path = writeFile((logs / "20090304.log").string(), "10:00:00;/s;/d;*.*;oui;\n");
+  form->Voirfichiersjournaux1Click();
+  EXPECT_EQ(viewer.Listview1->topLevelItemCount(), 1);
+  EXPECT_FALSE(viewer.Label1->isVisible());
+  ui::PickLogFile = [](QWidget*, const QString&) { return QString(); };
+  ui::Form2 = nullptr;
+}
+
 TEST_F(RunWindowTest, PurgeAndClearButtons) {
   auto old = writeFile(ui::DataFolder + "20000101.log", "x");
   auto young = writeFile(ui::DataFolder + "20991231.log", "y");
