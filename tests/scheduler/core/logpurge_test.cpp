@@ -72,3 +72,35 @@ TEST(LogPurge, DeletesOnlyOldLogsOfTheFolderAndGoesOnPastUndatedOnes) {
   EXPECT_TRUE(fs::exists(other));
   EXPECT_TRUE(fs::exists(deeper));
 }
+
+// Planted entries: nothing outside the folder is deleted or entered, whatever the link or name.
+TEST(LogPurge, NeverReachesOutsideTheFolder) {
+  const std::time_t now = Noon(), old = now - 100 * 86400;
+  auto dir = testenv::makeDir("data");
+  auto outside = testenv::makeDir("outside");
+  auto outsideFile = testenv::writeFile(outside / "precious.txt", "keep");
+  auto outsideLog = testenv::writeFile(outside / "20240101.log", "keep");
+  SetMtime(outsideFile, old);
+  SetMtime(outsideLog, old);
+  fs::create_symlink(outsideFile, dir / "20240102.log");
+  fs::create_directory_symlink(outside, dir / "20240103.log");
+  fs::create_directory(dir / "20240104.log");
+  auto inFolder = testenv::writeFile(dir / "20240104.log" / "20240101.log", "keep");
+  SetMtime(dir / "20240104.log", old);
+  SetMtime(inFolder, old);
+  ASSERT_EQ(::mkfifo((dir / "20240105.log").c_str(), 0600), 0);
+  SetMtime(dir / "20240105.log", old);
+  auto unreadable = testenv::writeFile(dir / "20240106.log", "old");
+  SetMtime(unreadable, old);
+  fs::permissions(unreadable, fs::perms::none);
+
+  core::TScruteDossier walker;
+  core::PurgeLogs(walker, dir.string(), 30, now);
+  EXPECT_EQ(testenv::readFile(outsideFile), "keep");
+  EXPECT_EQ(testenv::readFile(outsideLog), "keep");
+  EXPECT_TRUE(fs::is_directory(dir / "20240104.log"));
+  EXPECT_TRUE(fs::exists(inFolder));
+  EXPECT_TRUE(fs::is_fifo(dir / "20240105.log"));
+  EXPECT_TRUE(fs::is_symlink(dir / "20240103.log"));
+  EXPECT_FALSE(fs::exists(unreadable));  // an old log of the folder, read or not
+}
