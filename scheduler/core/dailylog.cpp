@@ -4,6 +4,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <stdexcept>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "platform/errortext.h"
@@ -25,9 +26,15 @@ void DailyLog::Append(std::string_view line) const {
   const std::string path = PathFor(Now());
   std::string text(line);
   text += '\n';
-  int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY, 0600);
+  // Non-blocking: a FIFO in the log's place must not wait for a reader.
+  int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0600);
   if (fd < 0) {
     throw std::runtime_error("Impossible d'ouvrir le fichier journal " + path + " : " + platform::SystemErrorText(errno));
+  }
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    throw std::runtime_error("Impossible d'ouvrir le fichier journal " + path + " : ce n'est pas un fichier");
   }
   ssize_t n;
   do {

@@ -4,7 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <ctime>
+#include <filesystem>
 #include <stdexcept>
 
 namespace {
@@ -66,4 +69,21 @@ TEST(DailyLog, FailureThrowsAndKeepsWhatWasThere) {
   core::DailyLog log(dir.string(), [&] { return now; });
   log.Append("kept");
   EXPECT_EQ(testenv::readFile(dir / "20200102.log"), "kept\n");
+}
+
+// Today's log planted as a FIFO or a folder: the line fails at once, nothing waits for a reader.
+TEST(DailyLog, WhatIsNotAFileIsRefusedWithoutBlocking) {
+  auto dir = testenv::makeDir("data");
+  std::time_t now = At(2020, 1, 2, 3, 4, 5);
+  core::DailyLog log(dir.string(), [&] { return now; });
+  ASSERT_EQ(::mkfifo(log.PathFor(now).c_str(), 0600), 0);
+  try {
+    log.Append("line");
+    ADD_FAILURE() << "no error";
+  } catch (const std::runtime_error& e) {
+    EXPECT_EQ(std::string(e.what()).rfind("Impossible d'ouvrir le fichier journal " + log.PathFor(now), 0), 0u) << e.what();
+  }
+  now += 86400;
+  std::filesystem::create_directory(log.PathFor(now));
+  EXPECT_THROW(log.Append("line"), std::runtime_error);
 }

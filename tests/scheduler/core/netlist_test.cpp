@@ -125,5 +125,13 @@ TEST(NetworkList, FailuresThrowAndKeepTheOldFile) {
   EXPECT_EQ(ReadNetworkList(path), std::vector<std::string>{"A\\x\\y"});
 }
 
+// A FIFO planted in the list's place: reading and adding fail at once instead of waiting.
+TEST(NetworkList, FifoInItsPlaceIsRefusedWithoutBlocking) {
+  const std::string path = NetworkListPath(testenv::makeDir("data").string() + "/");
+  ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+  EXPECT_THROW(ReadNetworkList(path), std::runtime_error);
+  EXPECT_THROW(AppendNetworkLine(path, "A\\x\\y"), std::runtime_error);
+}
+
 }  // namespace
 }  // namespace core

@@ -1,6 +1,7 @@
 #include "scheduler/core/timetable.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -70,6 +71,15 @@ TEST(ScheduleFile, UnreadableFileIsReportedNotCreated) {
   load = core::LoadScheduleFile(file / core::kScheduleFileName);  // parent is a file
   EXPECT_FALSE(load.ok);
   EXPECT_NE(load.errorText.find("dossier introuvable"), std::string::npos) << load.errorText;
+}
+
+TEST(ScheduleFile, FifoInItsPlaceIsReportedWithoutBlocking) {
+  fs::path fifo = schedulePath();
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  core::ScheduleLoad load = core::LoadScheduleFile(fifo);
+  EXPECT_FALSE(load.ok);
+  EXPECT_NE(load.errorText.find("Impossible de lire"), std::string::npos) << load.errorText;
+  EXPECT_TRUE(fs::is_fifo(fifo));
 }
 
 TEST(ScheduleRow, ShowsTheFieldsOfALine) {
