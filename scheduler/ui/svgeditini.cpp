@@ -223,7 +223,14 @@ void TSvgEditIni::LoadComponent(const platform::IniFile& ini, const std::string&
 void TSvgEditIni::SaveList(platform::IniFile& ini, const std::string& section, const QStringList& lines, int index) {
   // Erased first, so a list that shrank leaves no stale lines.
   ini.EraseSection(section);
-  for (int i = 0; i < lines.size(); ++i) ini.WriteString(section, "L" + std::to_string(i), Utf8(lines[i]));
+  for (int i = 0; i < lines.size(); ++i) {
+    // A line the file cannot hold is stored without its NULs and line breaks: a missing
+    // key would end the list there when it is read back.
+    std::string line = Utf8(lines[i]);
+    std::erase(line, '\0');
+    std::replace_if(line.begin(), line.end(), [](char c) { return c == '\r' || c == '\n'; }, ' ');
+    ini.WriteString(section, "L" + std::to_string(i), line);
+  }
   ini.WriteInteger(section, "ItemIndex", index);
 }
 

@@ -175,6 +175,25 @@ TEST(SvgEditIni, SavingKeepsOtherContentAndShrunkListsLeaveNothingStale) {
   EXPECT_EQ(back.ComboBox_1->itemText(0), "only");
 }
 
+// A list line the file cannot hold as it stands (a NUL read from a damaged file, a line break)
+// is stored without it: a gap would lose every later line at the next start.
+TEST(SvgEditIni, ListLinesThatCannotBeStoredLeaveNoGap) {
+  MakeDataFolder();
+  testenv::writeFile(SettingsFile(), std::string("[Form1ComboBox_1]\nL0=a\0b\nL1=c\nItemIndex=1\n", 42));
+  SampleForm form;
+  form.Store()->Loaded();
+  ASSERT_EQ(form.ComboBox_1->count(), 2);
+  form.ComboBox_1->addItem("d\ne\r\nf");
+  ASSERT_TRUE(form.Store()->SaveAll());
+  SampleForm back;
+  back.Store()->Loaded();
+  ASSERT_EQ(back.ComboBox_1->count(), 3);
+  EXPECT_EQ(back.ComboBox_1->itemText(0), "ab");
+  EXPECT_EQ(back.ComboBox_1->itemText(1), "c");
+  EXPECT_EQ(back.ComboBox_1->itemText(2), "d e  f");
+  EXPECT_EQ(back.ComboBox_1->currentIndex(), 1);
+}
+
 TEST(SvgEditIni, LoadRulesForHandWrittenValues) {
   const struct {
     const char* name;
