@@ -1,6 +1,8 @@
 #pragma once
 // Every test runs with its own empty XDG_DATA_HOME, XDG_RUNTIME_DIR and HOME, so no test
 // touches the real home of the user running the suite.
+#include <sys/types.h>
+
 #include <ctime>
 #include <filesystem>
 #include <string>
@@ -24,6 +26,11 @@ void resetPeakMemory();
 
 // A broken-down local time (tm_isdst -1: the zone decides).
 std::tm makeTm(int year, int month, int day, int hour, int minute, int second);
+
+// Whether a child of this process has ended, with its wait status in *status when given. The
+// child is not reaped: its id stays taken until the caller's waitpid, so a later kill of that
+// id can never reach another process that got the same id meanwhile.
+bool hasEnded(pid_t pid, int* status = nullptr);
 
 // Registers the per-test listener; called by both test mains.
 void install();

@@ -67,6 +67,15 @@ void Stop(pid_t pid) {
   }
 }
 
+// Ends the processes a test started, on every way out of it.
+struct Reaper {
+  std::vector<pid_t> pids;
+  ~Reaper() {
+    for (auto it = pids.rbegin(); it != pids.rend(); ++it)
+      if (*it > 0) Stop(*it);
+  }
+};
+
 // Waits up to the limit for the condition; true once it holds.
 template <class F>
 bool WaitUntil(F condition, std::chrono::seconds limit = std::chrono::seconds(60)) {
@@ -89,12 +98,13 @@ std::string Output(const std::string& command) {
   return out;
 }
 
-// Exit status of pid within the time, or -1 while it still runs.
+// Exit status of pid within the time, or -1 while it still runs. The child is left to Stop to
+// reap, so that its id is never another process's when Stop signals it.
 int WaitFor(pid_t pid, std::chrono::milliseconds limit) {
   const auto end = std::chrono::steady_clock::now() + limit;
   while (std::chrono::steady_clock::now() < end) {
     int st = 0;
-    if (waitpid(pid, &st, WNOHANG) == pid) return WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+    if (testenv::hasEnded(pid, &st)) return WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   return -1;
@@ -125,8 +135,10 @@ TEST(ProgramMain, SecondStartShowsTheFirstAndEndsWithoutWindowOfItsOwn) {
   const fs::path firstHome = testenv::makeDir("first");
   const fs::path secondHome = testenv::makeDir("second");
 
+  Reaper reaper;
   const pid_t first = Start(firstHome, runtime);
   ASSERT_GT(first, 0);
+  reaper.pids.push_back(first);
   // The first instance is up once its window loop answers (however slow its start on a loaded
   // machine); the later start then has its answer at once.
   EXPECT_EQ(platform::AskToShow(platform::InstanceSocketPath((runtime / "Quillomet.lock").string()),
@@ -136,26 +148,23 @@ TEST(ProgramMain, SecondStartShowsTheFirstAndEndsWithoutWindowOfItsOwn) {
 
   const pid_t second = Start(secondHome, runtime);
   ASSERT_GT(second, 0);
+  reaper.pids.push_back(second);
   EXPECT_EQ(WaitFor(second, std::chrono::seconds(60)), 0);
   // It created no window: its creation handler never ran, so it made no data folder.
   EXPECT_TRUE(fs::is_empty(secondHome));
   // The first one goes on.
   EXPECT_EQ(WaitFor(first, std::chrono::milliseconds(300)), -1);
 
-  kill(first, SIGTERM);
-  if (WaitFor(first, std::chrono::seconds(5)) == -1) {
-    kill(first, SIGKILL);
-    waitpid(first, nullptr, 0);
-  }
+  Stop(first);
+  reaper.pids.erase(reaper.pids.begin());
   // With the first gone, a new start runs again.
   const pid_t third = Start(secondHome, runtime);
   ASSERT_GT(third, 0);
+  reaper.pids.push_back(third);
   const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
   while (!fs::exists(secondHome / "Quillomet") && std::chrono::steady_clock::now() < until)
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   EXPECT_TRUE(fs::exists(secondHome / "Quillomet"));
-  kill(third, SIGKILL);
-  waitpid(third, nullptr, 0);
 }
 
 // The instance holding the lock cannot be reached: the later start says so, in French, and
@@ -222,15 +231,6 @@ pid_t StartWindowManager(const std::string& display, const fs::path& log) {
   return wm;
 }
 
-// Ends the processes a test started, on every way out of it.
-struct Reaper {
-  std::vector<pid_t> pids;
-  ~Reaper() {
-    for (auto it = pids.rbegin(); it != pids.rend(); ++it)
-      if (*it > 0) Stop(*it);
-  }
-};
-
 // On a real desktop (Xvfb and openbox, no notification area): the first instance minimises
 // itself a second after it starts; a later start brings its window back and ends with 0.
 TEST(ProgramMain, SecondStartRestoresTheMinimisedWindowOnADesktop) {
@@ -294,9 +294,8 @@ TEST(ProgramMain, SecondStartRestoresTheMinimisedWindowOnADesktop) {
 
   const pid_t second = Start(testenv::makeDir("home-second"), runtime, desktop);
   ASSERT_GT(second, 0);
-  const int secondStatus = WaitFor(second, std::chrono::seconds(60));
-  if (secondStatus == -1) reaper.pids.push_back(second);
-  EXPECT_EQ(secondStatus, 0);
+  reaper.pids.push_back(second);
+  EXPECT_EQ(WaitFor(second, std::chrono::seconds(60)), 0);
   EXPECT_TRUE(WaitUntil([&] { return state().find("Normal") != std::string::npos; })) << state();
   EXPECT_NE(Output(x + "xwininfo -id " + window).find("IsViewable"), std::string::npos);
   EXPECT_TRUE(WaitUntil([&] { return Output(x + "xprop -root _NET_ACTIVE_WINDOW").find(window) != std::string::npos; }))

@@ -134,11 +134,11 @@ class UpdateRunTest : public ::testing::Test {
     return pid;
   }
   // Still running right after a run: a run that stops the program waits for its end.
-  static bool StillRuns(pid_t pid) { return waitpid(pid, nullptr, WNOHANG) == 0 && kill(pid, 0) == 0; }
+  // Neither reaps (testenv::hasEnded): TearDown's kill of a child that ended reaches no other process.
+  static bool StillRuns(pid_t pid) { return !testenv::hasEnded(pid) && kill(pid, 0) == 0; }
   static bool Exited(pid_t pid) {
     for (int i = 0; i < 300; ++i) {
-      int st;
-      if (waitpid(pid, &st, WNOHANG) == pid) return true;
+      if (testenv::hasEnded(pid)) return true;
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     return false;
