@@ -1,6 +1,8 @@
 #include "platform/files.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 
@@ -27,6 +29,22 @@ bool MakeDirs(const std::string& path, mode_t mode) {
     if (pos == std::string::npos || pos + 1 >= path.size()) break;
   }
   return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+int OpenFileOnly(const std::string& path, int flags, mode_t mode, mode_t alsoAccepted) {
+  const int fd = ::open(path.c_str(), flags | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, mode);
+  if (fd < 0) return -1;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) {
+    const int error = errno;
+    ::close(fd);
+    errno = error;
+    return -1;
+  }
+  const mode_t type = st.st_mode & S_IFMT;
+  if (type == S_IFREG || (type != 0 && (alsoAccepted & S_IFMT) == type)) return fd;
+  ::close(fd);
+  return kNotAFile;
 }
 
 }  // namespace platform

@@ -1,5 +1,5 @@
 #pragma once
-// File sizes and folder creation.
+// File sizes, folder creation, and opening what must be a file.
 #include <cstdint>
 #include <string>
 #include <sys/types.h>
@@ -16,5 +16,14 @@ std::int32_t FileSizeOf(const std::string& path);
 // Creates the folder with its missing parents; new folders get the mode. True when the folder
 // exists afterwards.
 bool MakeDirs(const std::string& path, mode_t mode);
+
+// Returned by OpenFileOnly for something else than a file; nothing stays open then.
+inline constexpr int kNotAFile = -2;
+
+// Opens path with flags (and mode when it is created) without ever waiting on a FIFO or a
+// device: O_NONBLOCK, O_NOCTTY and O_CLOEXEC are added. The descriptor is kept only for a
+// regular file, or an entry of the type `alsoAccepted` (S_IFCHR or S_IFDIR); else kNotAFile.
+// -1 with errno when it cannot be opened.
+int OpenFileOnly(const std::string& path, int flags, mode_t mode = 0, mode_t alsoAccepted = 0);
 
 }  // namespace platform

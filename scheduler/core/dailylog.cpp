@@ -4,10 +4,10 @@
 #include <cstring>
 #include <fcntl.h>
 #include <stdexcept>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include "platform/errortext.h"
+#include "platform/files.h"
 #include "scheduler/core/fields.h"
 
 namespace core {
@@ -26,15 +26,10 @@ void DailyLog::Append(std::string_view line) const {
   const std::string path = PathFor(Now());
   std::string text(line);
   text += '\n';
-  // Non-blocking: a FIFO in the log's place must not wait for a reader.
-  int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0600);
+  const int fd = platform::OpenFileOnly(path, O_WRONLY | O_APPEND | O_CREAT, 0600);
   if (fd < 0) {
-    throw std::runtime_error("Impossible d'ouvrir le fichier journal " + path + " : " + platform::SystemErrorText(errno));
-  }
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd);
-    throw std::runtime_error("Impossible d'ouvrir le fichier journal " + path + " : ce n'est pas un fichier");
+    throw std::runtime_error("Impossible d'ouvrir le fichier journal " + path + " : " +
+                             (fd == platform::kNotAFile ? "ce n'est pas un fichier" : platform::SystemErrorText(errno)));
   }
   ssize_t n;
   do {

@@ -41,4 +41,12 @@ std::tm LocalTime(std::time_t t) {
   return out;
 }
 
+std::size_t Utf8PrefixLength(std::string_view text, std::size_t max) {
+  if (text.size() <= max) return text.size();
+  const auto continuation = [&](std::size_t i) { return (static_cast<unsigned char>(text[i]) & 0xC0) == 0x80; };
+  std::size_t end = max;
+  while (end > 0 && max - end < 3 && continuation(end)) --end;
+  return continuation(end) ? max : end;
+}
+
 }  // namespace core

@@ -1,5 +1,6 @@
 #pragma once
 // Field and time texts shared by the timetable, the job queue, the logs and the network list.
+#include <cstddef>
 #include <ctime>
 #include <string>
 #include <string_view>
@@ -21,5 +22,9 @@ std::string DateStamp(const std::tm& t);
 
 // The local broken-down time of a time_t (localtime_r).
 std::tm LocalTime(std::time_t t);
+
+// Length of the longest prefix of text, at most max bytes, that does not end inside a UTF-8
+// sequence; bytes that are no valid sequence are cut at max.
+std::size_t Utf8PrefixLength(std::string_view text, std::size_t max);
 
 }  // namespace core

@@ -3,10 +3,11 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <stdexcept>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include "platform/errortext.h"
+#include "platform/files.h"
+#include "scheduler/core/fields.h"
 
 namespace core {
 namespace {
@@ -18,16 +19,6 @@ struct Fd {
     if (fd >= 0) ::close(fd);
   }
 };
-
-// A cut that would split a UTF-8 sequence goes back to its first byte.
-std::size_t CharBoundary(const std::string& text, std::size_t cut) {
-  std::size_t start = cut;
-  while (start > 0 && (static_cast<unsigned char>(text[start - 1]) & 0xC0) == 0x80 && cut - start < 3) --start;
-  if (start == 0) return cut;
-  const auto lead = static_cast<unsigned char>(text[start - 1]);
-  const std::size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
-  return length > 1 && cut - (start - 1) < length ? start - 1 : cut;
-}
 
 // "50 000": thousands set apart as French writes them.
 std::string Grouped(std::size_t n) {
@@ -42,16 +33,10 @@ std::string Grouped(std::size_t n) {
 }  // namespace
 
 LogView ReadLogForViewer(const std::string& path, const LogViewLimits& limits) {
-  Fd in{::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC)};
+  Fd in{platform::OpenFileOnly(path, O_RDONLY)};
   if (in.fd < 0) {
-    throw std::runtime_error("Impossible d'ouvrir le fichier journal " + path + " : " + platform::SystemErrorText(errno));
-  }
-  struct stat st {};
-  if (::fstat(in.fd, &st) != 0) {
-    throw std::runtime_error("Impossible d'ouvrir le fichier journal " + path + " : " + platform::SystemErrorText(errno));
-  }
-  if (!S_ISREG(st.st_mode)) {
-    throw std::runtime_error("Impossible d'ouvrir le fichier journal " + path + " : ce n'est pas un fichier");
+    throw std::runtime_error("Impossible d'ouvrir le fichier journal " + path + " : " +
+                             (in.fd == platform::kNotAFile ? "ce n'est pas un fichier" : platform::SystemErrorText(errno)));
   }
 
   LogView view;
@@ -61,7 +46,7 @@ LogView ReadLogForViewer(const std::string& path, const LogViewLimits& limits) {
   auto endLine = [&] {
     if (!cutting && !line.empty() && line.back() == '\r') line.pop_back();
     if (line.size() > limits.maxLineBytes) {
-      line.resize(CharBoundary(line, limits.maxLineBytes));
+      line.resize(Utf8PrefixLength(line, limits.maxLineBytes));
       view.cutLines = true;
     }
     kept += line.size();

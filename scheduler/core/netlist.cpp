@@ -9,6 +9,7 @@
 
 #include "platform/atomicfile.h"
 #include "platform/errortext.h"
+#include "platform/files.h"
 #include "scheduler/core/fields.h"
 
 namespace core {
@@ -53,13 +54,12 @@ std::string_view Field(std::string_view line, int n) {
   throw std::runtime_error(what + path + " : " + platform::SystemErrorText(error));
 }
 
-// Opened without blocking, so a FIFO in the list's place fails here instead of waiting;
-// a device other than a file (/dev/full) is still written to and reports its own error.
-void RefuseIfNotAFile(int fd, const std::string& what, const std::string& path) {
-  struct stat st {};
-  if (::fstat(fd, &st) == 0 && (S_ISREG(st.st_mode) || S_ISCHR(st.st_mode))) return;
-  ::close(fd);
-  throw std::runtime_error(what + path + " : ce n'est pas un fichier");
+// Opened without blocking, so a FIFO in the list's place fails here instead of waiting; a
+// device other than a file (/dev/full) is still written to and reports its own error.
+int OpenList(const std::string& path, int flags, const std::string& what) {
+  const int fd = platform::OpenFileOnly(path, flags, 0600, S_IFCHR);
+  if (fd == platform::kNotAFile) throw std::runtime_error(what + path + " : ce n'est pas un fichier");
+  return fd;
 }
 
 }  // namespace
@@ -132,12 +132,11 @@ std::string NetworkListPath(const std::string& dataFolder) { return dataFolder +
 
 std::vector<std::string> ReadNetworkList(const std::string& path) {
   std::vector<std::string> lines;
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  const int fd = OpenList(path, O_RDONLY, "Impossible de lire ");
   if (fd < 0) {
     if (errno == ENOENT) return lines;
     Fail("Impossible de lire ", path, errno);
   }
-  RefuseIfNotAFile(fd, "Impossible de lire ", path);
   std::string bytes;
   char buffer[8192];
   for (;;) {
@@ -165,9 +164,8 @@ std::vector<std::string> ReadNetworkList(const std::string& path) {
 }
 
 void AppendNetworkLine(const std::string& path, std::string_view line) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0600);
+  const int fd = OpenList(path, O_WRONLY | O_APPEND | O_CREAT, "Impossible d'ouvrir ");
   if (fd < 0) Fail("Impossible d'ouvrir ", path, errno);
-  RefuseIfNotAFile(fd, "Impossible d'ouvrir ", path);
   ::fchmod(fd, 0600);
   const std::string bytes = std::string(line) + "\n";
   const ssize_t n = ::write(fd, bytes.data(), bytes.size());

@@ -10,6 +10,7 @@
 #include <cstdlib>
 
 #include "platform/atomicfile.h"
+#include "platform/files.h"
 #include "scheduler/core/fields.h"
 
 namespace fs = std::filesystem;
@@ -133,8 +134,13 @@ int CompareText(std::string_view a, std::string_view b) {
 
 ScheduleLoad LoadScheduleFile(const fs::path& path) {
   ScheduleLoad out;
-  // Non-blocking: a FIFO in the file's place must not wait for a writer.
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  // A folder goes on to the read, which names it.
+  const int fd = platform::OpenFileOnly(path.string(), O_RDONLY, 0, S_IFDIR);
+  if (fd == platform::kNotAFile) {
+    out.errorText = "Impossible de lire « " + path.string() + " » : ce n'est pas un fichier";
+    out.ok = false;
+    return out;
+  }
   if (fd < 0 && errno == ENOENT) {
     std::string err;
     if (!CreateScheduleFile(path, &err)) {
@@ -148,13 +154,6 @@ ScheduleLoad LoadScheduleFile(const fs::path& path) {
   }
   if (fd < 0) {
     fail(&out.errorText, "Impossible de lire", path, errno);
-    out.ok = false;
-    return out;
-  }
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || !(S_ISREG(st.st_mode) || S_ISDIR(st.st_mode))) {
-    ::close(fd);
-    out.errorText = "Impossible de lire « " + path.string() + " » : ce n'est pas un fichier";
     out.ok = false;
     return out;
   }

@@ -3,6 +3,8 @@
 #include <QByteArray>
 #include <QListWidget>
 
+#include "scheduler/core/fields.h"
+
 namespace ui {
 
 namespace {
@@ -20,10 +22,7 @@ QString Shown(std::string_view bytes) {
 
 std::string_view ShownPart(std::string_view bytes, bool* cut) {
   if (cut) *cut = bytes.size() > kShownBytes;
-  if (bytes.size() <= kShownBytes) return bytes;
-  std::size_t end = kShownBytes;
-  while (end > 0 && (static_cast<unsigned char>(bytes[end]) & 0xC0) == 0x80) --end;
-  return bytes.substr(0, end);
+  return bytes.substr(0, core::Utf8PrefixLength(bytes, kShownBytes));
 }
 
 void AddItemText(QListWidget& list, const std::string& bytes) {

@@ -50,4 +50,19 @@ TEST(TimeTexts, DigitsAndDays) {
   EXPECT_EQ(core::DayOfWeekDigit(makeTm(2026, 12, 14, 12, 0, 0)), "1");  // a Monday
 }
 
+// A cut never ends inside a character; bytes that are no character are cut where asked.
+TEST(Fields, Utf8PrefixEndsOnACharacter) {
+  const struct {
+    const char* text;
+    std::size_t max, length;
+  } cases[] = {
+      {"abc", 5, 3},                        // shorter than the limit
+      {"ab\xC3\xA9", 3, 2},                // "é" would be split
+      {"ab\xC3\xA9", 4, 4},                // "é" fits
+      {"a\xF0\x9F\x98\x80" "b", 4, 1},   // a 4-byte character would be split
+      {"a\x80\x80\x80\x80\x80", 4, 4},   // continuation bytes only: cut at the limit
+  };
+  for (const auto& c : cases) EXPECT_EQ(core::Utf8PrefixLength(c.text, c.max), c.length) << c.text;
+}
+
 }  // namespace
