@@ -83,7 +83,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       TZipArchiver zip;
       zip.FDirManager = std::shared_ptr<TZADirManager>(&dir, [](TZADirManager*) {});
       for (int i = 0; i < dir.CurrentDir.DirItemCount(); ++i) {
-        TDirItem& item = dir.CurrentDir.DirItemAt(i);
+        const TDirItem& item = dir.CurrentDir.DirItemAt(i);
         TZADiscardStream sink;
         try {
           stream.SetPosition(EffectiveLocalHeaderOffset(item));

@@ -115,9 +115,9 @@ struct TZACommitState {
   std::vector<std::string> MovedSources;  // moved entries that were written
   // Old entries by name, each index taken once (duplicate names keep their own data).
   TZANameGroups BackupByName;
-  // New local header offsets of the entries from Start on that were only moved (-1: none),
-  // written into them once the old directory is gone (see TZADirArray: no copy meanwhile).
-  std::vector<int64_t> MovedOffsets;
+  // New local header offsets of the entries from Start on that were only moved, written into
+  // them once the old directory is gone.
+  TZAMovedOffsets Moved;
   int64_t OldTailEnd = 0;           // where the old entries end: the old directory's start
   int64_t TailSize = 0;             // bytes of the old tail in Temp
   std::vector<uint8_t> Buffer;
@@ -311,7 +311,7 @@ class TZABaseArchiver {
   bool CompressItem(TZAStream& source, TZAStream& dest, TDirItem& item);
   // The archive stands at the entry's local header. True only when the content written to
   // dest matches the entry's size and CRC-32; FLastDataStatus tells why not.
-  bool DecompressItem(TZAStream& archive, TZAStream& dest, TDirItem& item);
+  bool DecompressItem(TZAStream& archive, TZAStream& dest, const TDirItem& item);
   // Local header at out's position, then the data of source (none: a header alone).
   bool WriteItemHeaderAndData(TZAStream& out, TDirItem& item, TZAStream* source);
   TZADataStatus FLastDataStatus = TZADataStatus::Ok;

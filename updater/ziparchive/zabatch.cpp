@@ -30,7 +30,7 @@ void TZABaseArchiver::CollectItems(const std::string& fileMask, int32_t searchAt
   TZAArchiveItem item;
   if (!FindFirstItem(fileMask, item, searchAttr, exclusionMask)) return;
   do {
-    dir.DirItemAt(item.InternalSearchRec.ItemIndex).Selected = true;
+    dir.EditDirItem(item.InternalSearchRec.ItemIndex).Selected = true;
   } while (FindNextItem(item));
 }
 
@@ -59,7 +59,7 @@ TZABatchResult TZABaseArchiver::ProcessFiles(TZAProcessOperation operation) {
       ++i;
       continue;
     }
-    dir->DirItemAt(i).Operation = operation;
+    dir->EditDirItem(i).Operation = operation;
     const int countBefore = dir->DirItemCount();
     do {
       action = fxaIgnore;
@@ -161,7 +161,7 @@ TDirItem& TZABaseArchiver::PrepareItemUpdate(int index, const std::string& diskF
   // the disk file's.
   const std::string name(dir.DirItemAt(index).Name());
   FillDiskFileInfo(index, diskFile, true);
-  TDirItem& item = dir.DirItemAt(index);
+  TDirItem& item = dir.EditDirItem(index);
   item.SetName(name);
   item.Operation = poUpdate;
   return item;

@@ -144,7 +144,7 @@ void TZABaseArchiver::FillDiskFileInfo(int index, const std::string& fileName, b
     }
     if (isFolder && stored.back() != '/') stored += '/';
   }
-  TDirItem& item = FDirManager->CurrentDir.DirItemAt(index);
+  TDirItem& item = FDirManager->CurrentDir.EditDirItem(index);
   FillEntryFacts(item, stored, dosTime, attributes, isFolder, *this, FCompressionMethod);
   item.SetSourceStream(nullptr, false);
   item.EditPending().SourceFileName = full;
@@ -282,7 +282,6 @@ void TZABaseArchiver::RestoreFromTempFile() {
 }
 
 void TZABaseArchiver::RollbackUpdate() {
-  FDirManager->MovedOffsets = nullptr;
   FDirManager->CurrentDir.AssignDirItems(FDirManager->BackupDir);
   FNameIndexValid = false;
   if (!FCommit) return;
@@ -311,11 +310,10 @@ void TZABaseArchiver::RollbackUpdate() {
 }
 
 void TZABaseArchiver::ReleaseItemSource(int index) {
-  TDirItem& item = FDirManager->CurrentDir.DirItemAt(index);
-  const TDirItemPending& pending = item.Pending();
+  const TDirItemPending& pending = FDirManager->CurrentDir.DirItemAt(index).Pending();
   if (pending.SourceStream) {
     if (pending.OwnsSourceStream) {
-      item.SetSourceStream(nullptr, false);
+      FDirManager->CurrentDir.EditDirItem(index).SetSourceStream(nullptr, false);
     } else {
       pending.SourceStream->SetPosition(FCommit->SourceSavedPosition);
     }
@@ -342,9 +340,9 @@ void TZABaseArchiver::CopyItemFromTemp(int index) {
   TZACommitState& st = *FCommit;
   TZADirArray& current = FDirManager->CurrentDir;
   const TZADirArray& backup = FDirManager->BackupDir;
-  // Read through the const side: an entry that only moves is not copied out of a segment that
-  // the backup shares; its new offset is kept apart (MovedOffsets) until the commit ends.
-  const TDirItem& wanted = std::as_const(current).DirItemAt(index);
+  // An entry that only moves is not copied out of a segment that the backup shares: its new
+  // offset is kept apart (Moved) until the commit ends.
+  const TDirItem& wanted = current.DirItemAt(index);
   const bool renamed = wanted.Operation == poRename && !wanted.Pending().OldName.empty();
   const std::string key(renamed ? std::string_view(wanted.Pending().OldName) : wanted.Name());
   const int j = st.BackupByName.OldEntryOf(backup, key, EffectiveLocalHeaderOffset(wanted));
@@ -353,7 +351,7 @@ void TZABaseArchiver::CopyItemFromTemp(int index) {
   const TDirItem& old = backup.DirItemAt(j);
   // A change whose data was not written keeps the old entry's facts.
   if (wanted.Operation == poUpdate || (wanted.Modified && writesData(wanted.Operation))) current.PutDirItem(index, old);
-  const TDirItem& item = std::as_const(current).DirItemAt(index);
+  const TDirItem& item = current.DirItemAt(index);
   const int64_t oldOffset = EffectiveLocalHeaderOffset(old);
   const int64_t place = oldOffset - st.CutPosition;
   TZAStream& temp = *st.Temp.Stream;
@@ -362,7 +360,7 @@ void TZABaseArchiver::CopyItemFromTemp(int index) {
   if (place < 0 || tailSize - place < static_cast<int64_t>(kLocalHeaderSize)) {
     throw EZAException::CreateForCode(35, this);
   }
-  st.MovedOffsets[static_cast<size_t>(index - st.Start)] = archive.Position();
+  st.Moved.Record(index, archive.Position());
 
   // The entry runs to the next old entry or to the old directory at most; one that fits the
   // buffer is read in one go, header, data and descriptor.
@@ -472,7 +470,7 @@ bool TZABaseArchiver::WriteChangedItem(int index) {
   };
   try {
     try {
-      TDirItem& item = current.DirItemAt(index);
+      TDirItem& item = current.EditDirItem(index);
       item.HasZip64 = false;
       TZAStream* source = OpenItemSource(*this, item, st);
       TZAStream* out = FArchiveStream;
@@ -529,7 +527,7 @@ bool TZABaseArchiver::WriteChangedItem(int index) {
     }
   } catch (const EZAException& e) {
     // The source stays with the entry: a retry reads it again.
-    TDirItem& failed = current.DirItemAt(index);
+    const TDirItem& failed = current.DirItemAt(index);
     if (failed.Pending().SourceStream) {
       failed.Pending().SourceStream->SetPosition(st.SourceSavedPosition);
     } else {
@@ -612,7 +610,6 @@ void TZABaseArchiver::CommitUpdate() {
   struct Done {
     TZABaseArchiver& a;
     ~Done() {
-      a.FDirManager->MovedOffsets = nullptr;
       a.FCommit.reset();
       a.FNameIndexValid = false;
     }
@@ -650,9 +647,7 @@ void TZABaseArchiver::CommitUpdate() {
   try {
     try {
       CheckKeptEntries();
-      st.MovedOffsets.assign(static_cast<size_t>(std::max(current.DirItemCount() - st.Start, 0)), -1);
-      FDirManager->MovedOffsets = &st.MovedOffsets;
-      FDirManager->MovedFrom = st.Start;
+      st.Moved.Reset(st.Start, current.DirItemCount() - st.Start);
       CopyTailToTempFile(st.Start);
     } catch (const EZAStreamError& e) {
       throw streamFailure(this, e);
@@ -705,7 +700,7 @@ void TZABaseArchiver::CommitUpdate() {
             ++i;
           } else {
             current.DeleteDirItem(i);
-            st.MovedOffsets.erase(st.MovedOffsets.begin() + (i - st.Start));
+            st.Moved.Erase(i);
           }
         }
       }
@@ -718,7 +713,7 @@ void TZABaseArchiver::CommitUpdate() {
         st.EntryCache.reset();
       }
       if (!stopped) {
-        FDirManager->WriteCentralDir();
+        FDirManager->WriteCentralDir(nullptr, &st.Moved);
         TZACommitJournal::Step("directory");
         // Final once the journal is gone: the new archive is on the disk before the old tail goes.
         if (FArchiveStream != nullptr) flushStream(this, *FArchiveStream);
@@ -746,14 +741,9 @@ void TZABaseArchiver::CommitUpdate() {
     // The old directory goes first: the entries are then this array's alone and take their
     // new offsets without being copied.
     backup.SetDirItemCount(0);
-    FDirManager->MovedOffsets = nullptr;
-    for (size_t k = 0; k < st.MovedOffsets.size(); ++k) {
-      if (st.MovedOffsets[k] < 0) continue;
-      TDirItem& item = current.DirItemAt(st.Start + static_cast<int>(k));
-      StoreEffective(st.MovedOffsets[k], false, item.LocalHeaderOffset, item.Zip64LocalHeaderOffset, item.HasZip64);
-    }
+    st.Moved.StoreInto(current);
     for (int i = 0; i < current.DirItemCount(); ++i) {
-      TDirItem& item = current.DirItemAt(i);
+      TDirItem& item = current.EditDirItem(i);
       item.Modified = false;
       if (item.HasPending()) {
         item.SetSourceStream(nullptr, false);

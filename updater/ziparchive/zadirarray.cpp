@@ -413,7 +413,7 @@ void TZADirArray::PutDirItem(int index, const TDirItem& item) {
   intern(target, item.Name(), item.ExtraArea(), item.Comment());
 }
 
-TDirItem& TZADirArray::DirItemAt(int index) {
+TDirItem& TZADirArray::EditDirItem(int index) {
   checkIndex(index, 3);
   return slot(index);
 }
@@ -484,6 +484,41 @@ void TZADirArray::ClearDirItemSelection() {
     own(s);
     for (int k = 0; k < segments_[s].count; ++k) segments_[s].items[k].Selected = false;
   }
+}
+
+void TZAMovedOffsets::Reset(int first, int count) {
+  first_ = first;
+  offsets_.assign(size_t(std::max(count, 0)), -1);
+}
+
+void TZAMovedOffsets::Record(int index, int64_t offset) {
+  const int64_t k = int64_t(index) - first_;
+  if (k < 0 || uint64_t(k) >= offsets_.size()) throw EZAException::CreateForCode(3);
+  offsets_[size_t(k)] = offset;
+}
+
+void TZAMovedOffsets::Erase(int index) {
+  const int64_t k = int64_t(index) - first_;
+  if (k >= 0 && uint64_t(k) < offsets_.size()) offsets_.erase(offsets_.begin() + k);
+}
+
+TDirItemFields TZAMovedOffsets::Apply(const TZADirArray& dir, int index) const {
+  TDirItemFields fields = dir.DirItemAt(index);
+  const int64_t k = int64_t(index) - first_;
+  if (k >= 0 && uint64_t(k) < offsets_.size() && offsets_[size_t(k)] >= 0) {
+    StoreEffective(offsets_[size_t(k)], false, fields.LocalHeaderOffset, fields.Zip64LocalHeaderOffset,
+                   fields.HasZip64);
+  }
+  return fields;
+}
+
+void TZAMovedOffsets::StoreInto(TZADirArray& dir) {
+  for (size_t k = 0; k < offsets_.size(); ++k) {
+    if (offsets_[k] < 0) continue;
+    TDirItem& item = dir.EditDirItem(first_ + int(k));
+    StoreEffective(offsets_[k], false, item.LocalHeaderOffset, item.Zip64LocalHeaderOffset, item.HasZip64);
+  }
+  std::vector<int64_t>().swap(offsets_);
 }
 
 double CompressionRateFor(int64_t compressedSize, int64_t uncompressedSize) {

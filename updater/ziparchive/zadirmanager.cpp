@@ -342,7 +342,7 @@ void TZADirManager::readEntries(int64_t start, int64_t size, int64_t count, TZAV
   std::string name;
   std::vector<uint8_t> area;
   for (int i = 0; i < int(count); ++i) {
-    TDirItem& item = CurrentDir.DirItemAt(i);
+    TDirItem& item = CurrentDir.EditDirItem(i);
     DecodeCentralHeader(need(kCentralHeaderSize), item);
     if (item.Signature != kCentralHeaderSignature) invalidArchive();
     at += kCentralHeaderSize;
@@ -416,7 +416,7 @@ bool TZADirManager::localHeaderMatches(int64_t position, const TDirItem& item) {
 
 void TZADirManager::shiftOffsets(int64_t delta) {
   for (int i = 0; i < CurrentDir.DirItemCount(); ++i) {
-    TDirItem& item = CurrentDir.DirItemAt(i);
+    TDirItem& item = CurrentDir.EditDirItem(i);
     if (item.LocalHeaderOffset == kSaturated32) {
       item.Zip64LocalHeaderOffset += delta;
     } else if (int64_t(item.LocalHeaderOffset) + delta < int64_t(kSaturated32)) {
@@ -517,7 +517,7 @@ void TZADirManager::rebuildFromLocalHeaders() {
     DecodeLocalHeader(raw, h);
     if (int64_t(h.CompressedSize) < size && h.ExtraLength <= kMaxRebuildExtra) {
       CurrentDir.SetDirItemCount(count + 1);
-      TDirItem& item = CurrentDir.DirItemAt(count++);
+      TDirItem& item = CurrentDir.EditDirItem(count++);
       item.Signature = kCentralHeaderSignature;
       item.VersionMadeBy = item.VersionNeeded = h.VersionNeeded;
       item.Flags = h.Flags;
@@ -591,7 +591,7 @@ void TZADirManager::writeBytes(TZAStream*& target, TZAVolumeNumberInfo& volume, 
   if (target->Write(data, count) != count) throw EZAException::CreateForCode(46, Archiver);
 }
 
-void TZADirManager::WriteCentralDir(TZAStream* stream) {
+void TZADirManager::WriteCentralDir(TZAStream* stream, const TZAMovedOffsets* moved) {
   if (stream) {
     ArchiveStream = stream;
   } else if (Archiver && !IsCustomStream) {
@@ -611,17 +611,11 @@ void TZADirManager::WriteCentralDir(TZAStream* stream) {
   // fails the write before the first byte goes out.
   if (ArchiveComment.size() > kSaturated16) throw EZAException::CreateForCode(46, Archiver);
   // The facts of entry i as written: with its new offset when the commit keeps it apart.
-  auto headerOf = [&](int i, const TDirItem& item) {
-    TDirItemFields fields = item;
-    const int k = i - MovedFrom;
-    if (MovedOffsets != nullptr && k >= 0 && size_t(k) < MovedOffsets->size() && (*MovedOffsets)[size_t(k)] >= 0) {
-      StoreEffective((*MovedOffsets)[size_t(k)], false, fields.LocalHeaderOffset, fields.Zip64LocalHeaderOffset,
-                     fields.HasZip64);
-    }
-    return fields;
+  auto headerOf = [&](int i, const TDirItem& item) -> TDirItemFields {
+    return moved != nullptr ? moved->Apply(CurrentDir, i) : static_cast<const TDirItemFields&>(item);
   };
   for (int i = 0; i < count; ++i) {
-    const TDirItem& item = std::as_const(CurrentDir).DirItemAt(i);
+    const TDirItem& item = CurrentDir.DirItemAt(i);
     size_t extra = zip64ExtraSize(headerOf(i, item));
     for (const TZAExtraFieldView f : item.ExtraFields())
       if (f.HeaderId != kZip64ExtraId) extra += 4 + f.Data.size();
@@ -655,7 +649,7 @@ void TZADirManager::WriteCentralDir(TZAStream* stream) {
     batch.insert(batch.end(), bytes, bytes + count);
   };
   for (int i = 0; i < count; ++i) {
-    const TDirItem& item = std::as_const(CurrentDir).DirItemAt(i);
+    const TDirItem& item = CurrentDir.DirItemAt(i);
     const TDirItemFields fields = headerOf(i, item);
     std::vector<uint8_t> zip64 = BuildZip64Field(
         fields.UncompressedSize == kSaturated32, uint64_t(fields.Zip64UncompressedSize),

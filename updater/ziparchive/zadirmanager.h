@@ -59,11 +59,8 @@ class TZADirManager {
                                     const uint8_t* signature);
   int64_t FindNextLocalHeader(int64_t start);
   void SwitchToVolume(const TZAVolumeNumberInfo& info);
-  void WriteCentralDir(TZAStream* stream = nullptr);
-  // Local header offsets that WriteCentralDir writes in place of the entries' own: entry i
-  // from MovedFrom on has (*MovedOffsets)[i - MovedFrom] when that is not negative.
-  const std::vector<int64_t>* MovedOffsets = nullptr;
-  int MovedFrom = 0;
+  // moved: new local header offsets written in place of the entries' own (a commit's).
+  void WriteCentralDir(TZAStream* stream = nullptr, const TZAMovedOffsets* moved = nullptr);
 
   // Decoded views of the raw records above.
   TZAEndRecord EndRecordFields() const;

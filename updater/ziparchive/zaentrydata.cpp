@@ -511,7 +511,7 @@ bool BlockPasswordFits(TZABaseArchiver& a, const TDirItem& item, const TZABlockH
   return fits();
 }
 
-TZADataStatus ReadBlocks(TZABaseArchiver& a, TZADataSource& source, TZAStream& dest, TDirItem& item,
+TZADataStatus ReadBlocks(TZABaseArchiver& a, TZADataSource& source, TZAStream& dest, const TDirItem& item,
                          int64_t compressed) {
   TZAInflateJob job;
   job.Method = item.CompressionMethod;
@@ -527,7 +527,7 @@ TZADataStatus ReadBlocks(TZABaseArchiver& a, TZADataSource& source, TZAStream& d
   return DecodeBlockData(source, sink, job, item.UncompressedSize == kSat32, check).Status;
 }
 
-TZADataStatus ReadItemData(TZABaseArchiver& a, TZAStream& archive, TZAStream& dest, TDirItem& item) {
+TZADataStatus ReadItemData(TZABaseArchiver& a, TZAStream& archive, TZAStream& dest, const TDirItem& item) {
   TZADirManager* dir = a.FDirManager.get();
   TZAVolumeNumberInfo volume;
   volume.SetVolumeNumber(item.DiskNumberStart == 0xFFFF ? static_cast<int32_t>(item.Zip64DiskNumberStart)
@@ -599,7 +599,7 @@ TZADataStatus ReadItemData(TZABaseArchiver& a, TZAStream& archive, TZAStream& de
 
 }  // namespace
 
-bool TZABaseArchiver::DecompressItem(TZAStream& archive, TZAStream& dest, TDirItem& item) {
+bool TZABaseArchiver::DecompressItem(TZAStream& archive, TZAStream& dest, const TDirItem& item) {
   FLastDataStatus = ReadItemData(*this, archive, dest, item);
   return FLastDataStatus == TZADataStatus::Ok;
 }

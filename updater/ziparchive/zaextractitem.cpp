@@ -97,7 +97,7 @@ TZAItemOutcome TZABaseArchiver::ExtractItemToFile(int index, const std::string& 
 void TZABaseArchiver::ExtractItemToStream(int index, TZAStream& stream) {
   if (!FDirManager || index < 0 || index >= FDirManager->CurrentDir.DirItemCount())
     throw EZAException::CreateForCode(16, this);
-  TDirItem& item = FDirManager->CurrentDir.DirItemAt(index);
+  const TDirItem& item = FDirManager->CurrentDir.DirItemAt(index);
   // The volume that holds the local header becomes the archive stream, placed at the header.
   TZAVolumeNumberInfo volume;
   if (FDirManager->IsZip64) {

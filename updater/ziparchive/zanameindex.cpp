@@ -28,17 +28,17 @@ bool holds(const TZADirArray& dir, int32_t index, std::string_view name) {
 size_t TZANameIndex::slotOf(const TZADirArray& dir, std::string_view name) const {
   const size_t mask = slots_.size() - 1;
   for (size_t k = hashOf(name) & mask;; k = (k + 1) & mask)
-    if (slots_[k] < 0 || holds(dir, slots_[k], name)) return k;
+    if (slots_[k] == kEmpty || (slots_[k] >= 0 && holds(dir, slots_[k], name))) return k;
 }
 
 void TZANameIndex::grow(const TZADirArray& dir, size_t entries) {
   if (!slots_.empty() && entries * 2 <= slots_.size()) return;
-  std::vector<int32_t> old(slotsFor(entries), -1);
+  std::vector<int32_t> old(slotsFor(entries), kEmpty);
   old.swap(slots_);
   used_ = 0;
   const size_t mask = slots_.size() - 1;
   for (int32_t index : old) {
-    if (index < 0 || index >= dir.DirItemCount()) continue;  // gone since it was added
+    if (index < 0 || index >= dir.DirItemCount()) continue;  // renamed away or gone since it was added
     size_t k = hashOf(dir.DirItemAt(index).Name()) & mask;
     while (slots_[k] >= 0) k = (k + 1) & mask;
     slots_[k] = index;
@@ -49,16 +49,41 @@ void TZANameIndex::grow(const TZADirArray& dir, size_t entries) {
 void TZANameIndex::Build(const TZADirArray& dir) {
   Clear();
   const int count = dir.DirItemCount();
-  slots_.assign(slotsFor(size_t(count)), -1);
+  slots_.assign(slotsFor(size_t(count)), kEmpty);
   for (int i = 0; i < count; ++i) Add(dir, i);
 }
 
 void TZANameIndex::Add(const TZADirArray& dir, int index) {
   grow(dir, used_ + 1);
   const size_t k = slotOf(dir, dir.DirItemAt(index).Name());
-  if (slots_[k] >= 0) return;
+  if (slots_[k] >= 0) {
+    if (slots_[k] != index) ++hidden_;
+    return;
+  }
   slots_[k] = index;
   ++used_;
+}
+
+bool TZANameIndex::Rename(const TZADirArray& dir, int index, std::string_view oldName) {
+  // With every name on one entry, the entry's slot is the one of its old name, and a name it
+  // takes has no other entry left out.
+  if (hidden_ > 0 || slots_.empty()) return false;
+  const size_t mask = slots_.size() - 1;
+  size_t k = hashOf(oldName) & mask;
+  while (slots_[k] != kEmpty && slots_[k] != index) k = (k + 1) & mask;
+  if (slots_[k] != index) return false;
+  slots_[k] = kGone;  // the probe chains that run through the slot stay whole
+  grow(dir, used_ + 1);
+  const size_t to = slotOf(dir, dir.DirItemAt(index).Name());
+  if (slots_[to] >= 0) {
+    // Another entry has the name already: the first of the two stands for it.
+    slots_[to] = std::min(slots_[to], int32_t(index));
+    ++hidden_;
+    return true;
+  }
+  slots_[to] = index;
+  ++used_;
+  return true;
 }
 
 int TZANameIndex::Find(const TZADirArray& dir, std::string_view name) const {
@@ -69,6 +94,7 @@ int TZANameIndex::Find(const TZADirArray& dir, std::string_view name) const {
 void TZANameIndex::Clear() {
   std::vector<int32_t>().swap(slots_);
   used_ = 0;
+  hidden_ = 0;
 }
 
 void TZANameGroups::Build(const TZADirArray& dir) {
@@ -90,7 +116,7 @@ void TZANameGroups::Build(const TZADirArray& dir) {
 
 void TZANameGroups::indexNames(const TZADirArray& dir) {
   named_ = true;
-  heads_.slots_.assign(slotsFor(size_t(count_)), -1);
+  heads_.slots_.assign(slotsFor(size_t(count_)), TZANameIndex::kEmpty);
   nextSame_.assign(size_t(count_), -1);
   // From the last entry back, each one goes in front of its name's list.
   for (int i = count_ - 1; i >= 0; --i) {

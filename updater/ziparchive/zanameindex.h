@@ -19,15 +19,21 @@ class TZANameIndex {
   void Add(const TZADirArray& dir, int index);
   // Index of the first entry named name, or -1.
   int Find(const TZADirArray& dir, std::string_view name) const;
+  // Entry index of dir, called oldName until now, has its new name: the index follows in
+  // place. False when it cannot (names given to more than one entry): then Build again.
+  bool Rename(const TZADirArray& dir, int index, std::string_view oldName);
   void Clear();
 
  private:
   friend class TZANameGroups;
+  static constexpr int32_t kEmpty = -1;
+  static constexpr int32_t kGone = -2;  // an entry renamed away: looked past, never returned
   // Slot of name: the one that holds it, else the empty one where it would go.
   size_t slotOf(const TZADirArray& dir, std::string_view name) const;
   void grow(const TZADirArray& dir, size_t entries);
-  std::vector<int32_t> slots_;  // entry indexes, -1 for an empty slot
-  size_t used_ = 0;
+  std::vector<int32_t> slots_;  // entry indexes, kEmpty or kGone
+  size_t used_ = 0;             // slots not empty
+  size_t hidden_ = 0;           // entries left out: an entry before them has their name
 };
 
 // The entries of a directory array by name, to take one at a time: each name hands out its

@@ -99,7 +99,7 @@ void addDiskEntry(TZABaseArchiver& a, const std::string& full, bool isFolder, bo
     dir.SetDirItemCount(index + 1);
   }
   a.FillDiskFileInfo(index, full, true);
-  TDirItem& item = dir.DirItemAt(index);
+  TDirItem& item = dir.EditDirItem(index);
   if (!item.Modified) {
     if (fresh) dir.SetDirItemCount(index);
     return;
@@ -157,7 +157,7 @@ void TZABaseArchiver::AddStream(TZAStream* stream, bool owns, const std::string&
     index = dir.DirItemCount();
     dir.SetDirItemCount(index + 1);
   }
-  TDirItem& item = dir.DirItemAt(index);
+  TDirItem& item = dir.EditDirItem(index);
   FillEntryFacts(item, stored, UnixToDosDateTime(std::time(nullptr)), 0x20, false, *this, FCompressionMethod);
   guard.release();
   item.SetSourceStream(stream, owns);
@@ -183,13 +183,13 @@ TZABatchResult TZABaseArchiver::DeleteFiles(const std::string& fileMask) {
 
 namespace {
 
-// The entry called name, for a change of its name, attributes or comment.
-TDirItem& entryToChange(TZABaseArchiver& a, const std::string& name) {
+// The index of the entry called name, for a change of its name, attributes or comment.
+int entryToChange(TZABaseArchiver& a, const std::string& name) {
   a.CheckActive();
   if (!a.InUpdate()) throw EZAException::CreateForCode(25, &a);
   const int index = a.FindEntry(name);
   if (index < 0) throw EZAException::CreateForCodeFmt(11, &a, {name});
-  return a.FDirManager->CurrentDir.DirItemAt(index);
+  return index;
 }
 
 // Marks a change that leaves the data as it is, unless the entry is written anew anyway or
@@ -203,14 +203,16 @@ void markChanged(TDirItem& item, TZAProcessOperation op) {
 }  // namespace
 
 void TZABaseArchiver::RenameFile(const std::string& oldName, const std::string& newName) {
-  TDirItem& item = entryToChange(*this, oldName);
+  const int index = entryToChange(*this, oldName);
+  const TDirItem& entry = FDirManager->CurrentDir.DirItemAt(index);
   std::string name = entryName(newName);
-  const bool folder = (item.ExternalAttributes & kFolderAttribute) || (!item.Name().empty() && item.Name().back() == '/');
+  const bool folder = (entry.ExternalAttributes & kFolderAttribute) || (!entry.Name().empty() && entry.Name().back() == '/');
   if (folder && !name.empty() && name.back() != '/') name += '/';
   if (name.empty() || name == "/" || name.size() > kMaxStoredNameLength) {
     throw EZAException::CreateForCodeFmt(19, this, {newName});
   }
-  if (name == item.Name()) return;
+  if (name == entry.Name()) return;
+  TDirItem& item = FDirManager->CurrentDir.EditDirItem(index);
   const bool written = item.Modified && item.Operation != poRename && item.Operation != poChangeAttr &&
                        item.Operation != poChangeComment;
   if (!written) {
@@ -218,18 +220,20 @@ void TZABaseArchiver::RenameFile(const std::string& oldName, const std::string& 
     item.Modified = true;
     item.Operation = poRename;
   }
+  const std::string previous(item.Name());
   item.SetName(name);
-  FNameIndexValid = false;
+  // The index follows the name: the entries of a folder renamed one by one cost no rebuild each.
+  if (FNameIndexValid && !FNameIndex.Rename(FDirManager->CurrentDir, index, previous)) FNameIndexValid = false;
 }
 
 void TZABaseArchiver::SetFileAttributes(const std::string& name, uint32_t attributes) {
-  TDirItem& item = entryToChange(*this, name);
+  TDirItem& item = FDirManager->CurrentDir.EditDirItem(entryToChange(*this, name));
   item.ExternalAttributes = attributes;
   markChanged(item, poChangeAttr);
 }
 
 void TZABaseArchiver::SetFileComment(const std::string& name, const std::string& comment) {
-  TDirItem& item = entryToChange(*this, name);
+  TDirItem& item = FDirManager->CurrentDir.EditDirItem(entryToChange(*this, name));
   if (comment.size() > kSaturated16) throw EZAException::CreateForCodeFmt(19, this, {name});
   item.SetComment(comment);
   markChanged(item, poChangeComment);

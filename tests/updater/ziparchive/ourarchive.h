@@ -64,7 +64,7 @@ inline std::vector<TDirItem> WriteArchive(const std::filesystem::path& path, con
 
 // Decompresses entry index of the open archive into memory; false when its data do not check.
 inline bool Unpack(TZipArchiver& z, int index, std::string& content) {
-  TDirItem& e = z.FDirManager->CurrentDir.DirItemAt(index);
+  const TDirItem& e = z.FDirManager->CurrentDir.DirItemAt(index);
   z.FArchiveStream->SetPosition(EffectiveLocalHeaderOffset(e));
   TZAMemoryStream out;
   const bool ok = z.DecompressItem(*z.FArchiveStream, out, e);

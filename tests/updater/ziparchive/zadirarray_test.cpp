@@ -108,8 +108,8 @@ TEST(TZADirArray, CopiesAreDeepAndDeleteKeepsEachEntrysExtras) {
 
   TZADirArray b;
   b.AssignDirItems(a);
-  b.DirItemAt(1).SetExtraFields({});
-  b.DirItemAt(1).SetName("changed");
+  b.EditDirItem(1).SetExtraFields({});
+  b.EditDirItem(1).SetName("changed");
   EXPECT_EQ(firstExtra(a.DirItemAt(1)), (std::vector<uint8_t>{2, 2, 2}));
   EXPECT_EQ(a.DirItemAt(1).Name(), "two");
 
@@ -132,7 +132,7 @@ TEST(TZADirArray, CopiesAreDeepAndDeleteKeepsEachEntrysExtras) {
   b.SetDirItemCount(2);
   EXPECT_TRUE(b.DirItemAt(1).Name().empty());
   EXPECT_TRUE(b.DirItemAt(1).ExtraFields().empty());
-  b.DirItemAt(0).Selected = true;
+  b.EditDirItem(0).Selected = true;
   b.ClearDirItemSelection();
   EXPECT_FALSE(b.DirItemAt(0).Selected);
 }
@@ -241,9 +241,9 @@ TEST(TZADirArray, ACopyKeepsItsTextsWhateverTheOriginalDoes) {
   auto nameOf = [](const char* prefix, int i) { return std::string(prefix) + std::to_string(i) + std::string(i % 50, 'x'); };
   current.SetDirItemCount(n);
   for (int i = 0; i < n; ++i) current.SetDirItemTexts(i, nameOf("old", i), {}, i % 7 ? "" : "comment");
-  current.DirItemAt(5).SetComment("own");  // a text of the entry's own
+  current.EditDirItem(5).SetComment("own");  // a text of the entry's own
   backup.AssignDirItems(current);
-  current.DirItemAt(1).SetName("renamed");
+  current.EditDirItem(1).SetName("renamed");
   current.SetDirItemCount(0);
   current.SetDirItemCount(n);
   for (int i = 0; i < n; ++i) current.SetDirItemTexts(i, nameOf("new", i), {}, {});
@@ -259,7 +259,7 @@ TEST(TZADirArray, ACopyKeepsItsTextsWhateverTheOriginalDoes) {
   current.AssignDirItems(backup);
   backup.SetDirItemCount(0);
   check(current, "restored, backup emptied");
-  current.DirItemAt(2).SetName("changed");
+  current.EditDirItem(2).SetName("changed");
   backup.AssignDirItems(current);
   current.SetDirItemCount(0);
   EXPECT_EQ(backup.DirItemAt(2).Name(), "changed");
@@ -279,7 +279,7 @@ TEST(TZADirArray, ManyEntriesGoInOnePass) {
     TZADirArray a;
     a.SetDirItemCount(6);
     for (int i = 0; i < 6; ++i) a.SetDirItemTexts(i, std::string(1, char('a' + i)), {}, "c");
-    a.DirItemAt(3).SetComment("own");
+    a.EditDirItem(3).SetComment("own");
     a.DeleteDirItems(c.removed);
     std::string left;
     for (int i = 0; i < a.DirItemCount(); ++i) {
@@ -313,10 +313,10 @@ TEST(TZADirArray, ACopySharesItsEntriesUntilEitherSideChangesThem) {
     currentNames.push_back("e" + std::to_string(i));
     current.SetDirItemTexts(i, currentNames.back(), {}, {});
   }
-  current.DirItemAt(7).SetComment("own");  // an entry with a block of its own
+  current.EditDirItem(7).SetComment("own");  // an entry with a block of its own
   backup.AssignDirItems(current);
   backupNames = currentNames;
-  EXPECT_EQ(&std::as_const(backup).DirItemAt(n - 1), &std::as_const(current).DirItemAt(n - 1));
+  EXPECT_EQ(&backup.DirItemAt(n - 1), &current.DirItemAt(n - 1));
 
   // Each side in turn: removals here and there, renames, replacements, growth and a cut.
   std::mt19937 random(7);
@@ -338,12 +338,12 @@ TEST(TZADirArray, ACopySharesItsEntriesUntilEitherSideChangesThem) {
       case 1: {
         const int i = int(random() % unsigned(count));
         names[size_t(i)] = "renamed" + std::to_string(round);
-        dir.DirItemAt(i).SetName(names[size_t(i)]);
+        dir.EditDirItem(i).SetName(names[size_t(i)]);
         break;
       }
       case 2: {
         const int from = int(random() % unsigned(count)), to = int(random() % unsigned(count));
-        dir.PutDirItem(to, std::as_const(dir).DirItemAt(from));
+        dir.PutDirItem(to, dir.DirItemAt(from));
         names[size_t(to)] = names[size_t(from)];
         break;
       }

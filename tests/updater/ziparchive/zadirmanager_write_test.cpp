@@ -118,7 +118,7 @@ TEST(ZipDirectoryWrite, DirectoryEndingAtFourGibibytesGetsZip64Records) {
   TZAFileStream stream(path, fmCreate);
   TZADirManager dir(&stream, nullptr, true);
   dir.CurrentDir.SetDirItemCount(1);
-  TDirItem& item = dir.CurrentDir.DirItemAt(0);
+  TDirItem& item = dir.CurrentDir.EditDirItem(0);
   item.SetName("x");
   item.NameLength = 1;
   const int64_t dirSize = int64_t(kCentralHeaderSize) + 1;
@@ -142,7 +142,7 @@ TEST(ZipDirectoryWrite, Zip64FieldIsBuiltFromTheSaturatedValues) {
   TZAMemoryStream stream;
   TZADirManager dir(&stream, nullptr, true);
   dir.CurrentDir.SetDirItemCount(1);
-  TDirItem& item = dir.CurrentDir.DirItemAt(0);
+  TDirItem& item = dir.CurrentDir.EditDirItem(0);
   item.SetName("big.bin");
   item.CompressedSize = 0xFFFFFFFF;
   item.Zip64CompressedSize = 40;  // inside the file, as a read-back requires
@@ -190,9 +190,9 @@ TEST(ZipDirectoryWrite, OverlongNamesAndCommentsFailWithoutWritingAnything) {
     stream.WriteBuffer("data", 4);
     TZADirManager dir(&stream, nullptr, true);
     dir.CurrentDir.SetDirItemCount(2);
-    dir.CurrentDir.DirItemAt(0).SetName("first");
-    dir.CurrentDir.DirItemAt(1).SetName(std::string(c.name, 'n'));
-    dir.CurrentDir.DirItemAt(1).SetComment(std::string(c.comment, 'c'));
+    dir.CurrentDir.EditDirItem(0).SetName("first");
+    dir.CurrentDir.EditDirItem(1).SetName(std::string(c.name, 'n'));
+    dir.CurrentDir.EditDirItem(1).SetComment(std::string(c.comment, 'c'));
     dir.ArchiveComment = std::string(c.archiveComment, 'a');
     try {
       dir.WriteCentralDir();
@@ -202,4 +202,58 @@ TEST(ZipDirectoryWrite, OverlongNamesAndCommentsFailWithoutWritingAnything) {
     }
     EXPECT_EQ(stream.Size(), 4);
   }
+}
+
+// A commit's moved offsets go into the written directory while the entries stay shared with
+// the backup (reads never copy a segment); they go into the entries at the end, one past
+// 4 GiB as a Zip64 value, and an entry that left the directory takes its offset with it.
+TEST(ZipDirectoryWrite, MovedOffsetsAreWrittenWithoutCopyingTheSharedEntries) {
+  TZAMemoryStream stream;
+  TZADirManager dir(&stream, nullptr, true);
+  TZADirArray& current = dir.CurrentDir;
+  const int n = 10000;  // several segments
+  current.SetDirItemCount(n);
+  for (int i = 0; i < n; ++i) {
+    current.SetDirItemTexts(i, "e" + std::to_string(i), {}, {});
+    current.EditDirItem(i).LocalHeaderOffset = uint32_t(i);
+  }
+  dir.BackupDir.AssignDirItems(current);
+  TZAMovedOffsets moved;
+  const int first = 100;
+  moved.Reset(first, n - first);
+  auto isMoved = [](int i) { return i >= first && (i % 3 != 0 || i == n - 1); };
+  auto newOffset = [](int i) { return i == n - 1 ? int64_t(0x100000000) : int64_t(i) * 10; };
+  for (int i = first; i < n; ++i)
+    if (isMoved(i)) moved.Record(i, newOffset(i));
+  moved.Record(first + 1, 5);  // the offset of an entry about to go
+  current.DeleteDirItem(first + 1);
+  moved.Erase(first + 1);
+  dir.WriteCentralDir(nullptr, &moved);
+  // Only the segment of the removed entry is the current directory's own.
+  for (int k = 4096 - 1; k < n - 1; ++k) ASSERT_EQ(&current.DirItemAt(k), &dir.BackupDir.DirItemAt(k + 1)) << k;
+
+  // What was written, and the entries once the offsets go in.
+  auto expected = [&](int k) {  // entry k of the new directory: old entry k, or k + 1 past the removed one
+    const int old = k > first ? k + 1 : k;
+    return isMoved(old) ? newOffset(old) : int64_t(old);
+  };
+  // The offsets point past this stream, which holds the directory alone: read it record by record.
+  const uint8_t* p = stream.Memory();
+  int k = 0;
+  for (; GetU32(p) == kCentralHeaderSignature; ++k) {
+    int64_t offset = GetU32(p + 42);
+    if (offset == 0xFFFFFFFF) {
+      const uint8_t* extra = p + kCentralHeaderSize + GetU16(p + 28);
+      ASSERT_EQ(GetU16(extra), kZip64ExtraId);
+      offset = int64_t(GetU64(extra + 4));
+    }
+    ASSERT_EQ(offset, expected(k)) << k;
+    p += kCentralHeaderSize + GetU16(p + 28) + GetU16(p + 30) + GetU16(p + 32);
+  }
+  EXPECT_EQ(k, n - 1);
+  dir.BackupDir.SetDirItemCount(0);
+  moved.StoreInto(current);
+  for (int k = 0; k < n - 1; ++k) ASSERT_EQ(EffectiveLocalHeaderOffset(current.DirItemAt(k)), expected(k)) << k;
+  EXPECT_EQ(current.DirItemAt(n - 2).LocalHeaderOffset, 0xFFFFFFFFu);
+  EXPECT_TRUE(current.DirItemAt(n - 2).HasZip64);
 }

@@ -80,7 +80,7 @@ class SplitWriter {
                                   nullptr);
     TZADirArray& dir = zip.FDirManager->CurrentDir;
     dir.SetDirItemCount(dir.DirItemCount() + 1);
-    TDirItem& item = dir.DirItemAt(dir.DirItemCount() - 1);
+    TDirItem& item = dir.EditDirItem(dir.DirItemCount() - 1);
     std::string central = zipbuilder::Builder::centralHeader(e);
     DecodeCentralHeader(reinterpret_cast<const uint8_t*>(central.data()), item);
     item.SetName(name);
