@@ -1,8 +1,10 @@
 // Before a commit writes anything: every old entry that the new archive keeps must be whole,
-// stand on its own bytes and pass its data check; otherwise the commit is refused and the
+// stand on its own bytes and pass its data check, and an entry that moves must have a local
+// header that describes it as the directory does; otherwise the commit is refused and the
 // archive stays as it is. A damaged archive (cut short, directory rebuilt from its local
-// headers, entries sharing bytes, data failing its CRC-32) is never written into. The check
-// reads no more than the commit does, except for a directory rebuilt from local headers.
+// headers, entries sharing bytes, data failing its CRC-32, a local header that names or sizes
+// the entry otherwise) is never written into. The check reads no more than the commit does,
+// except for a directory rebuilt from local headers.
 #include <algorithm>
 #include <climits>
 #include <string>
@@ -12,6 +14,7 @@
 #include "updater/ziparchive/zadirmanager.h"
 #include "updater/ziparchive/zaentrydata.h"
 #include "updater/ziparchive/zaexcept.h"
+#include "updater/ziparchive/zanames.h"
 #include "updater/ziparchive/zarecords.h"
 
 namespace ziparchive {
@@ -19,6 +22,50 @@ namespace ziparchive {
 namespace {
 
 constexpr uint16_t kEncryptedFlag = 0x0001;
+// Flags that change how an entry's bytes are read: encryption, strong encryption, descriptor.
+constexpr uint16_t kLayoutFlags = 0x0001 | 0x0040 | kDescriptorFlag;
+
+// The first two 8-byte values of the local Zip64 field (id 1) of a local extra area.
+std::vector<uint64_t> localZip64Values(std::span<const uint8_t> extra) {
+  std::vector<uint64_t> values;
+  for (size_t p = 0; extra.size() - p >= 4;) {
+    const uint16_t id = GetU16(extra.data() + p), size = GetU16(extra.data() + p + 2);
+    const size_t data = std::min<size_t>(size, extra.size() - p - 4);
+    if (id == kZip64ExtraId) {
+      for (size_t k = 0; k + 8 <= data && values.size() < 2; k += 8) values.push_back(GetU64(extra.data() + p + 4 + k));
+      break;
+    }
+    p += 4 + data;
+  }
+  return values;
+}
+
+// Why the local header of an entry does not describe it as its directory record does, or
+// nothing. After a data descriptor (bit 3) the header's CRC-32 and sizes may be 0; a saturated
+// size stands in its local Zip64 field, which holds both sizes or only the saturated ones.
+std::string localMismatch(const TZALocalHeader& h, std::string_view localName, std::span<const uint8_t> extra,
+                          const TDirItem& e, bool oemNames, std::string& decoded) {
+  DecodeEntryNameInto(localName, e.Flags, e.VersionMadeBy, oemNames, decoded);
+  if (decoded != e.Name()) return "its local header names another entry";
+  if (h.CompressionMethod != e.CompressionMethod) return "its local header gives another method";
+  if ((h.Flags & kLayoutFlags) != (e.Flags & kLayoutFlags)) return "its local header gives other flags";
+  const bool descriptor = (h.Flags & kDescriptorFlag) != 0;
+  if (h.Crc32 != e.Crc32 && !(descriptor && h.Crc32 == 0)) return "its local header gives another CRC-32";
+  const bool usat = h.UncompressedSize == kSaturated32, csat = h.CompressedSize == kSaturated32;
+  const std::vector<uint64_t> zip64 = usat || csat ? localZip64Values(extra) : std::vector<uint64_t>();
+  auto fits = [&](uint32_t local, bool saturated, int64_t central, std::initializer_list<size_t> places) {
+    if (descriptor && (local == 0 || saturated)) return true;
+    if (!saturated) return int64_t(local) == central;
+    for (size_t k : places)
+      if (k < zip64.size() && zip64[k] == uint64_t(central)) return true;
+    return false;
+  };
+  const bool sizes = fits(h.UncompressedSize, usat, EffectiveUncompressedSize(e), {0}) &&
+                     (usat ? fits(h.CompressedSize, csat, EffectiveCompressedSize(e), {1})
+                           : fits(h.CompressedSize, csat, EffectiveCompressedSize(e), {0, 1}));
+  if (!sizes) return "its local header gives other sizes";
+  return {};
+}
 
 // count bytes of the archive from the position it stands at.
 class BoundedSource : public TZADataSource {
@@ -139,6 +186,8 @@ void TZABaseArchiver::CheckKeptEntries() {
     }
     return r;
   };
+  std::vector<uint8_t> head;  // local header and name of an entry that moves
+  std::string decoded;
   for (int j = 0; j < count; ++j) {
     if (!kept[static_cast<size_t>(j)]) continue;
     const TDirItem& e = backup.DirItemAt(j);
@@ -154,14 +203,34 @@ void TZABaseArchiver::CheckKeptEntries() {
     if (csize == 0 && (usize != 0 || e.Crc32 != 0)) throw refuse(8, e, "entry without its data");
     int64_t end = offset + static_cast<int64_t>(kLocalHeaderSize) + csize;
     if (rebuilt || j >= st.Start || j == lastInPlace) {
-      uint8_t raw[kLocalHeaderSize];
+      // The header and, for an entry that moves, its name in one read as a rule.
+      const bool moves = rebuilt || j >= st.Start;
+      const int64_t wanted = static_cast<int64_t>(kLocalHeaderSize) + (moves ? e.NameLength : 0);
+      head.resize(static_cast<size_t>(std::min(wanted, limit - offset)));
       archive.SetPosition(offset);
-      archive.ReadBuffer(raw, kLocalHeaderSize);
+      archive.ReadBuffer(head.data(), static_cast<int64_t>(head.size()));
       TZALocalHeader h;
-      DecodeLocalHeader(raw, h);
+      DecodeLocalHeader(head.data(), h);
       if (h.Signature != kLocalHeaderSignature) throw refuse(35, e, "no local header where the directory points");
       const int64_t dataStart = offset + static_cast<int64_t>(kLocalHeaderSize) + h.NameLength + h.ExtraLength;
       if (dataStart > limit || csize > limit - dataStart) throw refuse(35, e, "entry cut short");
+      if (moves) {
+        // What moves is copied from its local header on, which peers read: it must be this entry's.
+        const size_t named = kLocalHeaderSize + h.NameLength;
+        const bool saturated = h.CompressedSize == kSaturated32 || h.UncompressedSize == kSaturated32;
+        const size_t needed = named + (saturated ? h.ExtraLength : 0);
+        if (head.size() < needed) {
+          const size_t had = head.size();
+          head.resize(needed);
+          archive.SetPosition(offset + static_cast<int64_t>(had));
+          archive.ReadBuffer(head.data() + had, static_cast<int64_t>(needed - had));
+        }
+        const std::string why = localMismatch(
+            h, std::string_view(reinterpret_cast<const char*>(head.data()) + kLocalHeaderSize, h.NameLength),
+            saturated ? std::span<const uint8_t>(head.data() + named, h.ExtraLength) : std::span<const uint8_t>(), e,
+            Options.OEMFileNames, decoded);
+        if (!why.empty()) throw refuse(35, e, why);
+      }
       end = dataStart + csize;
       local[static_cast<size_t>(j)] =
           static_cast<uint32_t>(dataStart - offset) | ((h.Flags & kEncryptedFlag) ? kLocalEncrypted : 0);
