@@ -203,6 +203,34 @@ TEST(ZipUpdate, RenameAttributesCommentAndDeleteReachEveryReader) {
   EXPECT_EQ(entryNamed(zip, "notes.txt").Comment(), "a comment");
 }
 
+// Renames one after the other, as a folder is renamed: each finds the entry under its name
+// of the moment, names swapped through a third one land right, and the archive holds them.
+TEST(ZipUpdate, RenamesOneAfterAnotherFindEachEntryByItsNameOfTheMoment) {
+  const fs::path path = testenv::testRoot() / "folder.zip";
+  std::vector<std::pair<std::string, std::string>> entries = {{"a.txt", "A\n"}, {"b.txt", "B\n"}};
+  for (int i = 0; i < 300; ++i) entries.push_back({"dir/f" + std::to_string(i), "data " + std::to_string(i) + "\n"});
+  MakeArchive(path, entries);
+  {
+    Updating u(path);
+    for (int i = 0; i < 300; ++i) {
+      const std::string from = "dir/f" + std::to_string(i);
+      u.zip.RenameFile(from, "moved/f" + std::to_string(i));
+      EXPECT_LT(u.zip.FindEntry(from), 0) << from;
+      EXPECT_EQ(u.zip.FindEntry("moved/f" + std::to_string(i)), i + 2);
+    }
+    u.zip.RenameFile("a.txt", "swap");
+    u.zip.RenameFile("b.txt", "a.txt");
+    u.zip.RenameFile("swap", "b.txt");
+    EXPECT_EQ(u.zip.FindEntry("a.txt"), 1);
+    EXPECT_EQ(u.zip.FindEntry("b.txt"), 0);
+    EXPECT_LT(u.zip.FindEntry("swap"), 0);
+  }
+  Contents expected = {{"a.txt", "B\n"}, {"b.txt", "A\n"}};
+  for (int i = 0; i < 300; ++i) expected["moved/f" + std::to_string(i)] = "data " + std::to_string(i) + "\n";
+  EXPECT_EQ(ReadBack(path), expected);
+  PeersAccept(path);
+}
+
 TEST(ZipUpdate, MovedSourcesGoOnlyOnceWrittenAndAStoppedDeletionKeepsTheArchive) {
   const fs::path base = testenv::makeDir("moving");
   testenv::writeFile(base / "a.txt", "a\n");
