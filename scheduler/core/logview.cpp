@@ -5,6 +5,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <stdexcept>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -44,6 +45,15 @@ std::uint64_t SortDigit(const char* text, std::size_t length, std::size_t from) 
     digit = (digit << 8) | c;
   }
   return digit;
+}
+
+// A large block written once, page after page (the text of a log, the keys of a sort): in pages
+// of 2 MiB where the system allows, that costs a few hundred page faults instead of one every 4 KiB.
+void PreferLargePages(char* block, std::size_t size) {
+  const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
+  const auto from = (reinterpret_cast<std::uintptr_t>(block) + page - 1) / page * page;
+  const auto to = (reinterpret_cast<std::uintptr_t>(block) + size) / page * page;
+  if (size >= (8u << 20) && to > from) ::madvise(reinterpret_cast<void*>(from), to - from, MADV_HUGEPAGE);
 }
 
 }  // namespace
@@ -92,6 +102,7 @@ LogView LogView::Read(const std::string& path, const LogViewLimits& limits) {
     view.olderLeftOut_ = true;
   }
   view.text_.reserve(static_cast<std::size_t>(size - pos));
+  PreferLargePages(view.text_.data(), view.text_.capacity());
   view.starts_.push_back(0);
 
   bool cutting = false;  // the rest of the current line is skipped
@@ -174,7 +185,10 @@ void LogView::sortBy(int column) {
     std::uint32_t row, line;
   };
   const char* base = text_.data();
-  std::vector<Key> keys(rows());
+  std::vector<Key> keys;
+  keys.reserve(rows());
+  PreferLargePages(reinterpret_cast<char*>(keys.data()), keys.capacity() * sizeof(Key));
+  keys.resize(rows());
   for (std::size_t row = 0; row < keys.size(); ++row) {
     const std::size_t line = lineOf(row);
     const std::string_view field = LogField(lineAt(line), column);
