@@ -116,7 +116,7 @@ LogView LogView::Read(const std::string& path, const LogViewLimits& limits) {
     view.starts_.push_back(static_cast<std::uint32_t>(view.text_.size()));
     cutting = false;
     // The offsets of a file of empty lines stay bounded too.
-    if (view.rows() >= maxRows + maxRows / 2) view.dropOldest(view.rows() - maxRows);
+    if (view.rows() > maxRows + maxRows / 2) view.dropOldest(view.rows() - maxRows);
   };
 
   std::vector<char> buffer(1u << 18);

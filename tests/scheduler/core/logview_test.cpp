@@ -116,6 +116,8 @@ TEST(LogViewRead, AnOversizedLogShowsItsNewestLines) {
       {"budget_in_the_last_line", "aaaa\nbbbbbbbbbbbb", {100, 4, 100}, {}, true},
       {"rows_at_the_limit", abc, {100, 100, 3}, {"aaaa", "bbbb", "cccc"}, false},
       {"newest_rows", abc, {100, 100, 2}, {"bbbb", "cccc"}, true},
+      {"one_row_one_line", "aaaa\n", {100, 100, 1}, {"aaaa"}, false},
+      {"one_row_the_last", abc, {100, 100, 1}, {"cccc"}, true},
       {"empty_lines", std::string(1000, '\n') + "z\n", {100, 100000, 3}, {"", "", "z"}, true},
   };
   for (const auto& c : cases) {
