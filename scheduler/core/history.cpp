@@ -1,7 +1,6 @@
 #include "scheduler/core/history.h"
 
 #include "scheduler/core/dailylog.h"
-#include "scheduler/core/fields.h"
 
 namespace core {
 
@@ -34,19 +33,6 @@ HistoryRow FileErrorRow(const std::string& t, const std::string& source, const s
 
 HistoryRow ExceptionRow(const std::string& t, const std::string& message, const std::string& currentFile) {
   return {kImageWarning, {t, message, currentFile}};
-}
-
-HistoryRow ViewerRow(std::string_view line) {
-  std::string text(line);
-  if (!text.empty() && text.back() == '\r') text.pop_back();
-  text += ';';
-  HistoryRow row;
-  for (int i = 2; i <= 6; ++i) row.texts.push_back(ExtractField(text, ';', i));
-  const std::string& first = row.texts[0];
-  if (first.find("Erreur F") != std::string::npos) row.image = 2;
-  else if (first.find("Erreur") != std::string::npos) row.image = 0;
-  else row.image = 1;
-  return row;
 }
 
 std::string ViewerCaption(std::string_view name) {

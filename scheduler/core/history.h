@@ -1,6 +1,6 @@
 #pragma once
-// Rows of the history list (kind, image index, sub-item texts) and the log viewer's reading
-// of a daily log line.
+// Rows of the history list (kind, image index, sub-item texts), and the log viewer's caption
+// and text order.
 #include <string>
 #include <string_view>
 #include <vector>
@@ -28,10 +28,6 @@ HistoryRow NetworkRow(const std::string& t, const std::string& source, const std
 HistoryRow FileErrorRow(const std::string& t, const std::string& source, const std::string& message,
                         const std::string& target);
 HistoryRow ExceptionRow(const std::string& t, const std::string& message, const std::string& currentFile);
-
-// One viewer row of a log line: image 2 for " Erreur F " lines, 0 for other error lines, 1 for
-// runs; the first five ";"-fields ("" where missing).
-HistoryRow ViewerRow(std::string_view line);
 
 // "Historique du DD/MM/YYYY" from a log file's base name "YYYYMMDD".
 std::string ViewerCaption(std::string_view baseName);

@@ -2,8 +2,9 @@
 
 #include <QEvent>
 #include <QHeaderView>
+#include <QTableView>
 #include <QTimer>
-#include <QTreeWidget>
+#include <QTreeView>
 
 #include <algorithm>
 
@@ -12,10 +13,11 @@ namespace {
 
 class ColumnFitter : public QObject {
  public:
-  ColumnFitter(QTreeWidget* view, std::vector<int> elastic) : QObject(view), view_(view), elastic_(std::move(elastic)) {
+  ColumnFitter(QAbstractItemView* view, QHeaderView* header, std::vector<int> elastic, std::vector<int> whole)
+      : QObject(view), view_(view), header_(header), elastic_(std::move(elastic)), whole_(std::move(whole)) {
     view->setTextElideMode(Qt::ElideMiddle);
-    view->header()->setStretchLastSection(false);
-    view->header()->setSectionResizeMode(QHeaderView::Interactive);
+    header->setStretchLastSection(false);
+    header->setSectionResizeMode(QHeaderView::Interactive);
     view->installEventFilter(this);
     view->viewport()->installEventFilter(this);
     QAbstractItemModel* model = view->model();
@@ -82,19 +84,25 @@ class ColumnFitter : public QObject {
 
   void fit() {
     if (!view_->isVisible()) return;
-    QHeaderView* header = view_->header();
+    QHeaderView* header = header_;
     const int count = header->count();
     std::vector<int> width(static_cast<size_t>(count), 0), floor(static_cast<size_t>(count), 0);
     int total = 0;
     // The view measures the rows near the ones shown; the last row is measured too, as the
-    // numbers of a long list are widest there.
+    // numbers of a long list are widest there, and the widest row the model knows of.
     const QAbstractItemModel* model = view_->model();
     const int rows = model->rowCount();
+    const auto* table = qobject_cast<const QTableView*>(view_);
+    const int grid = table && table->showGrid() ? 1 : 0;
+    auto widthOf = [&](int row, int c) { return view_->sizeHintForIndex(model->index(row, c)).width() + grid; };
     for (int c = 0; c < count; ++c) {
       if (header->isSectionHidden(c)) continue;
       floor[c] = header->sectionSizeHint(c);
-      width[c] = std::max(static_cast<const QAbstractItemView*>(view_)->sizeHintForColumn(c), floor[c]);
-      if (rows > 0) width[c] = std::max(width[c], view_->sizeHintForIndex(model->index(rows - 1, c)).width());
+      width[c] = std::max(view_->sizeHintForColumn(c), floor[c]);
+      if (rows > 0) width[c] = std::max(width[c], widthOf(rows - 1, c));
+      const QVariant widest = model->headerData(c, Qt::Horizontal, WidestRowRole);
+      if (widest.isValid() && widest.toInt() >= 0 && widest.toInt() < rows)
+        width[c] = std::max(width[c], widthOf(widest.toInt(), c));
       total += width[c];
     }
     std::vector<int> elastic;
@@ -112,7 +120,8 @@ class ColumnFitter : public QObject {
       std::vector<int> wide;
       for (int c = 0; c < count; ++c)
         if (!header->isSectionHidden(c) && width[c] > share &&
-            std::find(elastic.begin(), elastic.end(), c) == elastic.end())
+            std::find(elastic.begin(), elastic.end(), c) == elastic.end() &&
+            std::find(whole_.begin(), whole_.end(), c) == whole_.end())
           wide.push_back(c);
       if (!wide.empty()) {
         shrink(width, floor, wide, total, room);
@@ -146,13 +155,20 @@ class ColumnFitter : public QObject {
       if (!header->isSectionHidden(c) && header->sectionSize(c) != width[c]) header->resizeSection(c, width[c]);
   }
 
-  QTreeWidget* view_;
-  std::vector<int> elastic_;
+  QAbstractItemView* view_;
+  QHeaderView* header_;
+  std::vector<int> elastic_, whole_;
   bool pending_ = false;
 };
 
 }  // namespace
 
-void FitColumnsToContents(QTreeWidget* view, std::vector<int> elastic) { new ColumnFitter(view, std::move(elastic)); }
+void FitColumnsToContents(QTreeView* view, std::vector<int> elastic, std::vector<int> whole) {
+  new ColumnFitter(view, view->header(), std::move(elastic), std::move(whole));
+}
+
+void FitColumnsToContents(QTableView* view, std::vector<int> elastic, std::vector<int> whole) {
+  new ColumnFitter(view, view->horizontalHeader(), std::move(elastic), std::move(whole));
+}
 
 }  // namespace ui

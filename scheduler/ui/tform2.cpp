@@ -4,12 +4,11 @@
 #include <QFileInfo>
 #include <QHeaderView>
 
-#include <stdexcept>
+#include <algorithm>
 
 #include "scheduler/core/history.h"
 #include "scheduler/core/logview.h"
 #include "scheduler/ui/listcolumns.h"
-#include "scheduler/ui/listimages.h"
 #include "scheduler/ui/pictures.h"
 #include "scheduler/ui/slotguard.h"
 #include "scheduler/ui/tform1.h"
@@ -23,25 +22,19 @@ std::function<QString(QWidget*, const QString&)> PickLogFile = [](QWidget* paren
   return QFileDialog::getOpenFileName(parent, QString(), folder, "Fichiers journaux (*.log)");
 };
 
-namespace {
-
-// A row that sorts through the viewer's own comparison.
-class LogItem : public QTreeWidgetItem {
- public:
-  LogItem(QTreeWidget* list, TForm2* viewer) : QTreeWidgetItem(list), viewer_(viewer) {}
-  bool operator<(const QTreeWidgetItem& other) const override { return viewer_->Listview1Compare(this, &other) < 0; }
-
- private:
-  TForm2* viewer_;
-};
-
-}  // namespace
-
 TForm2::TForm2(QWidget* parent) : QMainWindow(parent) {
   setupUi(this);
   setWindowIcon(ProgramIcon());
-  FitColumnsToContents(Listview1, {2, 3, 4});
-  connect(Listview1->header(), &QHeaderView::sectionClicked, this,
+  rows_ = new LogListModel({".", "Heures", "Source", "Cible", "Filtre", "Sous répertoire"}, this);
+  Listview1->setModel(rows_);
+  // Rows of one line, as high as their text or image; the view never measures them one by one.
+  QHeaderView* rowHeader = Listview1->verticalHeader();
+  rowHeader->setSectionResizeMode(QHeaderView::Fixed);
+  rowHeader->setMinimumSectionSize(1);
+  rowHeader->setDefaultSectionSize(std::max(Listview1->fontMetrics().height(), Listview1->iconSize().height()) + 6);
+  // The times stay whole; the paths and messages give up room first.
+  FitColumnsToContents(Listview1, {2, 3, 4}, {1});
+  connect(Listview1->horizontalHeader(), &QHeaderView::sectionClicked, this,
           Guard([this](int column) { Listview1ColumnClick(column); }));
   connect(shutJournal, &QPushButton::clicked, this, [this] { Guarded([this] { shutJournalClick(); }); });
   connect(Ouvrirfichiersjournaux1, &QAction::triggered, this,
@@ -55,14 +48,14 @@ void TForm2::changeEvent(QEvent* event) {
 
 void TForm2::Listview1ColumnClick(int column) {
   HistorySortColumn = column;
-  Listview1->sortItems(column, Qt::AscendingOrder);
+  rows_->sort(column, Qt::AscendingOrder);
 }
 
-// Column 0 compares the captions, column c the sub-items c - 1: in the list, both are the
-// texts of column c.
-int TForm2::Listview1Compare(const QTreeWidgetItem* item1, const QTreeWidgetItem* item2) {
-  return core::CompareAsciiNoCase(item1->text(HistorySortColumn).toStdString(),
-                                  item2->text(HistorySortColumn).toStdString());
+// Column 0 compares the captions (all empty), column c the sub-items c - 1, which the list
+// shows in column c.
+int TForm2::Listview1Compare(const QModelIndex& item1, const QModelIndex& item2) const {
+  return rows_->log().compare(static_cast<std::size_t>(item1.row()), static_cast<std::size_t>(item2.row()),
+                              HistorySortColumn);
 }
 
 void TForm2::shutJournalClick() { hide(); }
@@ -76,16 +69,11 @@ void TForm2::Button2Click() {}
 
 void TForm2::ShowLog(const std::string& path) {
   setWindowTitle(QString::fromStdString(core::ViewerCaption(QFileInfo(QString::fromStdString(path)).completeBaseName().toStdString())));
-  Listview1->clear();
+  rows_->setLog({});  // the old log goes before the new one is read
   Label1->hide();
-  const core::LogView log = core::ReadLogForViewer(path);
-  for (const core::HistoryRow& row : log.rows) {
-    auto* item = new LogItem(Listview1, this);
-    SetListImage(item, row.image, ImageList::Viewer);
-    for (std::size_t i = 0; i < row.texts.size(); ++i)
-      item->setText(static_cast<int>(i) + 1, QString::fromStdString(row.texts[i]));
-  }
+  core::LogView log = core::LogView::Read(path);
   const std::string notice = core::LogViewNotice(log);
+  rows_->setLog(std::move(log));
   Label1->setText(QString::fromStdString(notice));
   Label1->setVisible(!notice.empty());
   show();

@@ -5,6 +5,7 @@
 #include <functional>
 #include <string>
 
+#include "scheduler/ui/logmodel.h"
 #include "ui_TForm2.h"
 
 namespace ui {
@@ -16,7 +17,7 @@ class TForm2 : public QMainWindow, public Ui::TForm2 {
   explicit TForm2(QWidget* parent = nullptr);
 
   void Listview1ColumnClick(int column);
-  int Listview1Compare(const QTreeWidgetItem* item1, const QTreeWidgetItem* item2);
+  int Listview1Compare(const QModelIndex& item1, const QModelIndex& item2) const;
   void shutJournalClick();
   void Ouvrirfichiersjournaux1Click();
   void FormActivate();
@@ -26,8 +27,14 @@ class TForm2 : public QMainWindow, public Ui::TForm2 {
   // (the caption and the emptied list stay, the viewer is not shown).
   void ShowLog(const std::string& path);
 
+  // The rows of Listview1.
+  LogListModel* Rows() const { return rows_; }
+
  protected:
   void changeEvent(QEvent* event) override;
+
+ private:
+  LogListModel* rows_;
 };
 
 extern TForm2* Form2;

@@ -1,7 +1,5 @@
 #include "scheduler/core/history.h"
 
-#include "scheduler/core/dailylog.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -23,31 +21,6 @@ TEST(HistoryRows, ImagesAndTexts) {
             (HistoryRow{5, V{t, "/s", "2 fichiers non copiés : /d", "*.*", "oui"}}));
   EXPECT_EQ(core::RunTroubleRow(t, "/s", "Sauvegarde arrêtée avant la fin", "/d", "*.txt", false, false),
             (HistoryRow{2, V{t, "/s", "Sauvegarde arrêtée avant la fin : /d", "*.txt", "non"}}));
-}
-
-// The viewer reads back what the log writes.
-TEST(LogViewer, ClassifiesEveryLineKind) {
-  const std::string t = "10:00:00";
-  struct Case {
-    std::string line;
-    HistoryRow row;
-  } cases[] = {
-      {core::RunLogLine(t, "/s", "/d", "*.*", true), {1, V{t, "/s", "/d", "*.*", "oui"}}},
-      {core::TargetMissingLogLine(t, "/s", "/d"), {0, V{t + " Erreur", "/s", "Cible non présente  /d", "", ""}}},
-      {core::NetworkLogLine(t, "/s", "/d"), {0, V{t + " Erreur", "/s", "Ordinateur Réseau non connecté...  /d", "", ""}}},
-      {core::FileErrorLogLine(t, "/s/f", "msg", "/d/f"), {2, V{t + " Erreur F ", "/s/f", "msg : /d/f", "", ""}}},
-      {core::ExceptionLogLine(t, "boom", "/s/f"), {2, V{t + " Erreur F ", "boom", "/s/f", "", ""}}},
-      {core::LockLogLine(t, "/s/f", "/d/f"),
-       {2, V{t + " Erreur F ", "/s/f",
-             "Le processus ne peut pas accéder au fichier car un autre processus en a verrouillé une partie", "/d/f", ""}}},
-      {"10:00:00;a;b;c;d;e;f;g;\r", {1, V{t, "a", "b", "c", "d"}}},  // CRLF, fields past the fifth
-      {"", {1, V{"", "", "", "", ""}}},
-      {"erreur f;x", {1, V{"erreur f", "x", "", "", ""}}},  // case-sensitive
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.line);
-    EXPECT_EQ(core::ViewerRow(c.line), c.row);
-  }
 }
 
 TEST(LogViewer, CaptionAndSortOrder) {

@@ -3,7 +3,9 @@
 #include <fcntl.h>
 
 #include <QApplication>
+#include <QHeaderView>
 #include <QMessageBox>
+#include <QTableView>
 #include <QTimer>
 #include <QTreeWidget>
 #include <gtest/gtest.h>
@@ -33,6 +35,17 @@ using testenv::readFile;
 using testenv::writeFile;
 
 std::string S(const QString& s) { return s.toStdString(); }
+
+// Columns 1 to 5 of a row of the log viewer.
+std::vector<std::string> ViewerTexts(const ui::TForm2& viewer, int row) {
+  std::vector<std::string> out;
+  for (int c = 1; c < viewer.Rows()->columnCount(); ++c) out.push_back(S(viewer.Rows()->index(row, c).data().toString()));
+  return out;
+}
+
+int ViewerImage(const ui::TForm2& viewer, int row) {
+  return viewer.Rows()->index(row, 0).data(ui::ListImageRole).toInt();
+}
 
 std::vector<std::string> Texts(const QTreeWidgetItem* item) {
   std::vector<std::string> out;
@@ -293,29 +306,33 @@ TEST_F(RunWindowTest, ViewerShowsALogSortedByTime) {
   form->Voirfichiersjournaux1Click();
   EXPECT_TRUE(viewer.isVisible());
   EXPECT_EQ(viewer.windowTitle(), "Historique du 05/03/2009");
-  ASSERT_EQ(viewer.Listview1->topLevelItemCount(), 3);
-  EXPECT_EQ(ui::ListImageOf(viewer.Listview1->topLevelItem(0)), 1);
-  EXPECT_EQ(ui::ListImageOf(viewer.Listview1->topLevelItem(1)), 2);
-  EXPECT_EQ(Texts(viewer.Listview1->topLevelItem(1)), (std::vector<std::string>{"10:00:00 Erreur F ", "/s/f", "msg : /d/f"}));
+  ASSERT_EQ(viewer.Rows()->rowCount(), 3);
+  EXPECT_EQ(ViewerImage(viewer, 0), 1);
+  EXPECT_EQ(ViewerImage(viewer, 1), 2);
+  EXPECT_EQ(ViewerTexts(viewer, 1), (std::vector<std::string>{"10:00:00 Erreur F ", "/s/f", "msg : /d/f", "", ""}));
 
-  viewer.Listview1ColumnClick(1);
+  // A click on "Heures" sorts by it; the selected row stays selected.
+  viewer.Listview1->selectRow(0);
+  viewer.Listview1->horizontalHeader()->sectionClicked(1);
   EXPECT_EQ(ui::HistorySortColumn, 1);
-  EXPECT_EQ(S(viewer.Listview1->topLevelItem(0)->text(1)), "10:00:00");
-  EXPECT_EQ(S(viewer.Listview1->topLevelItem(1)->text(1)), "10:00:00 Erreur F ");
-  EXPECT_EQ(S(viewer.Listview1->topLevelItem(2)->text(1)), "10:00:01");
+  EXPECT_EQ(ViewerTexts(viewer, 0)[0], "10:00:00");
+  EXPECT_EQ(ViewerTexts(viewer, 1)[0], "10:00:00 Erreur F ");
+  EXPECT_EQ(ViewerTexts(viewer, 2)[0], "10:00:01");
+  EXPECT_EQ(viewer.Listview1->currentIndex().row(), 2);
+  EXPECT_LT(viewer.Listview1Compare(viewer.Rows()->index(1, 0), viewer.Rows()->index(2, 0)), 0);
 
   // A file that cannot be read: the error reaches the handler, the list is emptied.
   viewer.hide();
   ui::PickLogFile = [](QWidget*, const QString&) { return QString("/nonexistent/20090306.log"); };
   form->Voirfichiersjournaux1->trigger();
   EXPECT_FALSE(viewer.isVisible());
-  EXPECT_EQ(viewer.Listview1->topLevelItemCount(), 0);
+  EXPECT_EQ(viewer.Rows()->rowCount(), 0);
   EXPECT_EQ(form->ListView1->topLevelItemCount(), 1);  // the exception row
   ui::PickLogFile = [](QWidget*, const QString&) { return QString(); };
   ui::Form2 = nullptr;
 }
 
-// A planted FIFO or folder is refused without blocking; a log longer than what is shown says so.
+// A planted FIFO or folder is refused without blocking; a log of many lines is shown whole.
 TEST_F(RunWindowTest, ViewerRefusesWhatIsNotALogAndSaysWhatItLeavesOut) {
   ui::TForm2 viewer;
   ui::Form2 = &viewer;
@@ -336,17 +353,20 @@ TEST_F(RunWindowTest, ViewerRefusesWhatIsNotALogAndSaysWhatItLeavesOut) {
   }
 
   std::string many;
-  for (int i = 0; i <= 50000; ++i) many += "10:00:00;/s;/d;*.*;oui;\n";
+  for (int i = 0; i < 200000; ++i) many += "10:00:00 Erreur F ;/s/f" + std::to_string(i) + ";Accès refusé : /d/f;;;\n";
+  many += std::string(20000, 'x') + "\n";
   path = writeFile((logs / "20090303.log").string(), many);
   form->Voirfichiersjournaux1Click();
   EXPECT_TRUE(viewer.isVisible());
-  EXPECT_EQ(viewer.Listview1->topLevelItemCount(), 50000);
+  ASSERT_EQ(viewer.Rows()->rowCount(), 200001);
+  EXPECT_EQ(ViewerTexts(viewer, 199999)[1], "/s/f199999");  // the newest lines are there
+  EXPECT_EQ(ViewerTexts(viewer, 200000)[0].size(), 16384u);
   EXPECT_TRUE(viewer.Label1->isVisible());
-  EXPECT_EQ(S(viewer.Label1->text()), "Journal trop volumineux : seules les 50\u00A0000 premières lignes sont affichées.");
+  EXPECT_EQ(S(viewer.Label1->text()), "Les lignes trop longues sont affichées coupées.");
 
   path = writeFile((logs / "20090304.log").string(), "10:00:00;/s;/d;*.*;oui;\n");
   form->Voirfichiersjournaux1Click();
-  EXPECT_EQ(viewer.Listview1->topLevelItemCount(), 1);
+  EXPECT_EQ(viewer.Rows()->rowCount(), 1);
   EXPECT_FALSE(viewer.Label1->isVisible());
   ui::PickLogFile = [](QWidget*, const QString&) { return QString(); };
   ui::Form2 = nullptr;

@@ -174,8 +174,8 @@ TEST(OtherWindows, PromptLogViewerAndAboutBoxAsDesigned) {
 
   ui::TForm2 viewer;
   EXPECT_EQ(viewer.windowTitle(), "Historique");
-  ASSERT_EQ(viewer.Listview1->columnCount(), 6);
-  EXPECT_EQ(viewer.Listview1->headerItem()->text(5), "Sous répertoire");
+  ASSERT_EQ(viewer.Listview1->model()->columnCount(), 6);
+  EXPECT_EQ(viewer.Listview1->model()->headerData(5, Qt::Horizontal).toString(), "Sous répertoire");
   EXPECT_EQ(viewer.shutJournal->text(), "Fermer");
 
   ui::TAboutBox about;
