@@ -132,6 +132,22 @@ bool wholeArchive(int fd, int64_t size, uint64_t& dirStart) {
   return false;
 }
 
+// What a commit writes from the cut on starts with an entry's local header, or with the
+// directory (a central header, a Zip64 end record or the end record) when no entry follows.
+bool writtenByCommit(int fd, int64_t cut, int64_t size) {
+  uint8_t first[4];
+  const size_t n = size_t(std::min<int64_t>(size - cut, sizeof first));
+  if (n == 0) return true;
+  if (!platform::ReadAllAt(fd, first, n, off_t(cut))) return false;
+  for (const uint32_t signature : {kLocalHeaderSignature, kCentralHeaderSignature, kZip64EndRecordSignature,
+                                   kEndRecordSignature}) {
+    uint8_t expected[4];
+    PutU32(expected, signature);
+    if (std::memcmp(first, expected, n) == 0) return true;
+  }
+  return false;
+}
+
 enum class Verdict {
   Stale,       // not provably this archive's: left alone
   Leftover,    // this archive's, of a commit that never cut it or that finished: may go
@@ -163,6 +179,7 @@ Verdict judge(int archive, const Identity& a, int journal, TZAJournalHeader& h) 
   if (wholeArchive(archive, a.Size, dirStart) && !(h.HeadOnly && dirStart == uint64_t(h.Cut))) {
     return Verdict::Leftover;
   }
+  if (!writtenByCommit(archive, h.Cut, a.Size)) return Verdict::Stale;
   std::array<uint8_t, 32> head{};
   if (!headHash(archive, h.Cut, head) || head != h.HeadHash) return Verdict::Stale;
   return Verdict::Unfinished;

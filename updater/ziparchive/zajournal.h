@@ -84,8 +84,8 @@ class TZACommitJournal {
   // then stays for the next open).
   static void Recover(const std::string& archive, const TZABaseArchiver* owner);
 
-  // Called at each step of a commit and of a recovery with the step's name (for tests that
-  // stop a process at a chosen step); none by default.
+  // Called at each step of a commit, of a recovery and of an open that may write, with the
+  // step's name (for tests that stop a process at a chosen step); none by default.
   static void (*StepHook)(const char* step);
   static void Step(const char* step) {
     if (StepHook != nullptr) StepHook(step);
