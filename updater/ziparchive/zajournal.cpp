@@ -282,6 +282,8 @@ std::unique_ptr<TZACommitJournal> TZACommitJournal::Begin(const TZAArchiveLock& 
   const std::string name = NameFor(archive.Archive());
   Identity a;
   if (!identityOf(archive.Fd(), a)) throw failure(46, owner, archive.Archive(), errno);
+  // A journal of another user than the archive's owner would be taken for a planted one.
+  if (::geteuid() != 0 && ::geteuid() != a.Owner) return nullptr;
   constexpr int kCreate = O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
   int fd = ::open(name.c_str(), kCreate, 0600);
   if (fd < 0 && errno == EEXIST) {

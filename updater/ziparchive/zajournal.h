@@ -6,10 +6,10 @@
 // A journal is put back only into the unfinished commit it was written for: the journal is a
 // plain file of one link, owned by the archive's owner (or root) and writable by no one else;
 // the archive is the same file (device, inode, birth time); it is not a whole archive (no end
-// record whose directory ends where the record starts); and its bytes in front of the cut
-// still have the SHA-256 the journal recorded (of samples spread over them and of their last
-// block). Any other journal is stale: never applied nor followed, and replaced by the next
-// commit unless a live commit holds it.
+// record whose directory ends where the record starts); what follows the cut starts as a
+// commit writes it; and its bytes in front of the cut still have the SHA-256 the journal
+// recorded (of samples spread over them and of their last block). Any other journal is stale:
+// never applied nor followed, and replaced by the next commit unless a live commit holds it.
 //
 // Layout: a 128-byte header (TZAJournalHeader, CRC-32 at its end), then the tail's bytes. The
 // archive is only cut once the journal is sealed (state 1) and flushed; until then the next
@@ -52,8 +52,8 @@ class TZACommitJournal {
 
   // The journal of a commit that cuts the locked archive at cut; a stale journal under its
   // name is replaced. None when no journal can be kept beside the archive (a folder without
-  // create rights, a link or no plain file under its name, a file system without locks): the
-  // commit then keeps the tail elsewhere. Code 36 when another commit's journal is there (a
+  // create rights, a link or no plain file under its name, a file system without locks, an
+  // archive of another user): the commit then keeps the tail elsewhere. Code 36 when another commit's journal is there (a
   // live one, or a killed one that the next open puts back); 19 or 46 when it cannot be written.
   static std::unique_ptr<TZACommitJournal> Begin(const TZAArchiveLock& archive, int64_t cut,
                                                  const TZABaseArchiver* owner);

@@ -77,6 +77,10 @@ void KillAtEveryStep(const std::vector<std::string>& args, const Contents& newEn
     EXPECT_EQ(peertools::Run("unzip -tq " + peertools::Quote(path.string()), out), 0) << out;
     fs::remove_all(folder);
   }
+  ::testing::Test::RecordProperty("steps", std::to_string(steps));
+  ::testing::Test::RecordProperty("old_after_kill", std::to_string(sawOld));
+  ::testing::Test::RecordProperty("new_after_kill", std::to_string(sawNew));
+  ::testing::Test::RecordProperty("recoveries_killed", std::to_string(recoveriesKilled));
   // The kills reached from before the archive was touched to after it was done.
   EXPECT_GT(sawOld, 0);
   EXPECT_GT(sawNew, 0);
