@@ -154,12 +154,16 @@ enum class Verdict {
   Unfinished,  // the journal of the archive's unfinished commit: puts the old archive back
 };
 
+// A file that a commit of this archive's owner (or root) could have made: a plain file of one
+// link that no one else may write.
+bool mayBeCommitsJournal(const struct stat& js, const Identity& a) {
+  return S_ISREG(js.st_mode) && js.st_nlink == 1 && (js.st_uid == a.Owner || js.st_uid == 0) &&
+         (js.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
 Verdict judge(int archive, const Identity& a, int journal, TZAJournalHeader& h) {
   struct stat js {};
-  if (::fstat(journal, &js) != 0 || !S_ISREG(js.st_mode) || js.st_nlink != 1 ||
-      (js.st_uid != a.Owner && js.st_uid != 0) || (js.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
-    return Verdict::Stale;
-  }
+  if (::fstat(journal, &js) != 0 || !mayBeCommitsJournal(js, a)) return Verdict::Stale;
   uint8_t raw[kHeaderSize];
   if (js.st_size < kHeaderSize || !platform::ReadAllAt(journal, raw, sizeof raw, 0) || !h.Decode(raw, sizeof raw)) {
     return Verdict::Stale;
@@ -291,7 +295,11 @@ std::unique_ptr<TZACommitJournal> TZACommitJournal::Begin(const TZAArchiveLock& 
     const int old = platform::OpenFileOnly(name, O_RDONLY | O_NOFOLLOW);
     if (old < 0) return nullptr;
     Closer closeOld{old};
-    const int locked = TZAArchiveLock::LockWhole(old, F_RDLCK);
+    // Only what a commit could have made may be a live commit's (a planted file held open
+    // blocks nothing).
+    struct stat js {};
+    if (::fstat(old, &js) != 0) return nullptr;
+    const int locked = mayBeCommitsJournal(js, a) ? TZAArchiveLock::LockWhole(old, F_RDLCK) : 1;
     if (locked == 0) throw failure(36, owner, name, 0).AppendDetail("another commit is writing it");
     if (locked < 0) return nullptr;
     TZAJournalHeader h;

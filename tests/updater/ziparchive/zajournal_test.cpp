@@ -36,12 +36,19 @@ const std::vector<std::pair<std::string, std::string>> kOther = {{"autre.txt", "
 
 fs::path journalOf(const fs::path& archive) { return TZACommitJournal::NameFor(archive.string()); }
 
-// An archive whose commit (a delete of its first entry: the cut is at 0) was killed once the
-// archive was cut: its old tail is in the sealed journal beside it.
+// The archive of oldEntries(), made once per test (entries made apart differ in their times).
+fs::path original() {
+  const fs::path path = testenv::testRoot() / "original.zip";
+  if (!fs::exists(path)) MakeArchive(path, oldEntries());
+  return path;
+}
+
+// A copy of original() whose commit (a delete of its first entry: the cut is at 0) was killed
+// once the archive was cut: its old tail is in the sealed journal beside it.
 fs::path killedAfterCut(const fs::path& folder) {
   fs::create_directories(folder / "temp");
   const fs::path path = folder / "k.zip";
-  MakeArchive(path, oldEntries());
+  fs::copy_file(original(), path);
   const DriverRun r = drive("kill=cut", path, folder / "temp", {"delete", "a.txt"});
   EXPECT_EQ(r.status, 137) << r.output;
   EXPECT_TRUE(JournalLeft(path));
@@ -189,11 +196,9 @@ TEST(ZipJournal, AStaleJournalIsNeverAppliedNorFollowed) {
 // The same kill left alone: the next open puts the old archive back, byte for byte.
 TEST(ZipJournal, TheKilledCommitsOwnJournalPutsTheOldArchiveBack) {
   if (!fs::exists(kDriver)) GTEST_SKIP() << "zacommit_driver is not built";
-  const fs::path root = testenv::testRoot();
-  MakeArchive(root / "original.zip", oldEntries());
-  const fs::path archive = killedAfterCut(root / "k");
+  const fs::path archive = killedAfterCut(testenv::testRoot() / "k");
   openAndClose(archive);
-  EXPECT_TRUE(testenv::readFile(archive) == testenv::readFile(root / "original.zip"));
+  EXPECT_TRUE(testenv::readFile(archive) == testenv::readFile(original()));
   EXPECT_FALSE(JournalLeft(archive));
 }
 
@@ -202,9 +207,7 @@ TEST(ZipJournal, TheKilledCommitsOwnJournalPutsTheOldArchiveBack) {
 TEST(ZipJournal, AnArchiveInAReadOnlyFolderIsLeftAsItIsWithAnError) {
   if (!fs::exists(kDriver)) GTEST_SKIP() << "zacommit_driver is not built";
   if (::geteuid() != 0) GTEST_SKIP() << "needs root to act as another user";
-  const fs::path root = testenv::testRoot();
-  MakeArchive(root / "original.zip", oldEntries());
-  const fs::path folder = root / "lecture";
+  const fs::path folder = testenv::testRoot() / "lecture";
   const fs::path archive = killedAfterCut(folder);
   for (const fs::path& p : {archive, journalOf(archive)}) ASSERT_EQ(::chown(p.c_str(), 65534, 65534), 0);
   fs::permissions(folder, fs::perms(0755));
@@ -224,7 +227,7 @@ TEST(ZipJournal, AnArchiveInAReadOnlyFolderIsLeftAsItIsWithAnError) {
   EXPECT_TRUE(testenv::readFile(archive) == cut);
   EXPECT_TRUE(testenv::readFile(journalOf(archive)) == journal);
   openAndClose(archive);
-  EXPECT_TRUE(testenv::readFile(archive) == testenv::readFile(root / "original.zip"));
+  EXPECT_TRUE(testenv::readFile(archive) == testenv::readFile(original()));
   EXPECT_FALSE(JournalLeft(archive));
 }
 
