@@ -238,6 +238,7 @@ TEST(ZipJournal, AStaleJournalNeverBlocksTheNextCommit) {
   if (!fs::exists(kDriver)) GTEST_SKIP() << "zacommit_driver is not built";
   const fs::path root = testenv::testRoot();
   MakeArchive(root / "other.zip", kOther);
+  int held = -1;  // a descriptor that holds a lock on the planted journal
   struct Case {
     const char* name;
     std::function<void(const fs::path& folder, fs::path& archive)> make;
@@ -257,11 +258,13 @@ TEST(ZipJournal, AStaleJournalNeverBlocksTheNextCommit) {
          testenv::writeFile(journalOf(archive), "");
        },
        false},
-      {"a journal of another user",
+      {"a journal of another user, held under a lock as a live commit's is",
        [&](auto& folder, auto& archive) {
          archive = killedAfterCut(folder);
          ASSERT_EQ(::chown(journalOf(archive).c_str(), 65534, 65534), 0);
          fs::copy_file(root / "other.zip", archive, fs::copy_options::overwrite_existing);
+         held = ::open(journalOf(archive).c_str(), O_RDWR | O_CLOEXEC);
+         ASSERT_EQ(TZAArchiveLock::LockWhole(held, F_WRLCK), 1);
        },
        false},
       {"a FIFO under the journal's name",
@@ -296,6 +299,8 @@ TEST(ZipJournal, AStaleJournalNeverBlocksTheNextCommit) {
     PeersAccept(archive);
     EXPECT_EQ(stateOf(journalOf(archive)), c.journalStays ? journalWas : "none");
     EXPECT_TRUE(fs::is_empty(temp));
+    if (held >= 0) ::close(held);
+    held = -1;
     fs::remove_all(folder);
   }
 }
