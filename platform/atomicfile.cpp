@@ -7,23 +7,9 @@
 #include <cerrno>
 #include <string>
 
+#include "platform/files.h"
+
 namespace platform {
-
-namespace {
-
-bool WriteAll(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    ssize_t n = ::write(fd, bytes.data(), bytes.size());
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    bytes.remove_prefix(static_cast<size_t>(n));
-  }
-  return true;
-}
-
-}  // namespace
 
 bool WriteFileAtomic(const std::filesystem::path& path, std::string_view bytes, mode_t mode) {
   std::filesystem::path folder = path.parent_path();
@@ -31,7 +17,7 @@ bool WriteFileAtomic(const std::filesystem::path& path, std::string_view bytes, 
   std::string temp = (folder / ("." + path.filename().string() + ".XXXXXX")).string();
   int fd = ::mkostemp(temp.data(), O_CLOEXEC);
   if (fd < 0) return false;
-  bool ok = ::fchmod(fd, mode) == 0 && WriteAll(fd, bytes) && ::fsync(fd) == 0;
+  bool ok = ::fchmod(fd, mode) == 0 && WriteAll(fd, bytes.data(), bytes.size()) && ::fsync(fd) == 0;
   int saved = errno;
   if (::close(fd) != 0 && ok) {
     ok = false;
@@ -47,11 +33,7 @@ bool WriteFileAtomic(const std::filesystem::path& path, std::string_view bytes, 
     return false;
   }
   // Make the rename itself durable; a failure here does not undo the new content.
-  int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dir >= 0) {
-    ::fsync(dir);
-    ::close(dir);
-  }
+  SyncFolder(folder.string());
   return true;
 }
 

@@ -47,4 +47,60 @@ int OpenFileOnly(const std::string& path, int flags, mode_t mode, mode_t alsoAcc
   return kNotAFile;
 }
 
+namespace {
+
+// Moves count bytes through step (a read or a write at an offset), whole.
+template <class Byte, class Step>
+bool transferAll(Byte* p, std::size_t count, off_t offset, int errnoAtZero, Step step) {
+  while (count > 0) {
+    const ssize_t n = step(p, count, offset);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      if (n == 0) errno = errnoAtZero;
+      return false;
+    }
+    p += n;
+    offset += n;
+    count -= static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+}  // namespace
+
+bool ReadAll(int fd, void* buffer, std::size_t count) {
+  return transferAll(static_cast<char*>(buffer), count, 0, 0,
+                     [fd](char* p, std::size_t n, off_t) { return ::read(fd, p, n); });
+}
+
+bool ReadAllAt(int fd, void* buffer, std::size_t count, off_t offset) {
+  return transferAll(static_cast<char*>(buffer), count, offset, 0,
+                     [fd](char* p, std::size_t n, off_t at) { return ::pread(fd, p, n, at); });
+}
+
+bool WriteAll(int fd, const void* buffer, std::size_t count) {
+  return transferAll(static_cast<const char*>(buffer), count, 0, ENOSPC,
+                     [fd](const char* p, std::size_t n, off_t) { return ::write(fd, p, n); });
+}
+
+bool WriteAllAt(int fd, const void* buffer, std::size_t count, off_t offset) {
+  return transferAll(static_cast<const char*>(buffer), count, offset, ENOSPC,
+                     [fd](const char* p, std::size_t n, off_t at) { return ::pwrite(fd, p, n, at); });
+}
+
+bool SyncFolder(const std::string& folder) {
+  const int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return false;
+  const bool ok = ::fsync(fd) == 0;
+  const int error = errno;
+  ::close(fd);
+  errno = error;
+  return ok;
+}
+
+bool SyncFolderOf(const std::string& path) {
+  const std::string::size_type slash = path.rfind('/');
+  return SyncFolder(slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash));
+}
+
 }  // namespace platform

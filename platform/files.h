@@ -1,5 +1,6 @@
 #pragma once
-// File sizes, folder creation, and opening what must be a file.
+// File sizes, folder creation, opening what must be a file, and whole reads, writes and flushes.
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <sys/types.h>
@@ -25,5 +26,18 @@ inline constexpr int kNotAFile = -2;
 // regular file, or an entry of the type `alsoAccepted` (S_IFCHR or S_IFDIR); else kNotAFile.
 // -1 with errno when it cannot be opened.
 int OpenFileOnly(const std::string& path, int flags, mode_t mode = 0, mode_t alsoAccepted = 0);
+
+// Reads or writes exactly count bytes, retrying on EINTR and short transfers. False with errno
+// on failure; a read that meets the end first sets errno to 0, a write that makes no progress
+// sets ENOSPC. The "At" forms use the offset and leave the file position alone.
+bool ReadAll(int fd, void* buffer, std::size_t count);
+bool ReadAllAt(int fd, void* buffer, std::size_t count, off_t offset);
+bool WriteAll(int fd, const void* buffer, std::size_t count);
+bool WriteAllAt(int fd, const void* buffer, std::size_t count, off_t offset);
+
+// Flushes a folder's entries (a creation, rename or removal in it) to the disk; the folder of
+// a path for SyncFolderOf. False with errno when it cannot be opened or flushed.
+bool SyncFolder(const std::string& folder);
+bool SyncFolderOf(const std::string& path);
 
 }  // namespace platform

@@ -17,6 +17,7 @@
 
 #include "platform/atomicfile.h"
 #include "platform/errortext.h"
+#include "platform/files.h"
 
 namespace fs = std::filesystem;
 
@@ -40,13 +41,6 @@ bool Lstat(const fs::path& p, struct stat& st) { return ::lstat(p.c_str(), &st) 
 bool Exists(const fs::path& p) {
   struct stat st;
   return Lstat(p, st);
-}
-
-void SyncFolder(const fs::path& dir) {
-  const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
-  ::fsync(fd);
-  ::close(fd);
 }
 
 // ---- the journal on disk: NUL-ended fields, so any file name fits ----
@@ -163,9 +157,9 @@ std::string Retreat(const fs::path& folder, const Journal& j) {
 void Complete(const fs::path& folder, const Journal& j) {
   std::set<fs::path> touched{folder};
   for (const auto& s : j.Steps) touched.insert((folder / s.Path).parent_path());
-  for (const auto& dir : touched) SyncFolder(dir);
+  for (const auto& dir : touched) SyncFolder(dir.string());
   ::unlink((folder / kInstallJournal).c_str());
-  SyncFolder(folder);
+  SyncFolder(folder.string());
   std::error_code ignored;
   fs::remove_all(folder / j.Staging, ignored);
   fs::remove_all(folder / j.Backup, ignored);

@@ -1,7 +1,12 @@
 #include "platform/files.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <string>
 
 #include <gtest/gtest.h>
 
@@ -43,6 +48,53 @@ TEST(MakeDirs, CreatesMissingParentsWithTheModeAndKeepsWhatIsThere) {
   EXPECT_FALSE(platform::MakeDirs(file.string() + "/sub", 0700));  // ENOTDIR
   EXPECT_FALSE(platform::MakeDirs(file.string(), 0700));
   EXPECT_FALSE(platform::MakeDirs("", 0700));
+}
+
+// Whole transfers: across a pipe that hands out at most its buffer at a time, at offsets, and
+// the two ways they end short (the end of the data, a full device).
+TEST(WholeTransfers, MoveEverythingOrSayWhyNot) {
+  int pipeEnds[2];
+  ASSERT_EQ(::pipe(pipeEnds), 0);
+  ASSERT_GE(::fcntl(pipeEnds[1], F_SETPIPE_SZ, 4096), 0);
+  const std::string data(300000, 'q');
+  const pid_t writer = ::fork();
+  if (writer == 0) {
+    ::close(pipeEnds[0]);
+    ::_exit(platform::WriteAll(pipeEnds[1], data.data(), data.size()) ? 0 : 1);
+  }
+  ::close(pipeEnds[1]);
+  std::string got(data.size(), '\0');
+  EXPECT_TRUE(platform::ReadAll(pipeEnds[0], got.data(), got.size()));
+  EXPECT_TRUE(got == data);
+  char more;
+  EXPECT_FALSE(platform::ReadAll(pipeEnds[0], &more, 1));
+  EXPECT_EQ(errno, 0) << "the end of the data is no error";
+  ::close(pipeEnds[0]);
+  int status = -1;
+  ASSERT_EQ(::waitpid(writer, &status, 0), writer);
+  EXPECT_EQ(status, 0);
+
+  const std::string path = (testenv::testRoot() / "at").string();
+  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT, 0600);
+  ASSERT_GE(fd, 0);
+  EXPECT_TRUE(platform::WriteAllAt(fd, "abcdef", 6, 10));
+  char back[6] = {};
+  EXPECT_TRUE(platform::ReadAllAt(fd, back, 6, 10));
+  EXPECT_EQ(std::string(back, 6), "abcdef");
+  EXPECT_EQ(::lseek(fd, 0, SEEK_CUR), 0) << "the file position moved";
+  EXPECT_FALSE(platform::ReadAllAt(fd, back, 6, 12));
+  EXPECT_EQ(errno, 0);
+  ::close(fd);
+
+  const int full = ::open("/dev/full", O_WRONLY);
+  if (full >= 0) {
+    EXPECT_FALSE(platform::WriteAll(full, data.data(), 10));
+    EXPECT_EQ(errno, ENOSPC);
+    ::close(full);
+  }
+  EXPECT_TRUE(platform::SyncFolderOf(path));
+  EXPECT_FALSE(platform::SyncFolderOf((testenv::testRoot() / "missing" / "f").string()));
+  EXPECT_EQ(errno, ENOENT);
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
-// A change of an archive through the engine that kills itself (SIGKILL) at a chosen step, for
-// the tests of what a killed commit leaves behind.
+// A change of an archive through the engine that kills itself (SIGKILL) at a chosen step, or
+// waits there, for the tests of what a killed commit leaves behind and of two writers.
 //
 //   zacommit_driver <step> <archive> <temp folder> add <name> <file>
 //   zacommit_driver <step> <archive> <temp folder> delete <name>
@@ -8,7 +8,9 @@
 //
 // Steps are counted from 1: every step the commit and the next open's recovery name, and every
 // progress report while an entry's data is written. Step 0 runs to the end and prints
-// "steps N", the number of steps taken.
+// "steps N", the number of steps taken. "kill=NAME" is killed at the first step of that name;
+// "hold=NAME" waits there ("opened": once the archive is open): it prints "held NAME" and goes
+// on when a line (or the end) comes on its input. A failure prints "code N", the engine code.
 #include <signal.h>
 
 #include <cstdio>
@@ -20,6 +22,7 @@
 
 #include "updater/ziparchive/zaarchiver.h"
 #include "updater/ziparchive/zadirmanager.h"
+#include "updater/ziparchive/zaexcept.h"
 #include "updater/ziparchive/zajournal.h"
 
 using namespace ziparchive;
@@ -28,9 +31,16 @@ namespace {
 
 long g_killAt = 0;
 long g_steps = 0;
+std::string g_holdAt, g_killAtName;
 
-void step(const char*) {
-  if (++g_steps == g_killAt) ::raise(SIGKILL);
+void step(const char* name) {
+  if (++g_steps == g_killAt || g_killAtName == name) ::raise(SIGKILL);
+  if (!g_holdAt.empty() && g_holdAt == name) {
+    g_holdAt.clear();
+    std::printf("held %s\n", name);
+    std::fflush(stdout);
+    for (int c = 0; c != EOF && c != '\n';) c = std::getchar();
+  }
 }
 
 int usage() {
@@ -42,7 +52,13 @@ int usage() {
 
 int main(int argc, char** argv) {
   if (argc < 5) return usage();
-  g_killAt = std::strtol(argv[1], nullptr, 10);
+  if (std::strncmp(argv[1], "hold=", 5) == 0) {
+    g_holdAt = argv[1] + 5;
+  } else if (std::strncmp(argv[1], "kill=", 5) == 0) {
+    g_killAtName = argv[1] + 5;
+  } else {
+    g_killAt = std::strtol(argv[1], nullptr, 10);
+  }
   const std::string verb = argv[4];
   TZACommitJournal::StepHook = step;
   try {
@@ -54,6 +70,7 @@ int main(int argc, char** argv) {
       if (phase == ppProcess) step("data");
     };
     zip.OpenArchive();
+    step("opened");
     if (verb != "open") {
       zip.BeginUpdate();
       if (verb == "add" && argc == 7) {
@@ -74,6 +91,8 @@ int main(int argc, char** argv) {
     zip.CloseArchive();
   } catch (const std::exception& e) {
     std::fprintf(stderr, "zacommit_driver: %s\n", e.what());
+    const auto* engine = dynamic_cast<const EZAException*>(&e);
+    std::printf("code %d\n", engine != nullptr ? engine->NativeError : 0);
     return 1;
   }
   std::printf("steps %ld\n", g_steps);

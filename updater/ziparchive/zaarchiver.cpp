@@ -177,6 +177,7 @@ void TZABaseArchiver::OpenArchive() {
   uint16_t mode = kCreateArchiveMode;
   if (!inMemory_ && FileExists(FileName)) {
     mode = openableDenyingWrite(ToSlashes(FileName)) ? kOpenReadWriteDenyWrite : kOpenReadDenyNone;
+    TZACommitJournal::Step("probed");
   }
   OpenArchiveMode(mode);
 }

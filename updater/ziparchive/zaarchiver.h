@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "updater/ziparchive/zaarchivelock.h"
 #include "updater/ziparchive/zabatch.h"
 #include "updater/ziparchive/zadirarray.h"
 #include "updater/ziparchive/zaentrydata.h"
@@ -105,6 +106,9 @@ struct TZACommitState {
   int Start = 0;
   int64_t CutPosition = 0;
   bool Cut = false;  // the archive was cut: a failure has to put the tail back
+  // An archive file is locked from before its tail is saved until the commit ends (kept
+  // first: it goes last).
+  std::unique_ptr<TZAArchiveLock> Lock;
   TZATempFile Temp;  // the old tail: entries from Start on and the old directory
   std::unique_ptr<TZACommitJournal> Journal;  // beside an archive file: holds the tail of Temp
   std::unique_ptr<TZAMemoryStream> EntryCache;
@@ -348,6 +352,7 @@ class TZABaseArchiver {
   bool FVolumesCommitted = false;                // a commit wrote this new multi-volume archive
   int32_t FModifiedCount = 0;
   std::unique_ptr<TZACommitState> FCommit;       // state of the running commit
+  TZAArchiveSnapshot FOpenedAs;  // the archive file as its directory was read (or last written)
   TZANameIndex FNameIndex;  // entry names of the update; rebuilt when stale
   bool FNameIndexValid = false;
 

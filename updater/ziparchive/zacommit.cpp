@@ -179,8 +179,14 @@ void TZABaseArchiver::CopyTailToTempFile(int) {
   constexpr int64_t kDirectoryTailInMemory = 4 << 20;
   const bool inMemory = inMemory_ || dynamic_cast<TZAMemoryStream*>(FArchiveStream) != nullptr;
   const bool appendOnly = st.Start >= FDirManager->BackupDir.DirItemCount();
+  // An archive file is first locked and found unchanged since it was read; where no journal
+  // can be kept beside it, its tail goes where the others go (not kill-safe).
   if (!inMemory && spanningMode_ == smNone && FFileOpenMode != kCreateArchiveMode && !FStreamHandedIn) {
-    st.Journal = std::make_unique<TZACommitJournal>(ToSlashes(FileName), st.CutPosition, this);
+    st.Lock = std::make_unique<TZAArchiveLock>(ToSlashes(FileName), FOpenedAs, this);
+    TZACommitJournal::Step("locked");
+    st.Journal = TZACommitJournal::Begin(*st.Lock, st.CutPosition, this);
+  }
+  if (st.Journal) {
     st.Temp.Stream.reset(NewJournalTail(*st.Journal));
   } else if (inMemory || (appendOnly && count <= kDirectoryTailInMemory)) {
     st.Temp.Stream = std::make_unique<TZAMemoryStream>();
@@ -257,15 +263,16 @@ void TZABaseArchiver::RestoreFromTempFile() {
     }
     st.Temp.Keep = !st.Temp.Name.empty();
     st.Temp.Delete();
-    st.Journal.reset();
-    // The head of the archive is whole: it gets a directory of its own entries.
+    // The head of the archive is whole: it gets a directory of its own entries, once the
+    // journal knows that this archive is still to be undone.
     try {
       TZADirArray& current = FDirManager->CurrentDir;
       current.SetDirItemCount(std::min(st.Start, current.DirItemCount()));
       archive.SetSize(st.CutPosition);
-      FDirManager->WriteCentralDir();
+      if (!st.Journal || st.Journal->MarkHeadOnly()) FDirManager->WriteCentralDir();
     } catch (...) {
     }
+    st.Journal.reset();
     const auto* engine = dynamic_cast<const EZAException*>(&e);
     EZAException failure = engine != nullptr ? *engine : EZAException::CreateForCode(46, this).AppendDetail(e.what());
     if (kept.empty()) {

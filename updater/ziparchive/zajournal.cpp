@@ -1,7 +1,9 @@
 #include "updater/ziparchive/zajournal.h"
 
 #include <fcntl.h>
+#include <openssl/evp.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -9,6 +11,8 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/files.h"
+#include "updater/ziparchive/zaarchivelock.h"
 #include "updater/ziparchive/zacrc32.h"
 #include "updater/ziparchive/zaexcept.h"
 #include "updater/ziparchive/zarecords.h"
@@ -19,101 +23,170 @@ void (*TZACommitJournal::StepHook)(const char*) = nullptr;
 
 namespace {
 
-constexpr char kMagic[8] = {'Q', 'Z', 'A', 'J', 'R', 'N', 'L', '1'};
-constexpr int64_t kHeaderSize = 64;
-constexpr int64_t kHeadCheck = 4096;  // bytes in front of the cut whose CRC-32 the header keeps
+constexpr char kMagic[8] = {'Q', 'Z', 'A', 'J', 'R', 'N', 'L', '2'};
+constexpr int64_t kHeaderSize = TZAJournalHeader::kSize;
 constexpr size_t kBlock = 1 << 20;
+// The head check: samples spread over the bytes in front of the cut, and their last block;
+// a head of up to kSamples * kSample + kLastBlock bytes is taken whole.
+constexpr int64_t kSample = 4096, kSamples = 48, kLastBlock = 65536;
 
-struct Header {
-  uint32_t State = 0;  // 0: being written, 1: sealed
-  uint64_t Device = 0, Inode = 0;
-  int64_t Cut = 0, TailLength = 0;
-  uint32_t HeadCrc = 0, HeadLength = 0;
+struct Closer {
+  int fd;
+  ~Closer() {
+    if (fd >= 0) ::close(fd);
+  }
 };
 
-void encode(const Header& h, uint8_t* p) {
-  std::memset(p, 0, kHeaderSize);
-  std::memcpy(p, kMagic, sizeof kMagic);
-  PutU32(p + 8, h.State);
-  PutU64(p + 16, h.Device);
-  PutU64(p + 24, h.Inode);
-  PutU64(p + 32, uint64_t(h.Cut));
-  PutU64(p + 40, uint64_t(h.TailLength));
-  PutU32(p + 48, h.HeadCrc);
-  PutU32(p + 52, h.HeadLength);
-  PutU32(p + 60, UpdateCrc32Long(0xFFFFFFFFu, p, 60) ^ 0xFFFFFFFFu);
-}
+// Which file an open descriptor is, and what the checks need of it.
+struct Identity {
+  uint64_t Device = 0, Inode = 0;
+  bool HasBirth = false;
+  int64_t BirthSec = 0;
+  uint32_t BirthNsec = 0;
+  uint32_t Owner = 0;
+  int64_t Size = 0;
+};
 
-enum class Decoded { Foreign, Torn, Ok };
-
-Decoded decode(const uint8_t* p, int64_t length, Header& h) {
-  if (length < int64_t(sizeof kMagic) || std::memcmp(p, kMagic, sizeof kMagic) != 0) return Decoded::Foreign;
-  if (length < kHeaderSize || GetU32(p + 60) != (UpdateCrc32Long(0xFFFFFFFFu, p, 60) ^ 0xFFFFFFFFu)) return Decoded::Torn;
-  h.State = GetU32(p + 8);
-  h.Device = GetU64(p + 16);
-  h.Inode = GetU64(p + 24);
-  h.Cut = int64_t(GetU64(p + 32));
-  h.TailLength = int64_t(GetU64(p + 40));
-  h.HeadCrc = GetU32(p + 48);
-  h.HeadLength = GetU32(p + 52);
-  return Decoded::Ok;
-}
-
-bool readAll(int fd, void* buffer, int64_t count, int64_t at) {
-  auto* p = static_cast<uint8_t*>(buffer);
-  while (count > 0) {
-    const ssize_t n = ::pread(fd, p, size_t(count), at);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      if (n == 0) errno = 0;
-      return false;
-    }
-    p += n, at += n, count -= n;
-  }
+bool identityOf(int fd, Identity& id) {
+  struct statx sx {};
+  if (::statx(fd, "", AT_EMPTY_PATH, STATX_BASIC_STATS | STATX_BTIME, &sx) != 0) return false;
+  id.Device = uint64_t(makedev(sx.stx_dev_major, sx.stx_dev_minor));
+  id.Inode = sx.stx_ino;
+  id.HasBirth = (sx.stx_mask & STATX_BTIME) != 0;
+  id.BirthSec = id.HasBirth ? sx.stx_btime.tv_sec : 0;
+  id.BirthNsec = id.HasBirth ? sx.stx_btime.tv_nsec : 0;
+  id.Owner = sx.stx_uid;
+  id.Size = int64_t(sx.stx_size);
   return true;
 }
 
-bool writeAll(int fd, const void* buffer, int64_t count, int64_t at) {
-  const auto* p = static_cast<const uint8_t*>(buffer);
-  while (count > 0) {
-    const ssize_t n = ::pwrite(fd, p, size_t(count), at);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      if (n == 0) errno = ENOSPC;
-      return false;
-    }
-    p += n, at += n, count -= n;
-  }
-  return true;
+// The name still names the open file (no one put another file there meanwhile).
+bool namesFile(const std::string& name, int fd) {
+  struct stat byName {}, open {};
+  return ::lstat(name.c_str(), &byName) == 0 && ::fstat(fd, &open) == 0 && byName.st_dev == open.st_dev &&
+         byName.st_ino == open.st_ino;
 }
 
-bool syncFolderOf(const std::string& path) {
+std::string folderOf(const std::string& path) {
   const size_t slash = path.rfind('/');
-  const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return false;
-  const bool ok = ::fsync(fd) == 0;
-  ::close(fd);
-  return ok;
+  return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
 }
 
-// A write lock on the whole file, for this open file description; false when another holds one.
-// A file system without locks (some network mounts) goes without.
-bool lockWhole(int fd) {
-  struct flock lock {};
-  lock.l_type = F_WRLCK;
-  lock.l_whence = SEEK_SET;
-  if (::fcntl(fd, F_OFD_SETLK, &lock) == 0) return true;
-  return errno == ENOLCK || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP;
+// SHA-256 of the cut position and of the head's samples.
+bool headHash(int fd, int64_t cut, std::array<uint8_t, 32>& out) {
+  std::unique_ptr<EVP_MD_CTX, void (*)(EVP_MD_CTX*)> ctx(EVP_MD_CTX_new(), EVP_MD_CTX_free);
+  if (!ctx || EVP_DigestInit_ex(ctx.get(), EVP_sha256(), nullptr) != 1) return false;
+  uint8_t at[8];
+  PutU64(at, uint64_t(cut));
+  EVP_DigestUpdate(ctx.get(), at, sizeof at);
+  std::vector<uint8_t> block(static_cast<size_t>(kLastBlock));
+  auto take = [&](int64_t from, int64_t count) {
+    while (count > 0) {
+      const int64_t n = std::min<int64_t>(count, kLastBlock);
+      if (!platform::ReadAllAt(fd, block.data(), size_t(n), off_t(from))) return false;
+      EVP_DigestUpdate(ctx.get(), block.data(), size_t(n));
+      from += n, count -= n;
+    }
+    return true;
+  };
+  if (cut <= kSamples * kSample + kLastBlock) {
+    if (!take(0, cut)) return false;
+  } else {
+    const int64_t spread = cut - kLastBlock;  // the samples lie in front of the last block
+    const int64_t step = (spread - kSample) / (kSamples - 1);
+    for (int64_t i = 0; i < kSamples; ++i)
+      if (!take(step * i, kSample)) return false;
+    if (!take(spread, kLastBlock)) return false;
+  }
+  unsigned length = 0;
+  return EVP_DigestFinal_ex(ctx.get(), out.data(), &length) == 1 && length == out.size();
 }
 
-// CRC-32 of the up to kHeadCheck bytes in front of the cut.
-bool headCheck(int fd, int64_t cut, uint32_t& crc, uint32_t& length) {
-  length = uint32_t(std::min(cut, kHeadCheck));
-  std::vector<uint8_t> bytes(length);
-  if (!readAll(fd, bytes.data(), length, cut - length)) return false;
-  crc = UpdateCrc32Long(0xFFFFFFFFu, bytes.data(), length) ^ 0xFFFFFFFFu;
-  return true;
+// The file is a whole archive: an end record at its end whose directory ends where the
+// record (or its Zip64 end record) starts. A commit cut short never leaves one, the
+// finished commit always does.
+bool wholeArchive(int fd, int64_t size, uint64_t& dirStart) {
+  const int64_t window = std::min<int64_t>(size, 0xFFFF + int64_t(kEndRecordSize));
+  if (window < int64_t(kEndRecordSize)) return false;
+  std::vector<uint8_t> tail(static_cast<size_t>(window));
+  if (!platform::ReadAllAt(fd, tail.data(), tail.size(), off_t(size - window))) return false;
+  for (int64_t i = window - int64_t(kEndRecordSize); i >= 0; --i) {
+    const uint8_t* p = tail.data() + i;
+    if (GetU32(p) != kEndRecordSignature || GetU16(p + 20) != window - i - int64_t(kEndRecordSize)) continue;
+    const uint64_t at = uint64_t(size - window + i);
+    uint8_t locator[kZip64LocatorSize];
+    if (at >= kZip64LocatorSize && platform::ReadAllAt(fd, locator, sizeof locator, off_t(at - kZip64LocatorSize)) &&
+        GetU32(locator) == kZip64LocatorSignature) {
+      const uint64_t z = GetU64(locator + 8);
+      uint8_t record[kZip64EndRecordSize];
+      if (z > at - kZip64LocatorSize - kZip64EndRecordSize ||
+          !platform::ReadAllAt(fd, record, sizeof record, off_t(z)) || GetU32(record) != kZip64EndRecordSignature)
+        return false;
+      const uint64_t dirSize = GetU64(record + 40);
+      dirStart = GetU64(record + 48);
+      return dirStart <= z && z - dirStart == dirSize;
+    }
+    dirStart = GetU32(p + 16);
+    return dirStart + GetU32(p + 12) == at;
+  }
+  return false;
+}
+
+// What a commit writes from the cut on starts with an entry's local header, or with the
+// directory (a central header, a Zip64 end record or the end record) when no entry follows.
+bool writtenByCommit(int fd, int64_t cut, int64_t size) {
+  uint8_t first[4];
+  const size_t n = size_t(std::min<int64_t>(size - cut, sizeof first));
+  if (n == 0) return true;
+  if (!platform::ReadAllAt(fd, first, n, off_t(cut))) return false;
+  for (const uint32_t signature : {kLocalHeaderSignature, kCentralHeaderSignature, kZip64EndRecordSignature,
+                                   kEndRecordSignature}) {
+    uint8_t expected[4];
+    PutU32(expected, signature);
+    if (std::memcmp(first, expected, n) == 0) return true;
+  }
+  return false;
+}
+
+enum class Verdict {
+  Stale,       // not provably this archive's: left alone
+  Leftover,    // this archive's, of a commit that never cut it or that finished: may go
+  Unfinished,  // the journal of the archive's unfinished commit: puts the old archive back
+};
+
+// A file that a commit of this archive's owner (or root) could have made: a plain file of one
+// link that no one else may write.
+bool mayBeCommitsJournal(const struct stat& js, const Identity& a) {
+  return S_ISREG(js.st_mode) && js.st_nlink == 1 && (js.st_uid == a.Owner || js.st_uid == 0) &&
+         (js.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
+Verdict judge(int archive, const Identity& a, int journal, TZAJournalHeader& h) {
+  struct stat js {};
+  if (::fstat(journal, &js) != 0 || !mayBeCommitsJournal(js, a)) return Verdict::Stale;
+  uint8_t raw[kHeaderSize];
+  if (js.st_size < kHeaderSize || !platform::ReadAllAt(journal, raw, sizeof raw, 0) || !h.Decode(raw, sizeof raw)) {
+    return Verdict::Stale;
+  }
+  if (h.Device != a.Device || h.Inode != a.Inode || h.HasBirth != a.HasBirth ||
+      (h.HasBirth && (h.BirthSec != a.BirthSec || h.BirthNsec != a.BirthNsec))) {
+    return Verdict::Stale;
+  }
+  if (h.State == 0) return Verdict::Leftover;
+  // Both lengths are checked apart: no sum of untrusted numbers.
+  if (h.State != 1 || h.Cut < 0 || h.Cut > a.Size || h.TailLength < 0 || h.TailLength != js.st_size - kHeaderSize) {
+    return Verdict::Stale;
+  }
+  // Whole: the finished new archive, or another put over it; unless it is the head that a
+  // failed restore closed with a directory of its own, still to be undone.
+  uint64_t dirStart = 0;
+  if (wholeArchive(archive, a.Size, dirStart) && !(h.HeadOnly && dirStart == uint64_t(h.Cut))) {
+    return Verdict::Leftover;
+  }
+  if (!writtenByCommit(archive, h.Cut, a.Size)) return Verdict::Stale;
+  std::array<uint8_t, 32> head{};
+  if (!headHash(archive, h.Cut, head) || head != h.HeadHash) return Verdict::Stale;
+  return Verdict::Unfinished;
 }
 
 EZAException failure(int32_t code, const TZABaseArchiver* owner, const std::string& name, int err) {
@@ -130,7 +203,7 @@ class TailStream : public TZAStream {
   explicit TailStream(int fd) : fd_(fd) {}
   int64_t Read(void* buffer, int64_t count) override {
     const int64_t n = std::clamp<int64_t>(Size() - position_, 0, std::max<int64_t>(count, 0));
-    if (!readAll(fd_, buffer, n, kHeaderSize + position_)) {
+    if (!platform::ReadAllAt(fd_, buffer, size_t(n), off_t(kHeaderSize + position_))) {
       lastError_ = errno;
       return 0;
     }
@@ -139,7 +212,7 @@ class TailStream : public TZAStream {
   }
   int64_t Write(const void* buffer, int64_t count) override {
     if (count <= 0) return 0;
-    if (!writeAll(fd_, buffer, count, kHeaderSize + position_)) {
+    if (!platform::WriteAllAt(fd_, buffer, size_t(count), off_t(kHeaderSize + position_))) {
       lastError_ = errno;
       return 0;
     }
@@ -166,86 +239,156 @@ class TailStream : public TZAStream {
 
 }  // namespace
 
+void TZAJournalHeader::Encode(uint8_t* p) const {
+  std::memset(p, 0, kSize);
+  std::memcpy(p, kMagic, sizeof kMagic);
+  PutU32(p + 8, State);
+  PutU32(p + 12, HasBirth ? 1 : 0);
+  PutU64(p + 16, Device);
+  PutU64(p + 24, Inode);
+  PutU64(p + 32, uint64_t(BirthSec));
+  PutU32(p + 40, BirthNsec);
+  PutU64(p + 48, uint64_t(Cut));
+  PutU64(p + 56, uint64_t(TailLength));
+  std::memcpy(p + 64, HeadHash.data(), HeadHash.size());
+  PutU32(p + 96, HeadOnly ? 1 : 0);
+  PutU32(p + kSize - 4, UpdateCrc32Long(0xFFFFFFFFu, p, kSize - 4) ^ 0xFFFFFFFFu);
+}
+
+bool TZAJournalHeader::Decode(const uint8_t* p, int64_t length) {
+  if (length < kSize || std::memcmp(p, kMagic, sizeof kMagic) != 0 ||
+      GetU32(p + kSize - 4) != (UpdateCrc32Long(0xFFFFFFFFu, p, kSize - 4) ^ 0xFFFFFFFFu)) {
+    return false;
+  }
+  State = GetU32(p + 8);
+  HasBirth = GetU32(p + 12) != 0;
+  Device = GetU64(p + 16);
+  Inode = GetU64(p + 24);
+  BirthSec = int64_t(GetU64(p + 32));
+  BirthNsec = GetU32(p + 40);
+  Cut = int64_t(GetU64(p + 48));
+  TailLength = int64_t(GetU64(p + 56));
+  std::memcpy(HeadHash.data(), p + 64, HeadHash.size());
+  HeadOnly = GetU32(p + 96) != 0;
+  return true;
+}
+
 std::string TZACommitJournal::NameFor(const std::string& archive) { return archive + ".journal"; }
 
-TZACommitJournal::TZACommitJournal(const std::string& archive, int64_t cut, const TZABaseArchiver* owner)
-    : archive_(archive), name_(NameFor(archive)), owner_(owner), cut_(cut) {
-  lockFd_ = ::open(archive.c_str(), O_RDWR | O_CLOEXEC);
-  if (lockFd_ < 0) throw failure(36, owner, archive, errno);
-  struct stat st {};
-  if (!lockWhole(lockFd_) || ::fstat(lockFd_, &st) != 0) {
+TZACommitJournal::TZACommitJournal(std::string name, int fd, const TZAJournalHeader& header,
+                                   const TZABaseArchiver* owner)
+    : name_(std::move(name)), owner_(owner), fd_(fd), header_(header) {}
+
+std::unique_ptr<TZACommitJournal> TZACommitJournal::Begin(const TZAArchiveLock& archive, int64_t cut,
+                                                          const TZABaseArchiver* owner) {
+  // Without locks a journal could never be told from a live commit's: none is made.
+  if (!archive.Held()) return nullptr;
+  const std::string name = NameFor(archive.Archive());
+  Identity a;
+  if (!identityOf(archive.Fd(), a)) throw failure(46, owner, archive.Archive(), errno);
+  // A journal of another user than the archive's owner would be taken for a planted one.
+  if (::geteuid() != 0 && ::geteuid() != a.Owner) return nullptr;
+  constexpr int kCreate = O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
+  int fd = ::open(name.c_str(), kCreate, 0600);
+  if (fd < 0 && errno == EEXIST) {
+    // A link, a FIFO, a folder or a file that cannot be read is left as it is.
+    const int old = platform::OpenFileOnly(name, O_RDONLY | O_NOFOLLOW);
+    if (old < 0) return nullptr;
+    Closer closeOld{old};
+    // Only what a commit could have made may be a live commit's (a planted file held open
+    // blocks nothing).
+    struct stat js {};
+    if (::fstat(old, &js) != 0) return nullptr;
+    const int locked = mayBeCommitsJournal(js, a) ? TZAArchiveLock::LockWhole(old, F_RDLCK) : 1;
+    if (locked == 0) throw failure(36, owner, name, 0).AppendDetail("another commit is writing it");
+    if (locked < 0) return nullptr;
+    TZAJournalHeader h;
+    if (judge(archive.Fd(), a, old, h) == Verdict::Unfinished) {
+      throw failure(36, owner, name, 0)
+          .AppendDetail("the archive holds an unfinished change: open it again to put the old archive back");
+    }
+    // Stale, held by no commit: replaced.
+    if (!namesFile(name, old) || ::unlink(name.c_str()) != 0) return nullptr;
+    fd = ::open(name.c_str(), kCreate, 0600);
+  }
+  if (fd < 0) {
     const int err = errno;
-    ::close(lockFd_);
-    throw failure(36, owner, archive, err == EAGAIN || err == EACCES ? 0 : err);
+    if (err == EACCES || err == EPERM || err == EROFS || err == EEXIST || err == ELOOP) return nullptr;
+    throw failure(19, owner, name, err);
   }
   auto fail = [&](int32_t code, int err) {
-    if (fd_ >= 0) {
-      ::close(fd_);
-      ::unlink(name_.c_str());
-    }
-    ::close(lockFd_);
-    fd_ = lockFd_ = -1;
-    return failure(code, owner, name_, err);
+    if (namesFile(name, fd)) ::unlink(name.c_str());
+    ::close(fd);
+    return failure(code, owner, name, err);
   };
-  fd_ = ::open(name_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-  if (fd_ < 0) {
-    const int err = errno;
-    // A journal that is there already is another commit's: it is never overwritten.
-    if (err == EEXIST) {
-      ::close(lockFd_);
-      lockFd_ = -1;
-      throw failure(36, owner, name_, 0);
-    }
-    throw fail(19, err);
+  if (TZAArchiveLock::LockWhole(fd, F_WRLCK) != 1) {
+    ::unlink(name.c_str());
+    ::close(fd);
+    return nullptr;
   }
-  Header h;
-  h.Device = uint64_t(st.st_dev);
-  h.Inode = uint64_t(st.st_ino);
+  TZAJournalHeader h;
+  h.Device = a.Device;
+  h.Inode = a.Inode;
+  h.HasBirth = a.HasBirth;
+  h.BirthSec = a.BirthSec;
+  h.BirthNsec = a.BirthNsec;
   h.Cut = cut;
+  if (!headHash(archive.Fd(), cut, h.HeadHash)) throw fail(46, errno);
   uint8_t raw[kHeaderSize];
-  if (!headCheck(lockFd_, cut, h.HeadCrc, h.HeadLength)) throw fail(46, errno);
-  encode(h, raw);
-  if (!writeAll(fd_, raw, kHeaderSize, 0)) throw fail(19, errno);
+  h.Encode(raw);
+  if (!platform::WriteAllAt(fd, raw, sizeof raw, 0)) throw fail(19, errno);
   Step("journal");
+  return std::unique_ptr<TZACommitJournal>(new TZACommitJournal(name, fd, h, owner));
 }
 
 TZACommitJournal::~TZACommitJournal() {
-  if (fd_ >= 0) {
-    // A journal that never got sealed is no copy of anything.
-    if (!sealed_ && !removed_) ::unlink(name_.c_str());
-    ::close(fd_);
-  }
-  if (lockFd_ >= 0) ::close(lockFd_);
+  if (fd_ < 0) return;
+  // A journal that never got sealed is no copy of anything.
+  if (!sealed_ && !removed_ && namesFile(name_, fd_)) ::unlink(name_.c_str());
+  ::close(fd_);
 }
 
 TZAStream* TZACommitJournal::NewTailStream() { return new TailStream(fd_); }
 
 void TZACommitJournal::Seal(int64_t tailLength) {
-  Header h;
-  uint8_t raw[kHeaderSize];
-  if (!readAll(fd_, raw, kHeaderSize, 0) || decode(raw, kHeaderSize, h) != Decoded::Ok) {
-    throw failure(46, owner_, name_, errno);
-  }
+  TZAJournalHeader h = header_;
   h.State = 1;
   h.TailLength = tailLength;
-  encode(h, raw);
+  uint8_t raw[kHeaderSize];
+  h.Encode(raw);
   // The tail is on the disk before the mark, and the mark before the archive is cut.
-  if (::fsync(fd_) != 0 || !writeAll(fd_, raw, kHeaderSize, 0) || ::fsync(fd_) != 0 || !syncFolderOf(name_)) {
+  if (::fsync(fd_) != 0 || !platform::WriteAllAt(fd_, raw, sizeof raw, 0) || ::fsync(fd_) != 0 ||
+      !platform::SyncFolderOf(name_)) {
     throw failure(46, owner_, name_, errno);
   }
+  header_ = h;
   sealed_ = true;
   Step("sealed");
 }
 
+bool TZACommitJournal::MarkHeadOnly() {
+  TZAJournalHeader h = header_;
+  h.HeadOnly = true;
+  uint8_t raw[kHeaderSize];
+  h.Encode(raw);
+  if (!sealed_ || !platform::WriteAllAt(fd_, raw, sizeof raw, 0) || ::fdatasync(fd_) != 0) return false;
+  header_ = h;
+  return true;
+}
+
 bool TZACommitJournal::Remove() {
   if (removed_) return true;
-  if (::unlink(name_.c_str()) != 0) {
-    // Unsealed, it would be dropped at the next open instead of undoing the commit.
-    uint8_t zero[sizeof kMagic + 4] = {};
-    std::memcpy(zero, kMagic, sizeof kMagic);
-    if (!writeAll(fd_, zero, sizeof zero, 0) || ::fsync(fd_) != 0) return false;
-  }
-  syncFolderOf(name_);
+  // Unsealed first: a journal that a crash brings back then goes at the next open instead of
+  // undoing the commit.
+  TZAJournalHeader h = header_;
+  h.State = 0;
+  uint8_t raw[kHeaderSize];
+  h.Encode(raw);
+  const bool unsealed = platform::WriteAllAt(fd_, raw, sizeof raw, 0) && ::fdatasync(fd_) == 0;
+  // A name that holds another file now has nothing of this commit left under it.
+  const bool gone = !namesFile(name_, fd_) || (::unlink(name_.c_str()) == 0 && platform::SyncFolderOf(name_));
+  if (!unsealed && !gone) return false;
+  header_ = h;
   removed_ = true;
   sealed_ = false;
   Step("removed");
@@ -254,55 +397,52 @@ bool TZACommitJournal::Remove() {
 
 void TZACommitJournal::Recover(const std::string& archive, const TZABaseArchiver* owner) {
   const std::string name = NameFor(archive);
-  struct stat js {};
-  if (::stat(name.c_str(), &js) != 0) return;
-  const int afd = ::open(archive.c_str(), O_RDWR | O_CLOEXEC);
+  struct stat seen {};
+  if (::lstat(name.c_str(), &seen) != 0) return;  // the usual case: no journal
+  bool writable = true;
+  int afd = platform::OpenFileOnly(archive, O_RDWR);
+  if (afd == -1 && (errno == EACCES || errno == EPERM || errno == EROFS)) {
+    writable = false;
+    afd = platform::OpenFileOnly(archive, O_RDONLY);
+  }
   if (afd < 0) return;
-  struct Closer {
-    int fd;
-    ~Closer() {
-      if (fd >= 0) ::close(fd);
-    }
-  } archiveCloser{afd};
-  if (!lockWhole(afd)) return;  // a commit is running
-  const int jfd = ::open(name.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
+  Closer archiveCloser{afd};
+  // A commit running, or no locks here: nothing is touched.
+  if (TZAArchiveLock::LockWhole(afd, writable ? F_WRLCK : F_RDLCK) != 1) return;
+  const int jfd = platform::OpenFileOnly(name, O_RDONLY | O_NOFOLLOW);
   if (jfd < 0) return;
   Closer journalCloser{jfd};
-  struct stat as {};
-  if (::fstat(jfd, &js) != 0 || !S_ISREG(js.st_mode) || ::fstat(afd, &as) != 0) return;
-  uint8_t raw[kHeaderSize] = {};
-  const int64_t have = std::min<int64_t>(js.st_size, kHeaderSize);
-  if (!readAll(jfd, raw, have, 0)) return;
-  Header h;
-  const Decoded d = decode(raw, have, h);
-  if (d == Decoded::Foreign) return;  // not a journal of this engine: left alone
-  // Unsealed or torn: the archive was never cut.
-  if (d == Decoded::Torn || h.State != 1) {
-    ::unlink(name.c_str());
-    syncFolderOf(name);
+  if (TZAArchiveLock::LockWhole(jfd, F_RDLCK) != 1) return;
+  Identity a;
+  if (!identityOf(afd, a)) return;
+  TZAJournalHeader h;
+  const Verdict verdict = judge(afd, a, jfd, h);
+  if (verdict == Verdict::Stale) return;
+  const bool folderWritable = ::faccessat(AT_FDCWD, folderOf(name).c_str(), W_OK | X_OK, AT_EACCESS) == 0;
+  if (verdict == Verdict::Leftover) {
+    if (folderWritable && namesFile(name, jfd) && ::unlink(name.c_str()) == 0) platform::SyncFolderOf(name);
     return;
   }
-  // A sealed journal of other bytes (the archive replaced since) is not applied.
-  uint32_t crc = 0, length = 0;
-  if (h.Device != uint64_t(as.st_dev) || h.Inode != uint64_t(as.st_ino) || h.Cut < 0 || as.st_size < h.Cut ||
-      js.st_size != kHeaderSize + h.TailLength || !headCheck(afd, h.Cut, crc, length) || crc != h.HeadCrc ||
-      length != h.HeadLength) {
-    return;
+  if (!writable || !folderWritable) {
+    throw EZAException::CreateForCode(48, owner).AppendDetail(
+        "\"" + archive + "\" holds an unfinished change; the old archive, kept in \"" + name +
+        "\", is put back at its next open where it can be written");
   }
   if (::ftruncate(afd, h.Cut) != 0) throw failure(46, owner, archive, errno);
   Step("recover-cut");
   std::vector<uint8_t> block(kBlock);
   for (int64_t done = 0; done < h.TailLength;) {
     const int64_t n = std::min<int64_t>(h.TailLength - done, int64_t(kBlock));
-    if (!readAll(jfd, block.data(), n, kHeaderSize + done) || !writeAll(afd, block.data(), n, h.Cut + done)) {
+    if (!platform::ReadAllAt(jfd, block.data(), size_t(n), off_t(kHeaderSize + done)) ||
+        !platform::WriteAllAt(afd, block.data(), size_t(n), off_t(h.Cut + done))) {
       throw failure(46, owner, archive, errno);
     }
     done += n;
     Step("recover-block");
   }
   if (::fsync(afd) != 0) throw failure(46, owner, archive, errno);
-  if (::unlink(name.c_str()) != 0) throw failure(27, owner, name, errno);
-  syncFolderOf(name);
+  if (namesFile(name, jfd) && ::unlink(name.c_str()) != 0) throw failure(27, owner, name, errno);
+  platform::SyncFolderOf(name);
   Step("recovered");
 }
 

@@ -453,6 +453,7 @@ void TZABaseArchiver::InternalOpen() {
   const TZASpanningMode mode = spanningMode_;
   const bool advancedNaming = SpanningOptions.AdvancedNaming;
   FMedium.reset();
+  FOpenedAs = {};
   try {
     // A commit cut short is undone before anything is read, or before the file is made anew
     // (its journal would otherwise outlive it).
@@ -473,6 +474,8 @@ void TZABaseArchiver::InternalOpen() {
       FDirManager->ReadCentralDir();
       // Entries that share data would inflate the same bytes again and again.
       if (EntryRangesOverlap(FDirManager->CurrentDir)) throw EZAException::CreateForCode(35, this);
+      // What a commit checks the archive against before it writes.
+      if (spanningMode_ == smNone) FOpenedAs = TZAArchiveSnapshot::Of(FArchiveStream);
     }
   } catch (...) {
     ReleaseArchive();

@@ -6,24 +6,13 @@
 #include <functional>
 #include <string>
 
+#include "tests/updater/ziparchive/driverkit.h"
 #include "tests/updater/ziparchive/zipwritekit.h"
 
 using namespace zipwritekit;
+using namespace driverkit;
 
 namespace {
-
-const std::string kDriver = std::string(QUILLOMET_BINARY_DIR) + "/bin/zacommit_driver";
-
-// Bytes that do not compress, so that the tail spans several copy blocks.
-std::string noise(size_t n, uint32_t seed) {
-  std::string s(n, '\0');
-  uint32_t x = seed * 2654435761u + 7;
-  for (char& c : s) {
-    x ^= x << 13, x ^= x >> 17, x ^= x << 5;
-    c = char(x >> 24);
-  }
-  return s;
-}
 
 const Contents& oldEntries() {
   static const Contents c = {{"a.txt", "premier\n"},
@@ -32,22 +21,6 @@ const Contents& oldEntries() {
                              {"big2.bin", noise(1500000, 2)},
                              {"z.txt", "dernier\n"}};
   return c;
-}
-
-struct Run {
-  int status;  // exit status; 137 after the kill
-  std::string output;
-};
-
-Run drive(long step, const fs::path& archive, const fs::path& temp, const std::vector<std::string>& args) {
-  std::string command = peertools::Quote(kDriver) + " " + std::to_string(step) + " " +
-                        peertools::Quote(archive.string()) + " " + peertools::Quote(temp.string());
-  for (const std::string& a : args) command += " " + peertools::Quote(a);
-  Run r{-1, {}};
-  peertools::Run("exec 2>&1; " + command + "; echo \"status=$?\"", r.output);
-  const size_t at = r.output.rfind("status=");
-  if (at != std::string::npos) r.status = std::stoi(r.output.substr(at + 7));
-  return r;
 }
 
 // The operation args, killed at each of its steps in turn; newEntries is what it makes.
@@ -70,7 +43,7 @@ void KillAtEveryStep(const std::vector<std::string>& args, const Contents& newEn
   const fs::path whole = root / "whole";
   fs::create_directories(whole / "temp");
   fs::copy_file(original, whole / "arc.zip");
-  const Run full = drive(0, whole / "arc.zip", whole / "temp", args);
+  const DriverRun full = drive(0, whole / "arc.zip", whole / "temp", args);
   ASSERT_EQ(full.status, 0) << full.output;
   const long steps = std::stol(full.output.substr(full.output.find("steps ") + 6));
   ASSERT_GE(steps, 8) << full.output;
@@ -83,11 +56,12 @@ void KillAtEveryStep(const std::vector<std::string>& args, const Contents& newEn
     fs::create_directories(folder / "temp");
     const fs::path path = folder / "arc.zip";
     fs::copy_file(original, path);
-    const Run killed = drive(k, path, folder / "temp", args);
+    const DriverRun killed = drive(k, path, folder / "temp", args);
     ASSERT_EQ(killed.status, 137) << "the step was not reached: " << killed.output;
-    // A recovery killed in its turn, at one of its first steps, is taken up by the next open.
+    // A recovery killed in its turn, at one of its first steps (after the open's probe), is
+    // taken up by the next open.
     if (JournalLeft(path)) {
-      const Run again = drive(1 + k % 3, path, folder / "temp", {"open"});
+      const DriverRun again = drive(2 + k % 3, path, folder / "temp", {"open"});
       recoveriesKilled += again.status == 137;
       ASSERT_TRUE(again.status == 137 || again.status == 0) << again.output;
     }
@@ -104,6 +78,10 @@ void KillAtEveryStep(const std::vector<std::string>& args, const Contents& newEn
     EXPECT_EQ(peertools::Run("unzip -tq " + peertools::Quote(path.string()), out), 0) << out;
     fs::remove_all(folder);
   }
+  ::testing::Test::RecordProperty("steps", std::to_string(steps));
+  ::testing::Test::RecordProperty("old_after_kill", std::to_string(sawOld));
+  ::testing::Test::RecordProperty("new_after_kill", std::to_string(sawNew));
+  ::testing::Test::RecordProperty("recoveries_killed", std::to_string(recoveriesKilled));
   // The kills reached from before the archive was touched to after it was done.
   EXPECT_GT(sawOld, 0);
   EXPECT_GT(sawNew, 0);
