@@ -4,17 +4,20 @@
 
 namespace core {
 
-std::string ExtractField(std::string_view text, char separator, int n) {
+std::string_view FieldView(std::string_view text, char separator, int n, LastField last) {
   if (n < 2) return {};
-  int k = 1;
-  size_t start = 0;
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] != separator) continue;
-    ++k;
-    if (k == n) return std::string(text.substr(start, i - start));
-    start = i + 1;
+  std::size_t start = 0;
+  for (int k = 2;; ++k) {
+    const std::size_t end = text.find(separator, start);
+    if (end == std::string_view::npos)
+      return k == n && last == LastField::EndedByText ? text.substr(start) : std::string_view();
+    if (k == n) return text.substr(start, end - start);
+    start = end + 1;
   }
-  return {};
+}
+
+std::string ExtractField(std::string_view text, char separator, int n) {
+  return std::string(FieldView(text, separator, n));
 }
 
 std::string DayOfWeekDigit(const std::tm& t) {

@@ -7,8 +7,15 @@
 
 namespace core {
 
-// The field that the (n-1)-th separator ends; index 2 is the first field. A last field
-// without an ending separator is not a field. Absent fields give "".
+// How the end of a text counts: a last field needs its own separator, or the end of the text
+// ends it, as for readers that append one separator to a line before splitting it.
+enum class LastField { NeedsSeparator, EndedByText };
+
+// The field that the (n-1)-th separator ends, as a view into the text; index 2 is the first
+// field. Absent fields give "".
+std::string_view FieldView(std::string_view text, char separator, int n,
+                           LastField last = LastField::NeedsSeparator);
+// FieldView copied: a last field without an ending separator is not a field.
 std::string ExtractField(std::string_view text, char separator, int n);
 
 // "1" (Monday) to "7" (Sunday) for a broken-down local time.

@@ -17,6 +17,8 @@ namespace {
 
 constexpr unsigned char kKey = 0x5B;
 constexpr std::size_t kMaxCharacters = 255;
+// What 255 characters of UTF-8 may take.
+constexpr std::size_t kMaxBytes = 4 * kMaxCharacters;
 constexpr char kEscape = '@';
 
 void XorInPlace(std::string& text) {
@@ -31,23 +33,22 @@ std::string Xor(std::string_view text) {
 
 bool Plain(unsigned char c) { return c >= 0x20 && c < 0x7F && c != '\\' && c != kEscape; }
 
+// The first 255 characters of a text, never cut inside one, and at most kMaxBytes bytes
+// whatever the text holds.
+std::string_view FirstCharacters(std::string_view text) {
+  text = text.substr(0, Utf8PrefixLength(text, kMaxBytes));
+  std::size_t characters = 0, end = 0;
+  for (; end < text.size(); ++end) {
+    if ((static_cast<unsigned char>(text[end]) & 0xC0) != 0x80 && ++characters > kMaxCharacters) break;
+  }
+  return text.substr(0, end);
+}
+
 int HexValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
   return -1;
-}
-
-// Field `n` (from 0) of a line cut at each "\", empty where missing: the fields readers take
-// after appending one "\" to the line, without copying it.
-std::string_view Field(std::string_view line, int n) {
-  std::size_t start = 0;
-  for (int k = 0; k < n; ++k) {
-    const std::size_t separator = line.find('\\', start);
-    if (separator == std::string_view::npos) return {};
-    start = separator + 1;
-  }
-  return line.substr(start, line.find('\\', start) - start);
 }
 
 [[noreturn]] void Fail(const std::string& what, const std::string& path, int error) {
@@ -64,13 +65,7 @@ int OpenList(const std::string& path, int flags, const std::string& what) {
 
 }  // namespace
 
-std::string ScrambleCredential(std::string_view text) {
-  std::size_t characters = 0, end = 0;
-  for (; end < text.size(); ++end) {
-    if ((static_cast<unsigned char>(text[end]) & 0xC0) != 0x80 && ++characters > kMaxCharacters) break;
-  }
-  return Xor(text.substr(0, end));
-}
+std::string ScrambleCredential(std::string_view text) { return Xor(FirstCharacters(text)); }
 
 std::string UnscrambleCredential(std::string_view text) { return Xor(text); }
 
@@ -92,8 +87,8 @@ std::string EncodeCredential(std::string_view clear) {
 
 std::string DecodeCredential(std::string_view stored) {
   std::string scrambled;
-  scrambled.reserve(stored.size());
-  for (std::size_t i = 0; i < stored.size(); ++i) {
+  // Bytes past what the longest credential takes are never read.
+  for (std::size_t i = 0; i < stored.size() && scrambled.size() < kMaxBytes; ++i) {
     int hi, lo;
     if (stored[i] == kEscape && i + 2 < stored.size() && (hi = HexValue(stored[i + 1])) >= 0 &&
         (lo = HexValue(stored[i + 2])) >= 0) {
@@ -104,7 +99,7 @@ std::string DecodeCredential(std::string_view stored) {
     }
   }
   XorInPlace(scrambled);
-  return scrambled;
+  return std::string(FirstCharacters(scrambled));
 }
 
 std::string NetworkLine(const NetworkComputerEntry& e) {
@@ -112,8 +107,9 @@ std::string NetworkLine(const NetworkComputerEntry& e) {
 }
 
 NetworkComputerEntry ParseNetworkLine(std::string_view line) {
-  return NetworkComputerEntry{std::string(Field(line, 0)), DecodeCredential(Field(line, 1)),
-                              DecodeCredential(Field(line, 2))};
+  const auto field = [line](int n) { return FieldView(line, '\\', n, LastField::EndedByText); };
+  return NetworkComputerEntry{std::string(FirstCharacters(field(2))), DecodeCredential(field(3)),
+                              DecodeCredential(field(4))};
 }
 
 int FirstLineContaining(const std::vector<std::string>& lines, std::string_view name) {

@@ -7,8 +7,8 @@
 
 namespace core {
 
-// Cuts the text to its first 255 characters (UTF-8, never inside one) and combines every byte
-// with 0x5B.
+// Cuts the text to its first 255 characters (UTF-8, never inside one; never more than 1,020
+// bytes, whatever the text holds) and combines every byte with 0x5B.
 std::string ScrambleCredential(std::string_view text);
 // Combines every byte with 0x5B: gives back the text that ScrambleCredential scrambled.
 std::string UnscrambleCredential(std::string_view text);
@@ -17,6 +17,7 @@ std::string UnscrambleCredential(std::string_view text);
 // ("\", CR, LF, NUL and the other control bytes, "@" and non-ASCII) are written "@XY" (hex),
 // so every line splits as written and stays plain ASCII. Lines without "@" read as before.
 std::string EncodeCredential(std::string_view clear);
+// Gives at most what ScrambleCredential keeps, reading no more of `stored` than that takes.
 std::string DecodeCredential(std::string_view stored);
 
 struct NetworkComputerEntry {
@@ -25,7 +26,9 @@ struct NetworkComputerEntry {
 
 // computer + "\" + credential + "\" + credential.
 std::string NetworkLine(const NetworkComputerEntry& entry);
-// Fields 1 to 3 of a line ("" where missing), credentials decoded.
+// Fields 1 to 3 of a line ("" where missing), credentials decoded, each cut as ScrambleCredential
+// cuts: a longer field was never written for a credential and names no computer, and a damaged
+// line's huge field would otherwise reach the window, the tree and the connection command whole.
 NetworkComputerEntry ParseNetworkLine(std::string_view line);
 
 // Index of the first line holding `name` anywhere; -1 when none does or `name` is empty.

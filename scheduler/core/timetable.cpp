@@ -44,18 +44,8 @@ std::string padTwo(std::string s) { return s.size() == 1 ? "0" + s : s; }
 
 const char* ouiNon(std::string_view flag) { return flag == "1" ? "oui" : "non"; }
 
-// Field n of a line as ScheduleLine::Parse reads it (ExtractField of the line with one more
-// "|"), as a view into the line.
-std::string_view fieldOf(std::string_view line, int n) {
-  std::size_t start = 0;
-  for (int k = 2;; ++k) {
-    std::size_t end = line.find('|', start);
-    if (end == std::string_view::npos) end = line.size();  // the separator Parse adds
-    if (k == n) return line.substr(start, end - start);
-    if (end == line.size()) return {};
-    start = end + 1;
-  }
-}
+// Field n of a line as ScheduleLine::Parse reads it, with one more "|".
+std::string_view fieldOf(std::string_view line, int n) { return FieldView(line, '|', n, LastField::EndedByText); }
 
 }  // namespace
 

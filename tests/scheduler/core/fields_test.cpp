@@ -35,6 +35,29 @@ TEST(ExtractField, Table) {
   }
 }
 
+// The end of the text ends a last field only when asked; a field is a view into the text.
+TEST(FieldView, LastFieldEndedByTheText) {
+  const FieldCase cases[] = {
+      {"a|b|c", '|', 4, "c"},
+      {"a|b|c|", '|', 4, "c"},
+      {"a|b|c|", '|', 5, ""},  // the empty field after the last separator
+      {"a|b|c|", '|', 6, ""},
+      {"30|14", '|', 3, "14"},
+      {"", '|', 2, ""},
+      {"abc", '|', 2, "abc"},
+      {"abc", '|', 3, ""},
+      {"a|b", '|', 1, ""},
+      {"a|b", '|', -1, ""},
+      {"pc\\login\\pass", '\\', 4, "pass"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(core::FieldView(c.text, c.sep, c.n, core::LastField::EndedByText), c.expected)
+        << c.text << " n=" << c.n;
+  }
+  const std::string_view text = "30|14|1|";
+  EXPECT_EQ(core::FieldView(text, '|', 3).data(), text.data() + 3);
+}
+
 // Local time with its weekday filled in.
 std::tm makeTm(int y, int mo, int d, int h, int mi, int s) {
   std::tm t = testenv::makeTm(y, mo, d, h, mi, s);

@@ -75,6 +75,71 @@ TEST(NetworkLine, FieldsOfShortAndLongLines) {
   }
 }
 
+// Characters of a UTF-8 text: the bytes that start one.
+std::size_t Characters(const std::string& text) {
+  std::size_t n = 0;
+  for (unsigned char c : text) n += (c & 0xC0) != 0x80;
+  return n;
+}
+
+// Damaged lines: every field comes out at most 255 characters and 1,020 bytes long, whatever
+// shape the line has, so no huge field reaches the window, the tree or a command.
+TEST(NetworkLine, EveryFieldOfADamagedLineIsBounded) {
+  const std::size_t size = 4u << 20;
+  const std::string huge(size, 'x'), l = ScrambleCredential("l"), p = ScrambleCredential("p");
+  std::string invalid;  // bytes that are no UTF-8: lone continuations, 0xFE, 0xFF, a cut lead
+  while (invalid.size() < size) invalid += "\x80\xBF\xFE\xFF\xC3";
+  std::string scrambledInvalid = invalid;  // what reads back as `invalid`
+  for (char& c : scrambledInvalid) c = static_cast<char>(c ^ 0x5B);
+  std::string escapes;
+  while (escapes.size() < size) escapes += "@1B";  // "@" scrambled and escaped
+  const struct {
+    const char* shape;
+    std::string line, computer, login, password;
+  } cases[] = {
+      {"no separator", std::string(size, 'A'), std::string(255, 'A'), "", ""},
+      {"huge computer", "grosserveur" + huge + "\\" + l + "\\" + p, "grosserveur" + std::string(244, 'x'), "l", "p"},
+      {"huge login", "PC1\\" + huge + "\\" + p, "PC1", std::string(255, 'x' ^ 0x5B), "p"},
+      {"huge password", "PC1\\" + l + "\\" + huge, "PC1", "l", std::string(255, 'x' ^ 0x5B)},
+      {"huge escapes", "PC1\\" + std::string(size, '@') + "\\" + escapes, "PC1", std::string(255, '@' ^ 0x5B),
+       std::string(255, '@')},
+      {"NUL bytes", std::string("PC\0", 3) + std::string(size, '\0') + "\\" + std::string("l\0", 2) + "\\" +
+                        std::string(size, '\0'),
+       std::string("PC\0", 3) + std::string(252, '\0'), std::string("\x37\x5B", 2), std::string(255, '\x5B')},
+      // Bytes that start no character are cut by their count.
+      {"continuation bytes only", std::string(size, '\x80'), std::string(1020, '\x80'), "", ""},
+      // A character's trailing bytes stay with it: the 255th ends before the next lead byte.
+      {"invalid UTF-8", "PC" + invalid + "\\" + scrambledInvalid + "\\" + scrambledInvalid,
+       "PC" + invalid.substr(0, 423), invalid.substr(0, 427), invalid.substr(0, 427)},
+  };
+  for (const auto& c : cases) {
+    const NetworkComputerEntry e = ParseNetworkLine(c.line);
+    for (const std::string* field : {&e.computer, &e.login, &e.password}) {
+      EXPECT_LE(field->size(), 1020u) << c.shape;
+      EXPECT_LE(Characters(*field), 255u) << c.shape;
+    }
+    EXPECT_EQ(e.computer, c.computer) << c.shape;
+    EXPECT_EQ(e.login, c.login) << c.shape;
+    EXPECT_EQ(e.password, c.password) << c.shape;
+  }
+}
+
+// The longest fields the page writes come back as they were.
+TEST(NetworkLine, TheLongestWrittenFieldsComeBackWhole) {
+  std::string wide;  // 255 characters of four bytes each
+  for (int i = 0; i < 255; ++i) wide += "\xF0\x9F\x98\x80";
+  const NetworkComputerEntry cases[] = {
+      {std::string(255, 'n'), std::string(255, 'Q'), std::string(255, '@')},
+      {wide, wide, wide},
+  };
+  for (const auto& entry : cases) {
+    const NetworkComputerEntry back = ParseNetworkLine(NetworkLine(entry));
+    EXPECT_EQ(back.computer, entry.computer);
+    EXPECT_EQ(back.login, entry.login);
+    EXPECT_EQ(back.password, entry.password);
+  }
+}
+
 TEST(NetworkList, FirstLineContainingIsASubstringTestInFileOrder) {
   const std::vector<std::string> lines{"SERVER\\a\\b", "PC1\\a\\b", "PC\\a\\b"};
   EXPECT_EQ(FirstLineContaining(lines, "PC"), 1);
