@@ -72,8 +72,6 @@ std::string ScrambleCredential(std::string_view text) {
   return Xor(text.substr(0, end));
 }
 
-std::string UnscrambleCredential(std::string_view text) { return Xor(text); }
-
 std::string EncodeCredential(std::string_view clear) {
   static const char digits[] = "0123456789ABCDEF";
   std::string out;
