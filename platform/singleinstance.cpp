@@ -2,10 +2,13 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
+
+#include "platform/files.h"
 
 namespace platform {
 
@@ -36,9 +39,16 @@ void InstanceLock::Release() {
 LockResult InstanceLock::AcquireFile(const std::string& path) {
   Release();
   path_ = path;
-  // O_NOFOLLOW: in a shared /tmp a planted link must not redirect the lock.
-  const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+  // O_NOFOLLOW: in a shared /tmp a planted link must not redirect the lock. A FIFO or a
+  // device is never waited on, and a file of another user there is not ours: whoever holds
+  // it could keep every start out.
+  const int fd = OpenFileOnly(path, O_RDWR | O_CREAT | O_NOFOLLOW, 0600);
   if (fd < 0) return LockResult::Failed;
+  struct stat st {};
+  if (fstat(fd, &st) != 0 || st.st_uid != geteuid()) {
+    close(fd);
+    return LockResult::Failed;
+  }
   int rc;
   do {
     rc = flock(fd, LOCK_EX | LOCK_NB);

@@ -1,75 +1,50 @@
-// ProgramMain: one instance per user (a later start brings it forward), then the four windows in
-// their order, then the loop.
+// ProgramMain: one instance per user (a later start ends at once, silently), then the four
+// windows in their order, then the loop.
 #include <QApplication>
 #include <QScreen>
 
-#include <chrono>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "scheduler/core/displayplatform.h"
 #include "scheduler/core/startup.h"
 
 #include "platform/files.h"
-#include "platform/instancechannel.h"
 #include "platform/shell.h"
 #include "platform/singleinstance.h"
 #include "platform/specialfolders.h"
 #include "platform/stagedinstall.h"
 #include "scheduler/ui/frenchqt.h"
-#include "scheduler/ui/runninginstance.h"
-#include "scheduler/ui/slotguard.h"
 #include "scheduler/ui/tabout.h"
 #include "scheduler/ui/tform1.h"
 #include "scheduler/ui/tform2.h"
 #include "scheduler/ui/tform4.h"
 
-namespace {
-
-// Under Wayland, X11 when the session has it: the program places and raises its windows.
-void UsePreferredPlatform() {
-  const std::string platform = core::PreferredQtPlatform([](const char* name) { return std::getenv(name); });
-  if (!platform.empty()) setenv("QT_QPA_PLATFORM", platform.c_str(), 1);
-}
-
-// The running instance cannot be reached: the user is told so; nothing else runs.
-int TellNoAnswer(int argc, char** argv) {
-  UsePreferredPlatform();
-  QApplication app(argc, argv);
-  QApplication::setApplicationName(QStringLiteral("Quillomet"));
-  ui::LoadQtFrench(app);
-  ui::SayInstanceDoesNotAnswer();
-  return 1;
-}
-
-// Another instance holds the lock: it shows its window and this start ends, writing nothing.
-int BringForward(int argc, char** argv, const std::string& socketPath) {
-  if (platform::AskToShow(socketPath, std::chrono::seconds(10)) == platform::AskResult::Shown) return 0;
-  return TellNoAnswer(argc, argv);
-}
-
-}  // namespace
-
 int main(int argc, char** argv) {
+  // A start that finds either lock taken ends here with 0: no window, nothing written, and the
+  // running instance is left alone. The runtime folder's lock keeps one instance per session;
+  // the data folder's keeps a start with another runtime folder (or none) off the same data.
   platform::InstanceLock instance;
-  const platform::LockResult lock = instance.Acquire("Quillomet");
-  const std::string socketPath = platform::InstanceSocketPath(instance.Path());
-  if (lock == platform::LockResult::Busy) return BringForward(argc, argv, socketPath);
-  // A start with another runtime folder (or none) may share the data folder: its own lock keeps
-  // two instances off it; the one holding it cannot be reached from here.
+  if (instance.Acquire("Quillomet") == platform::LockResult::Busy) return 0;
   const std::string dataFolder = core::DataFolderIn(platform::SpecialFolderPath(platform::kCsidlAppData));
-  platform::MakeDirs(dataFolder, 0700);
+  platform::MakeDirs(dataFolder, 0700);  // an existing folder is left as it is
   platform::InstanceLock dataLock;
-  if (dataLock.AcquireFile(dataFolder + "Quillomet.lock") == platform::LockResult::Busy) return TellNoAnswer(argc, argv);
-  // Listening at once: a later start that comes while this one starts up waits for its answer.
-  platform::InstanceChannel channel;
-  if (lock == platform::LockResult::Acquired) channel.Listen(socketPath);
+  if (dataLock.AcquireFile(dataFolder + "Quillomet.lock") == platform::LockResult::Busy) return 0;
   // An update a killed updater left halfway is finished (or undone) before the program runs.
   platform::FinishInterruptedInstall(platform::ProgramFolder());
 
-  UsePreferredPlatform();
+  // Under Wayland, X11 when the session has it, so the program places and raises its windows;
+  // asked of the application only, so what we start gets the user's own environment.
+  std::vector<std::string> args = core::ApplicationArguments(
+      std::vector<std::string>(argv, argv + argc),
+      core::PreferredQtPlatform([](const char* name) { return std::getenv(name); }));
+  std::vector<char*> qtArgv;
+  for (std::string& a : args) qtArgv.push_back(a.data());
+  qtArgv.push_back(nullptr);
+  int qtArgc = static_cast<int>(args.size());  // both live as long as the application
 
-  QApplication app(argc, argv);
+  QApplication app(qtArgc, qtArgv.data());
   QApplication::setApplicationName(QStringLiteral("Quillomet"));
   ui::LoadQtFrench(app);
   // The program ends only through the close question (or from outside), not with its last window.
@@ -88,9 +63,6 @@ int main(int argc, char** argv) {
     }
   }
   ui::Form1->show();
-  ui::ShowRequests requests(channel);
-  QObject::connect(&requests, &ui::ShowRequests::showRequested, ui::Form1,
-                   ui::Guard([] { ui::Form1->Affiche1Click(); }));
   app.exec();
 
   delete ui::Form4;

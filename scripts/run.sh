@@ -7,6 +7,6 @@ build=${QUILLOMET_BUILD_DIR:-$root/build}
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   exec xvfb-run -a "$build/bin/Quillomet" "$@"
 fi
-# Prefer X11 when both are there: Wayland lets no client place or raise its windows.
-if [ -z "${QT_QPA_PLATFORM:-}" ] && [ -n "${DISPLAY:-}" ]; then export QT_QPA_PLATFORM=xcb; fi
+# The program itself prefers X11 when both are there, for itself only: what it starts (the
+# updater, the browser) gets this environment as it is.
 exec "$build/bin/Quillomet" "$@"

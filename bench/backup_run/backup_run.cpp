@@ -36,7 +36,7 @@ struct ConsoleView : core::RunView {
     ++errors;
     std::fprintf(stderr, "%s%s : %s (%s)\n", r.message.c_str(), r.target.c_str(), r.source.c_str(), r.error.c_str());
   }
-  void PreflightAlert(const std::string& text) override { std::fprintf(stderr, "%s\n", text.c_str()); }
+  void RaiseAlerts(const std::string& text) override { std::fprintf(stderr, "%s\n", text.c_str()); }
 };
 
 int Usage() {

@@ -390,7 +390,7 @@ StartResult BackupRun::Preflight(const RunJob& job) {
 
 void BackupRun::PreflightError(const std::string& message, const std::string& path, const HistoryRow& row,
                                const std::string& line) {
-  view_.PreflightAlert(message + path);
+  view_.RaiseAlerts(message + path);
   view_.History(row);
   Log(line);
   walker_.Stop = true;
@@ -645,7 +645,7 @@ bool BackupRun::TargetLost(const std::string& target, const std::string& nom, in
   cutShort_ = true;
   Report(number.empty() ? std::to_string(rowNumber_) : number, 6, target, nom, "Cible non présente ", "S");
   alerted_ = true;
-  view_.PreflightAlert("Cible non présente " + job_.target);
+  view_.RaiseAlerts("Cible non présente " + job_.target);
   walker_.Stop = true;
   return true;
 }
@@ -682,7 +682,7 @@ void BackupRun::WalkEnded() {
   // Once for the run, last: a mail that fails reaches the exception handler with the run over.
   if (errors && !alerted_) {
     alerted_ = true;
-    view_.PreflightAlert(trouble + " : " + job_.source + " vers " + job_.target);
+    view_.RaiseAlerts(trouble + " : " + job_.source + " vers " + job_.target);
   }
 }
 

@@ -73,8 +73,9 @@ class RunView {
   virtual void Progress(int /*percent*/) {}
   virtual void Reported(const LastRunRow&) {}
   virtual void History(const HistoryRow&) {}
-  // Beep, pop-up, e-mail: for a failed pre-flight, and once for a run that had errors.
-  virtual void PreflightAlert(const std::string& /*text*/) {}
+  // Beep, pop-up, e-mail, as chosen: once per failed run (a failed pre-flight, a target lost
+  // during the walk, or at its end for a run that had errors).
+  virtual void RaiseAlerts(const std::string& /*text*/) {}
 };
 
 enum class StartResult {

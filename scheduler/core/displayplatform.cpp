@@ -15,4 +15,15 @@ std::string PreferredQtPlatform(const EnvironmentLookup& env) {
   return wayland ? "xcb;wayland" : "";
 }
 
+std::vector<std::string> ApplicationArguments(const std::vector<std::string>& args, const std::string& platform) {
+  if (platform.empty() || args.empty()) return args;
+  std::vector<std::string> out;
+  out.reserve(args.size() + 2);
+  out.push_back(args.front());
+  out.push_back("-platform");
+  out.push_back(platform);
+  out.insert(out.end(), args.begin() + 1, args.end());
+  return out;
+}
+
 }  // namespace core

@@ -2,6 +2,7 @@
 // The window system the program asks Qt for before it starts.
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace core {
 
@@ -13,5 +14,11 @@ using EnvironmentLookup = std::function<const char*(const char*)>;
 // Returns the value for QT_QPA_PLATFORM, or "" to leave Qt's choice (the user set the
 // variable, or there is no X display). The Wayland plugin stays as the fallback.
 std::string PreferredQtPlatform(const EnvironmentLookup& env);
+
+// The arguments for the application object: the program's own, with "-platform <platform>"
+// put right after the program name when there is a preference. The preference so stays in our
+// process (the environment, which the programs we start inherit, is left alone), and a
+// "-platform" the user gives later on the command line still wins.
+std::vector<std::string> ApplicationArguments(const std::vector<std::string>& args, const std::string& platform);
 
 }  // namespace core

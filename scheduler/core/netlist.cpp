@@ -67,8 +67,6 @@ int OpenList(const std::string& path, int flags, const std::string& what) {
 
 std::string ScrambleCredential(std::string_view text) { return Xor(FirstCharacters(text)); }
 
-std::string UnscrambleCredential(std::string_view text) { return Xor(text); }
-
 std::string EncodeCredential(std::string_view clear) {
   static const char digits[] = "0123456789ABCDEF";
   std::string out;

@@ -10,8 +10,6 @@ namespace core {
 // Cuts the text to its first 255 characters (UTF-8, never inside one; never more than 1,020
 // bytes, whatever the text holds) and combines every byte with 0x5B.
 std::string ScrambleCredential(std::string_view text);
-// Combines every byte with 0x5B: gives back the text that ScrambleCredential scrambled.
-std::string UnscrambleCredential(std::string_view text);
 
 // A scrambled credential as it stands in a line: the bytes that would end a field or a line
 // ("\", CR, LF, NUL and the other control bytes, "@" and non-ASCII) are written "@XY" (hex),

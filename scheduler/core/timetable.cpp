@@ -89,15 +89,6 @@ std::string ScheduleCaption(std::size_t index) {
   return s;
 }
 
-std::optional<ScheduleRow> ScheduleRowOf(std::size_t index, std::string_view line) {
-  if (!HasScheduleRow(line)) return std::nullopt;
-  ScheduleRow r;
-  std::string* texts[] = {&r.caption, &r.heures, &r.source, &r.cible, &r.filtre, &r.sousRepertoires, &r.bdd};
-  std::string scratch;
-  for (int c = 0; c < kScheduleRowColumns; ++c) *texts[c] = ScheduleRowText(index, line, c, scratch);
-  return r;
-}
-
 std::string_view ScheduleRowText(std::size_t index, std::string_view line, int column, std::string& scratch) {
   switch (column) {
     case 0: return scratch = ScheduleCaption(index);

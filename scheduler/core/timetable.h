@@ -5,7 +5,6 @@
 #include <array>
 #include <cstddef>
 #include <filesystem>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -32,26 +31,14 @@ struct ScheduleLine {
   std::string Text() const;
 };
 
-// What the schedule list shows for one line.
-struct ScheduleRow {
-  std::string caption;  // line index, three digits at least ("007", "1000")
-  std::string heures;   // "07:05"
-  std::string source;
-  std::string cible;
-  std::string filtre;
-  std::string sousRepertoires;  // "oui" / "non"
-  std::string bdd;              // "oui" / "non"
-};
-
 // Row caption of a line index: zero-padded to three digits.
 std::string ScheduleCaption(std::size_t index);
 // Whether a line gets a row in the schedule list: every line but an empty one.
 inline bool HasScheduleRow(std::string_view line) { return !line.empty(); }
-// The row of line `index`; none for an empty line.
-std::optional<ScheduleRow> ScheduleRowOf(std::size_t index, std::string_view line);
-// One column of that row, in the order of ScheduleRow (0 caption ... 6 bdd), made without
-// copying the line: the path and filter columns are views into `line`, the other columns are
-// made in `scratch`. Empty for a column out of range.
+// One column of the row of line `index`: 0 the caption, 1 "hh:mm", 2 source, 3 target,
+// 4 filter, 5 sub-folders and 6 overwrite ("oui" / "non"). Made without copying the line: the
+// path and filter columns are views into `line`, the other columns are made in `scratch`.
+// Empty for a column out of range.
 inline constexpr int kScheduleRowColumns = 7;
 std::string_view ScheduleRowText(std::size_t index, std::string_view line, int column, std::string& scratch);
 

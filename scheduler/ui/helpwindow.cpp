@@ -19,7 +19,6 @@ HelpLauncher::HelpLauncher(QWidget* owner) : QObject(owner), owner_(owner) {}
 
 void HelpLauncher::open(const QString& indexFile) {
   if (!QFileInfo(indexFile).isFile()) {
-    showOwn(indexFile);
     emit settled(false);
     return;
   }
@@ -45,6 +44,7 @@ void HelpLauncher::open(const QString& indexFile) {
 }
 
 void HelpLauncher::showOwn(const QString& indexFile) {
+  if (!QFileInfo(indexFile).isFile()) return;  // gone meanwhile: nothing to show
   if (!window_) {
     window_ = new QWidget(owner_, Qt::Window);
     window_->setObjectName(QStringLiteral("HelpWindow"));
@@ -63,11 +63,7 @@ void HelpLauncher::showOwn(const QString& indexFile) {
       window_->move(r.topLeft());
     }
   }
-  if (QFileInfo(indexFile).isFile()) {
-    browser_->setSource(QUrl::fromLocalFile(indexFile));
-  } else {
-    browser_->setPlainText(QStringLiteral("Le fichier d'aide est introuvable : ") + indexFile);
-  }
+  browser_->setSource(QUrl::fromLocalFile(indexFile));
   window_->setWindowState(window_->windowState() & ~Qt::WindowMinimized);
   window_->show();
   window_->raise();

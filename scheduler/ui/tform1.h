@@ -20,6 +20,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/drives.h"
@@ -152,7 +153,9 @@ class TForm1 : public QMainWindow, public Ui::TForm1 {
   void ListView2Click();
   void ListBox1Click();
   void ListView2ColumnClick(int column);
-  int ListView2Compare(const QTreeWidgetItem* item1, const QTreeWidgetItem* item2);
+  // The sort's order of two rows, by their texts in SortColumn (the caption for column 0, the
+  // row's sub-item c - 1 for a column c).
+  int ListView2Compare(std::string_view text1, std::string_view text2) const;
   void Button30Click();
   int SortColumn = 0;  // last clicked column of ListView2
   // The timetable's lines as the file holds them, line 0 included: the rows of ListView2 show

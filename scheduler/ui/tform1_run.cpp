@@ -96,7 +96,7 @@ class FormRunView : public core::RunView {
 
   void History(const core::HistoryRow& row) override { f_.AddHistoryRow(row); }
 
-  void PreflightAlert(const std::string& text) override { f_.RaiseAlerts(text); }
+  void RaiseAlerts(const std::string& text) override { f_.RaiseAlerts(text); }
 
  private:
   TForm1& f_;

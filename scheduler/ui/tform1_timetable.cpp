@@ -48,7 +48,6 @@ void TForm1::connectTimetable() {
   bind(ListView2, &QTreeWidget::itemSelectionChanged, &TForm1::ListView2Click);
   // A click on the row already selected loads it again (and turns the commands back on).
   bind(ListView2, &QTreeWidget::itemClicked, &TForm1::ListView2Click);
-  bind(ListBox1, &QListWidget::itemClicked, &TForm1::ListBox1Click);
   connect(ListView2->header(), &QHeaderView::sectionClicked, this,
           Guard([this](int column) { ListView2ColumnClick(column); }));
   connect(PageControl1, &QTabWidget::currentChanged, this, Guard([this](int index) {
@@ -188,9 +187,8 @@ void TForm1::ListView2ColumnClick(int column) {
   SortColumn = column;
   const QSignalBlocker quiet(ListView2);  // moving rows is no new selection
   const QList<QTreeWidgetItem*> selected = ListView2->selectedItems();
-  // The order of ListView2Compare, with each row's text read once and the rows moved in one
-  // go: a row's texts are made on demand, and rows taken one by one from the top cost the
-  // square of their number.
+  // Each row's text is read once (a row makes its texts on demand) and the rows move in one
+  // go (rows taken one by one from the top cost the square of their number).
   struct Keyed {
     std::string text;
     QTreeWidgetItem* row;
@@ -200,7 +198,7 @@ void TForm1::ListView2ColumnClick(int column) {
   for (QTreeWidgetItem* row : ListView2->invisibleRootItem()->takeChildren())
     rows.push_back({row->text(SortColumn).toStdString(), row});
   std::stable_sort(rows.begin(), rows.end(),
-                   [](const Keyed& a, const Keyed& b) { return core::CompareText(a.text, b.text) < 0; });
+                   [this](const Keyed& a, const Keyed& b) { return ListView2Compare(a.text, b.text) < 0; });
   QList<QTreeWidgetItem*> sorted;
   sorted.reserve(static_cast<qsizetype>(rows.size()));
   for (const Keyed& k : rows) sorted.append(k.row);
@@ -208,9 +206,8 @@ void TForm1::ListView2ColumnClick(int column) {
   for (QTreeWidgetItem* row : selected) row->setSelected(true);
 }
 
-int TForm1::ListView2Compare(const QTreeWidgetItem* item1, const QTreeWidgetItem* item2) {
-  // Column 0 is the caption; column c > 0 shows sub-item c - 1.
-  return core::CompareText(item1->text(SortColumn).toStdString(), item2->text(SortColumn).toStdString());
+int TForm1::ListView2Compare(std::string_view text1, std::string_view text2) const {
+  return core::CompareText(text1, text2);
 }
 
 void TForm1::Button30Click() {

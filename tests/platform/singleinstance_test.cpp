@@ -1,14 +1,17 @@
 #include "platform/singleinstance.h"
 
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 
 #include "tests/support/testenv.h"
@@ -125,6 +128,91 @@ TEST(InstanceLock, UnopenableFileIsAFailureNotABusyLock) {
   InstanceLock lock;
   EXPECT_EQ(lock.AcquireFile(notDir + "/Quillomet.lock"), LockResult::Failed);
   EXPECT_FALSE(lock.Held());
+}
+
+// A lock that died with its holder (killed, no chance to clean up) is free again: its file
+// stays and is simply taken.
+TEST(InstanceLock, ALockLeftByAKilledHolderIsTakenAgain) {
+  const std::string path = (testenv::testRoot() / "Quillomet.lock").string();
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  const pid_t holder = fork();
+  if (holder == 0) {
+    InstanceLock lock;
+    const char r = lock.AcquireFile(path) == LockResult::Acquired ? 'y' : 'n';
+    (void)!write(ready[1], &r, 1);
+    for (;;) pause();
+  }
+  char r = 0;
+  ASSERT_EQ(read(ready[0], &r, 1), 1);
+  ASSERT_EQ(r, 'y');
+  InstanceLock lock;
+  EXPECT_EQ(lock.AcquireFile(path), LockResult::Busy);
+  kill(holder, SIGKILL);
+  waitpid(holder, nullptr, 0);
+  EXPECT_EQ(lock.AcquireFile(path), LockResult::Acquired);
+  close(ready[0]);
+  close(ready[1]);
+}
+
+// Whatever stands at the lock's path instead of a file of ours is not used: it neither hangs
+// the start (a FIFO), nor is followed (a link), nor lets another user hold every start out.
+TEST(InstanceLock, WhatIsPlantedAtThePathIsNeitherFollowedNorWaitedOn) {
+  namespace fs = std::filesystem;
+  const fs::path root = testenv::testRoot();
+  const struct {
+    const char* what;
+    std::function<bool(const fs::path& lock, const fs::path& elsewhere)> plant;  // false: cannot here
+  } cases[] = {
+      {"a FIFO", [](const fs::path& lock, const fs::path&) { return mkfifo(lock.c_str(), 0666) == 0; }},
+      {"a folder", [](const fs::path& lock, const fs::path&) { return fs::create_directory(lock); }},
+      {"a link to a file of ours",
+       [](const fs::path& lock, const fs::path& elsewhere) {
+         testenv::writeFile(elsewhere, "precious");
+         fs::create_symlink(elsewhere, lock);
+         return true;
+       }},
+      {"a link to nothing yet",
+       [](const fs::path& lock, const fs::path& elsewhere) {
+         fs::create_symlink(elsewhere, lock);
+         return true;
+       }},
+      {"a file of another user",
+       [](const fs::path& lock, const fs::path&) {
+         testenv::writeFile(lock, "");
+         return geteuid() == 0 && chown(lock.c_str(), 65534, 65534) == 0 && chmod(lock.c_str(), 0666) == 0;
+       }},
+  };
+  int n = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const fs::path dir = testenv::makeDir("planted" + std::to_string(n++));
+    const fs::path lock = dir / "Quillomet.lock", elsewhere = dir / "elsewhere";
+    if (!c.plant(lock, elsewhere)) {
+      std::printf("skipped here (needs root): %s\n", c.what);
+      continue;
+    }
+    const std::string outside = fs::exists(elsewhere) ? testenv::readFile(elsewhere) : "absent";
+    const fs::file_type type = fs::symlink_status(lock).type();
+    InstanceLock planted;
+    EXPECT_EQ(planted.AcquireFile(lock.string()), LockResult::Failed);
+    EXPECT_FALSE(planted.Held());
+    EXPECT_EQ(fs::exists(elsewhere) ? testenv::readFile(elsewhere) : "absent", outside);
+    EXPECT_EQ(fs::symlink_status(lock).type(), type);
+  }
+  // In the runtime folder, such an entry sends the lock to the fallback in /tmp.
+  const std::string name = "QuillometLockTest-" + std::to_string(getpid());
+  const fs::path runtime = testenv::makeDir("runtime-planted");
+  ASSERT_EQ(mkfifo((runtime / (name + ".lock")).c_str(), 0600), 0);
+  setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+  const std::string tmpLock = "/tmp/" + name + "-" + std::to_string(getuid()) + ".lock";
+  {
+    InstanceLock lock;
+    EXPECT_EQ(lock.Acquire(name), LockResult::Acquired);
+    EXPECT_EQ(lock.Path(), tmpLock);
+  }
+  unsetenv("XDG_RUNTIME_DIR");
+  fs::remove(tmpLock);
 }
 
 }  // namespace

@@ -61,7 +61,7 @@ struct Recorder : core::RunView {
   }
   void Reported(const core::LastRunRow& r) override { rows.push_back(r); }
   void History(const core::HistoryRow& r) override { history.push_back(r); }
-  void PreflightAlert(const std::string& t) override { alerts.push_back(t); }
+  void RaiseAlerts(const std::string& t) override { alerts.push_back(t); }
 
   std::vector<std::string> Copied() const {
     std::vector<std::string> out;

@@ -3,6 +3,7 @@
 
 #include <map>
 #include <string>
+#include <vector>
 
 #include "scheduler/core/displayplatform.h"
 
@@ -30,6 +31,27 @@ TEST(PreferredQtPlatform, XcbUnderWaylandWhenAnXDisplayIsThere) {
     };
     EXPECT_EQ(core::PreferredQtPlatform(lookup), c.expected) << c.what;
   }
+}
+
+// The preference goes to the application as its argument, before the user's own arguments, so
+// a "-platform" of the user still wins and the language argument stays the first of the program.
+TEST(ApplicationArguments, ThePreferenceGoesFirstAndOnlyWhenThereIsOne) {
+  using Args = std::vector<std::string>;
+  const struct {
+    const char* what;
+    Args args;
+    std::string platform;
+    Args expected;
+  } cases[] = {
+      {"no preference", {"Quillomet", "FRENCH"}, "", {"Quillomet", "FRENCH"}},
+      {"a preference", {"Quillomet"}, "xcb;wayland", {"Quillomet", "-platform", "xcb;wayland"}},
+      {"before the user's arguments",
+       {"Quillomet", "FRENCH", "-platform", "wayland"},
+       "xcb;wayland",
+       {"Quillomet", "-platform", "xcb;wayland", "FRENCH", "-platform", "wayland"}},
+      {"no arguments at all", {}, "xcb;wayland", {}},
+  };
+  for (const auto& c : cases) EXPECT_EQ(core::ApplicationArguments(c.args, c.platform), c.expected) << c.what;
 }
 
 }  // namespace

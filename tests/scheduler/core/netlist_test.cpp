@@ -8,18 +8,19 @@
 namespace core {
 namespace {
 
-TEST(ScrambleCredential, TwiceGivesTheTextBackAndCutsAt255Characters) {
+// Scrambled, stored and read back as the list does it.
+TEST(ScrambleCredential, ComesBackFromTheListAndIsCutAt255Characters) {
   for (const std::string& text : {std::string(""), std::string("secret"), std::string("pässwörd\\\n"),
                                  std::string(255, 'x')}) {
-    EXPECT_EQ(UnscrambleCredential(ScrambleCredential(text)), text);
+    EXPECT_EQ(DecodeCredential(EncodeCredential(text)), text);
     EXPECT_EQ(ScrambleCredential(text).size(), text.size());
   }
   EXPECT_EQ(ScrambleCredential("A"), std::string(1, static_cast<char>('A' ^ 0x5B)));
-  EXPECT_EQ(UnscrambleCredential(ScrambleCredential(std::string(300, 'y'))), std::string(255, 'y'));
+  EXPECT_EQ(DecodeCredential(EncodeCredential(std::string(300, 'y'))), std::string(255, 'y'));
   // 255 characters of two bytes each: cut between characters, never inside one.
   std::string accents;
   for (int i = 0; i < 300; ++i) accents += "é";
-  EXPECT_EQ(UnscrambleCredential(ScrambleCredential(accents)).size(), 510u);
+  EXPECT_EQ(DecodeCredential(EncodeCredential(accents)).size(), 510u);
 }
 
 // 'Q' scrambles to a line feed, 'V' to a carriage return, '\x07' to "\", '[' to NUL: such

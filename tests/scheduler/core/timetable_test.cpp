@@ -106,17 +106,15 @@ TEST(ScheduleRow, ShowsTheFieldsOfALine) {
       {7, "5|7|0|0|0|0|0|0|0|/a|*.doc|/b|1|1|more|", "007", "07:05", "/a", "/b", "*.doc", "oui", "oui"},
   };
   for (const auto& c : cases) {
-    auto row = core::ScheduleRowOf(c.index, c.line);
-    ASSERT_TRUE(row.has_value()) << c.line;
-    EXPECT_EQ(row->caption, c.caption) << c.line;
-    EXPECT_EQ(row->heures, c.heures) << c.line;
-    EXPECT_EQ(row->source, c.source) << c.line;
-    EXPECT_EQ(row->cible, c.cible) << c.line;
-    EXPECT_EQ(row->filtre, c.filtre) << c.line;
-    EXPECT_EQ(row->sousRepertoires, c.sous) << c.line;
-    EXPECT_EQ(row->bdd, c.bdd) << c.line;
+    EXPECT_TRUE(core::HasScheduleRow(c.line)) << c.line;
+    // The columns in the order the list shows them, as the list's rows ask for them.
+    const char* expected[core::kScheduleRowColumns] = {c.caption, c.heures, c.source, c.cible, c.filtre, c.sous, c.bdd};
+    std::string scratch;
+    for (int column = 0; column < core::kScheduleRowColumns; ++column)
+      EXPECT_EQ(core::ScheduleRowText(c.index, c.line, column, scratch), expected[column]) << c.line << " column " << column;
+    EXPECT_EQ(core::ScheduleRowText(c.index, c.line, core::kScheduleRowColumns, scratch), "") << c.line;
   }
-  EXPECT_FALSE(core::ScheduleRowOf(2, "").has_value());  // an empty line gets no row
+  EXPECT_FALSE(core::HasScheduleRow(""));  // an empty line gets no row
 }
 
 // The list asks for its texts whenever it paints: a long path is not copied for that.

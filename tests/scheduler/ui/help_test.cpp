@@ -1,10 +1,13 @@
 // "Aide": the desktop's opener first, our own window when the desktop cannot show the help.
+#include <QApplication>
 #include <QEventLoop>
 #include <QTextBrowser>
 #include <QTimer>
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+
+#include <filesystem>
 
 #include "scheduler/ui/helpwindow.h"
 #include "scheduler/ui/tform1.h"
@@ -71,13 +74,39 @@ TEST_F(Help, AnOpenerThatFailsOrIsMissingLeavesTheHelpInOurOwnWindow) {
   }
 }
 
-TEST(HelpLauncher, AMissingHelpFileIsSaidInTheWindow) {
-  QWidget owner;
-  ui::HelpLauncher help(&owner);
-  const QString missing = QString::fromStdString((testenv::testRoot() / "aide" / "index.html").string());
-  help.open(missing);
-  ASSERT_NE(help.window(), nullptr);
-  EXPECT_EQ(help.browser()->toPlainText(), QStringLiteral("Le fichier d'aide est introuvable : ") + missing);
+// A missing help file is not reported: no opener runs, no window or box of ours shows. A file
+// that goes while a failing opener runs leaves nothing to show either.
+TEST(HelpLauncher, AMissingHelpFileIsNotReported) {
+  const auto ran = testenv::testRoot() / "ran.txt";
+  const auto index = testenv::testRoot() / "aide" / "index.html";
+  const auto opener = testenv::writeFile(testenv::testRoot() / "opener.sh",
+                                         "#!/bin/sh\nprintf x >> '" + ran.string() + "'\nrm -f \"$1\"\nexit 1\n");
+  ::chmod(opener.c_str(), 0755);
+  ui::HelpOpener() = QString::fromStdString(opener.string());
+  for (const bool presentAtFirst : {false, true}) {
+    SCOPED_TRACE(presentAtFirst ? "removed while the opener runs" : "missing");
+    if (presentAtFirst) testenv::writeFile(index, "<html>Quillomet</html>");
+    QWidget owner;
+    ui::HelpLauncher help(&owner);
+    QEventLoop loop;
+    bool settled = false, byDesktop = true;
+    QObject::connect(&help, &ui::HelpLauncher::settled, &loop, [&](bool desktop) {
+      settled = true;
+      byDesktop = desktop;
+      loop.quit();
+    });
+    QTimer::singleShot(60000, &loop, &QEventLoop::quit);
+    const QWidgetList before = QApplication::topLevelWidgets();
+    help.open(QString::fromStdString(index.string()));
+    if (!settled) loop.exec();
+    EXPECT_TRUE(settled);
+    EXPECT_FALSE(byDesktop);
+    EXPECT_EQ(help.window(), nullptr);
+    for (QWidget* w : QApplication::topLevelWidgets())
+      EXPECT_TRUE(before.contains(w) || !w->isVisible()) << w->metaObject()->className();
+    EXPECT_EQ(std::filesystem::exists(ran), presentAtFirst) << "the opener runs only for a file that is there";
+  }
+  ui::HelpOpener() = QStringLiteral("true");
 }
 
 // The first run opens the help, then lands in the editor: the navigation marks the editor.
