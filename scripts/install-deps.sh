@@ -16,8 +16,8 @@ packages=(
 packages+=(gvfs-backends gvfs-fuse dbus openssl)
 # USB volumes: a private D-Bus bus and a stand-in UDisks2 service for the safe-removal tests.
 packages+=(dbus-daemon python3-dbus python3-gi)
-# Windows: Qt's own French texts, the SVG pictures (image and icon plugins)
-packages+=(qt6-translations-l10n libqt6svg6 qt6-svg-dev)
+# Windows: Qt's own French texts, the SVG pictures (image and icon plugins), screenshots (import)
+packages+=(qt6-translations-l10n libqt6svg6 qt6-svg-dev imagemagick)
 # Updater: Ed25519 signatures of update archives (libcrypto), and the signing script's tool.
 packages+=(libssl-dev openssl)
 # Shares through gvfs: the gio tool that mounts them (not pulled in by gvfs itself).

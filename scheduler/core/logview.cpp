@@ -59,15 +59,7 @@ void PreferLargePages(char* block, std::size_t size) {
 }  // namespace
 
 std::string_view LogField(std::string_view line, int column) {
-  if (column < 1) return {};
-  std::size_t from = 0;
-  for (int c = 1; c < column; ++c) {
-    const std::size_t sep = line.find(';', from);
-    if (sep == std::string_view::npos) return {};
-    from = sep + 1;
-  }
-  const std::size_t end = line.find(';', from);
-  return line.substr(from, end == std::string_view::npos ? std::string_view::npos : end - from);
+  return FieldView(line, ';', column + 1, LastField::EndedByText);
 }
 
 int ViewerImage(std::string_view first) {
