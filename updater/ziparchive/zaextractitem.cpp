@@ -15,6 +15,8 @@ namespace ziparchive {
 
 namespace {
 
+constexpr size_t kMadeDirsKept = 4096;
+
 bool IsFolderEntry(const TDirItem& item) {
   return (item.ExternalAttributes & kFolderAttribute) || (!item.Name().empty() && item.Name().back() == '/');
 }
@@ -54,7 +56,10 @@ TZAItemOutcome TZABaseArchiver::ExtractItemToFile(int index, const std::string& 
   auto makeFolder = [&] {
     if (!MakeDirs(folder)) throw EZAException::CreateForCodeFmt(20, this, {folder});
     struct stat st {};
-    if (::stat(folder.c_str(), &st) == 0) FMadeDirs[folder] = st.st_dev;
+    if (::stat(folder.c_str(), &st) != 0) return;
+    // Bounded, for archives of very many folders: a folder forgotten is only made again.
+    if (FMadeDirs.size() >= kMadeDirsKept) FMadeDirs.clear();
+    FMadeDirs[folder] = st.st_dev;
   };
   if (Options.CreateDirs && !folder.empty() && !FMadeDirs.count(folder)) makeFolder();
   if (isFolder) return TZAItemOutcome::Done;
