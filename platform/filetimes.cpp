@@ -36,4 +36,23 @@ std::int64_t WallClock(std::time_t t) {
   return static_cast<std::int64_t>(timegm(&tm));
 }
 
+namespace {
+
+long OffsetAt(std::time_t t) {
+  std::tm tm{};
+  return localtime_r(&t, &tm) ? tm.tm_gmtoff : 0;
+}
+
+}  // namespace
+
+std::time_t FromWallClock(std::int64_t wall) {
+  // The offsets a day before and a day after: the wall time lies in one of them.
+  const std::time_t w = static_cast<std::time_t>(wall);
+  const long before = OffsetAt(w - 86400), after = OffsetAt(w + 86400);
+  const std::time_t early = w - before, late = w - after;
+  if (OffsetAt(early) == before) return early;
+  if (OffsetAt(late) == after) return late;
+  return early;
+}
+
 }  // namespace platform

@@ -17,4 +17,10 @@ std::optional<std::int64_t> DosToWallClock(std::uint32_t dos);
 // Seconds since 1970 of the local wall-clock time of t, counted the same way.
 std::int64_t WallClock(std::time_t t);
 
+// The time whose local wall-clock time is wall (counted as above): of the two that a change to
+// winter time repeats, the earlier; one that a change to summer time skips is read in the offset
+// before the change (02:30 becomes 03:30), as mktime does. Unlike mktime, it does not read the
+// zone again: that happens at tzset.
+std::time_t FromWallClock(std::int64_t wall);
+
 }  // namespace platform

@@ -290,8 +290,12 @@ InstallResult InstallStaged(const fs::path& staging, const fs::path& folder, con
     const fs::path dest = folder / rel, source = staging / rel;
     struct stat st, staged;
     const bool replaces = Lstat(dest, st);
-    if (replaces && (S_ISDIR(st.st_mode) || !(S_ISREG(st.st_mode) || S_ISLNK(st.st_mode)))) {
+    if (replaces && S_ISDIR(st.st_mode)) {
       result.Message = Failure("un dossier occupe la place du fichier", dest, EISDIR);
+      return result;
+    }
+    if (replaces && !(S_ISREG(st.st_mode) || S_ISLNK(st.st_mode))) {
+      result.Message = "un fichier spécial (tube, socket ou périphérique) occupe la place du fichier « " + dest.string() + " »";
       return result;
     }
     if (!Lstat(source, staged)) {

@@ -13,8 +13,9 @@
 #include <thread>
 
 #include "platform/atomicfile.h"
-#include "platform/errortext.h"
 #include "platform/drives.h"
+#include "platform/errortext.h"
+#include "platform/files.h"
 #include "platform/processes.h"
 #include "platform/shell.h"
 #include "platform/stagedinstall.h"
@@ -188,16 +189,25 @@ void UpdateRun::ReadLocalDate() {
   LocalDate = date;
 }
 
-std::optional<year_month_day> UpdateRun::InstalledRelease() const {
-  const int fd = ::open(Config.ReleaseRecordPath().c_str(), O_RDONLY | O_CLOEXEC);
+bool UpdateRun::ReleaseRecord::IsOlderThan(const year_month_day& release) const {
+  return release != Release && release > std::min({Release, Written, Today()});
+}
+
+std::optional<UpdateRun::ReleaseRecord> UpdateRun::InstalledRelease() const {
+  // Never waits on a FIFO or a device put in its place.
+  const int fd = platform::OpenFileOnly(Config.ReleaseRecordPath(), O_RDONLY);
   if (fd < 0) return std::nullopt;
   char text[32];
   const ssize_t n = ::read(fd, text, sizeof text);
+  struct stat st {};
+  const bool dated = ::fstat(fd, &st) == 0;
   ::close(fd);
-  if (n <= 0) return std::nullopt;
+  if (n <= 0 || !dated) return std::nullopt;
   std::string line(text, size_t(n));
   if (!line.empty() && line.back() == '\n') line.pop_back();
-  return ParseIsoDate(line);
+  const auto release = ParseIsoDate(line);
+  if (!release) return std::nullopt;
+  return ReleaseRecord{*release, updater::LocalDate(st.st_mtime)};
 }
 
 std::string UpdateRun::Extract() {
@@ -366,7 +376,7 @@ void UpdateRun::Run() {
   // Newer than the program file and than the release installed last: a file date alone can be
   // set back by any copy.
   const auto installed = InstalledRelease();
-  if (!RemoteDate || !LocalDate || !(*RemoteDate > *LocalDate) || (installed && !(*RemoteDate > *installed))) {
+  if (!RemoteDate || !LocalDate || !(*RemoteDate > *LocalDate) || (installed && !installed->IsOlderThan(*RemoteDate))) {
     view_.SetStatus(NoNewVersionText());
     view_.SetUpdateEnabled(true);
     return;

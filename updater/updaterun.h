@@ -86,8 +86,16 @@ class UpdateRun {
   bool CheckPage();
   // Reads the main program's file date into LocalDate (Button2Click).
   void ReadLocalDate();
-  // The release the folder holds, from its record; empty when there is none or it is unreadable.
-  std::optional<std::chrono::year_month_day> InstalledRelease() const;
+  // The release the folder holds, from its record, and the day the record was written; empty
+  // when there is none or it is unreadable.
+  struct ReleaseRecord {
+    std::chrono::year_month_day Release;
+    std::chrono::year_month_day Written;
+    // Whether release is a later one. A release dated after the day it was installed counts as
+    // of that day, as the program file's date does; it alone is never newer than itself.
+    bool IsOlderThan(const std::chrono::year_month_day& release) const;
+  };
+  std::optional<ReleaseRecord> InstalledRelease() const;
   // Extracts the downloaded archive (ZipPath when this run downloaded none) and puts its files
   // in place as a whole, with the record of the release once one was verified (Button3Click).
   // Empty on success, else the French reason.

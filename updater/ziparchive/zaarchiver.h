@@ -1,11 +1,15 @@
 #pragma once
 // The archive component: published properties, events, options, open/close/search/extract.
 // Steps of the engine that live in other files are members of TZABaseArchiver too.
+#include <sys/types.h>
+
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "updater/ziparchive/zaarchivelock.h"
@@ -341,11 +345,11 @@ class TZABaseArchiver {
   double FCurrentItemSize = 0;
   double FCurrentItemDone = 0;
   unsigned FUmask = 022;     // read at the start of each batch
-  std::string FLastMadeDir;  // folder made for the last extracted entry of the batch
-  // Extracted files are flushed only on a removable drive; the answer of the last folder asked.
+  // Folders made for the entries of the batch, each with its device.
+  std::unordered_map<std::string, dev_t> FMadeDirs;
+  // Extracted files are flushed only on a removable drive, asked once per device a batch.
   bool FlushesFilesIn(const std::string& folder);
-  std::string FFlushFolder;
-  bool FFlushFolderRemovable = false;
+  std::vector<std::pair<dev_t, bool>> FFlushDevices;
   TZAProcessVolumeFailureEvent FOnProcessVolumeFailure;
   std::vector<TZAFileIdentity> FWrittenVolumes;  // volumes created in this run
   std::vector<std::string> FWrittenVolumeNames;  // and their names

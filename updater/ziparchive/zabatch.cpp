@@ -1,5 +1,6 @@
 // The batch loop: one operation over every selected entry, under the process-wide lock.
 #include <algorithm>
+#include <ctime>
 #include <string>
 
 #include "updater/ziparchive/zaarchiver.h"
@@ -42,8 +43,9 @@ TZABatchResult TZABaseArchiver::ProcessFiles(TZAProcessOperation operation) {
   FCancel = false;
   FProgressEnabled = true;
   FUmask = CurrentUmask();
-  FLastMadeDir.clear();
-  FFlushFolder.clear();  // drives may have come or gone since the last batch
+  FMadeDirs.clear();
+  FFlushDevices.clear();  // drives may have come or gone since the last batch
+  tzset();  // entry dates are then converted without reading the zone again
   TZADirArray* dir = FDirManager ? &FDirManager->CurrentDir : nullptr;
   if (dir)
     for (int i = 0; i < dir->DirItemCount(); ++i)

@@ -147,8 +147,7 @@ time_t DosDateTimeToUnix(uint32_t dosDateTime) {
   tm.tm_sec = static_cast<int>(time & 0x1F) * 2;
   if (tm.tm_mon < 0) tm.tm_mon = 0;
   if (tm.tm_mday == 0) tm.tm_mday = 1;
-  tm.tm_isdst = -1;
-  return mktime(&tm);
+  return platform::FromWallClock(static_cast<std::int64_t>(timegm(&tm)));
 }
 
 uint32_t UnixToDosDateTime(time_t t) {

@@ -1,4 +1,6 @@
 // One entry to a disk file or to a stream.
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <string>
 
@@ -13,6 +15,8 @@ namespace ziparchive {
 
 namespace {
 
+constexpr size_t kMadeDirsKept = 4096;
+
 bool IsFolderEntry(const TDirItem& item) {
   return (item.ExternalAttributes & kFolderAttribute) || (!item.Name().empty() && item.Name().back() == '/');
 }
@@ -21,11 +25,21 @@ bool IsFolderEntry(const TDirItem& item) {
 
 bool TZABaseArchiver::FlushesFilesIn(const std::string& folder) {
   if (!Options.FlushBuffers) return false;
-  if (folder != FFlushFolder || FFlushFolder.empty()) {
-    FFlushFolderRemovable = IsRemovableDrive(folder);
-    FFlushFolder = folder;
+  if (!DrivePart(folder).empty()) return IsRemovableDrive(folder);
+  // The mount table and /sys are read once per device, whatever order the folders come in.
+  dev_t device;
+  if (const auto made = FMadeDirs.find(folder); made != FMadeDirs.end()) {
+    device = made->second;
+  } else {
+    struct stat st {};
+    if (::stat(folder.empty() ? "." : folder.c_str(), &st) != 0) return IsRemovableDrive(folder);
+    device = st.st_dev;
   }
-  return FFlushFolderRemovable;
+  for (const auto& [known, flushes] : FFlushDevices)
+    if (known == device) return flushes;
+  const bool flushes = IsRemovableDrive(folder);
+  FFlushDevices.emplace_back(device, flushes);
+  return flushes;
 }
 
 TZAItemOutcome TZABaseArchiver::ExtractItemToFile(int index, const std::string& name, const std::string& baseDir) {
@@ -37,13 +51,17 @@ TZAItemOutcome TZABaseArchiver::ExtractItemToFile(int index, const std::string& 
 
   TZAExtractTarget target = ResolveExtractTarget(baseDir, fileName, isFolder, Options.CreateDirs, fileName != name);
   if (target.Refused) throw EZAException::CreateForCodeFmt(19, this, {fileName});
-  // A folder made for the previous entry is not looked at again.
+  // A folder made for an earlier entry of the batch is not looked at again.
   const std::string folder = target.Folder.string();
   auto makeFolder = [&] {
     if (!MakeDirs(folder)) throw EZAException::CreateForCodeFmt(20, this, {folder});
-    FLastMadeDir = folder;
+    struct stat st {};
+    if (::stat(folder.c_str(), &st) != 0) return;
+    // Bounded, for archives of very many folders: a folder forgotten is only made again.
+    if (FMadeDirs.size() >= kMadeDirsKept) FMadeDirs.clear();
+    FMadeDirs[folder] = st.st_dev;
   };
-  if (Options.CreateDirs && !folder.empty() && folder != FLastMadeDir) makeFolder();
+  if (Options.CreateDirs && !folder.empty() && !FMadeDirs.count(folder)) makeFolder();
   if (isFolder) return TZAItemOutcome::Done;
 
   TZAExistingTarget existing = InspectTarget(target.File);
@@ -77,7 +95,7 @@ TZAItemOutcome TZABaseArchiver::ExtractItemToFile(int index, const std::string& 
   TZASafeFileWriter writer;
   if (!writer.Open(target.File)) {
     // The folder may have gone since it was made: make it once more.
-    if (errno == ENOENT && Options.CreateDirs && !folder.empty() && folder == FLastMadeDir) makeFolder();
+    if (errno == ENOENT && Options.CreateDirs && FMadeDirs.erase(folder)) makeFolder();
     if (!writer.IsOpen() && !writer.Open(target.File))
       throw EZAException::CreateForCodeFmt(19, this, {target.File.string()});
   }

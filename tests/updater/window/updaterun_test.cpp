@@ -591,7 +591,9 @@ TEST_F(UpdateRunTest, NewFilesLoseSpecialAndSharedWriteBits) {
 
 // "Newer" is decided by the release the folder records at each install as well as by the
 // program's file date, which any copy can set back; a release is only good as the one it was
-// signed for, so an old release cannot pose as a later one.
+// signed for, so an old release cannot pose as a later one. A release dated in days to come
+// counts, like the program's date, as of the day it was installed: it is not offered again,
+// and the later releases are not refused until its date.
 TEST_F(UpdateRunTest, AnOlderReleaseIsNeverInstalled) {
   const std::string archive = NewVersionArchive();
   const std::string none = "Aucune nouvelle version de " + exe + "\rn'est disponible sur internet.";
@@ -601,14 +603,19 @@ TEST_F(UpdateRunTest, AnOlderReleaseIsNeverInstalled) {
     const char* page;
     std::string signedAs;
     bool installs;
+    int written[3];  // the record's file date; {}: now
   };
   const Case cases[] = {
-      {"an older release with its own signature, under a later date", nullptr, "12/03/2024", "2024-03-01", false},
-      {"the archive's bytes signed alone", nullptr, "12/03/2024", "", false},
-      {"a release older than the installed one", "2024-03-20\n", "12/03/2024", "2024-03-12", false},
-      {"the installed release again", "2024-03-12\n", "12/03/2024", "2024-03-12", false},
-      {"a record that is no date", "demain\n", "12/03/2024", "2024-03-12", true},
-      {"a release after the installed one", "2024-03-11\n", "12/03/2024", "2024-03-12", true},
+      {"an older release with its own signature, under a later date", nullptr, "12/03/2024", "2024-03-01", false, {}},
+      {"the archive's bytes signed alone", nullptr, "12/03/2024", "", false, {}},
+      {"a release older than the installed one", "2024-03-20\n", "12/03/2024", "2024-03-12", false, {}},
+      {"the installed release again", "2024-03-12\n", "12/03/2024", "2024-03-12", false, {}},
+      {"a record that is no date", "demain\n", "12/03/2024", "2024-03-12", true, {}},
+      {"a release after the installed one", "2024-03-11\n", "12/03/2024", "2024-03-12", true, {}},
+      {"a release after one dated in days to come", "2099-01-01\n", "12/03/2024", "2024-03-12", true, {2024, 3, 11}},
+      {"the release dated in days to come again", "2099-01-01\n", "01/01/2099", "2099-01-01", false, {2024, 3, 11}},
+      {"a release older than the day the one to come was installed", "2099-01-01\n", "12/03/2024", "2024-03-12",
+       false, {2024, 3, 20}},
   };
   int n = 0;
   for (const auto& c : cases) {
@@ -619,6 +626,7 @@ TEST_F(UpdateRunTest, AnOlderReleaseIsNeverInstalled) {
     testenv::writeFile(folder / "lisezmoi.txt", "ancienne version\n");
     SetDate(folder / exe, 2024, 3, 11, 23);
     if (c.record) testenv::writeFile(folder / kReleaseRecord, c.record);
+    if (c.written[0]) SetDate(folder / kReleaseRecord, c.written[0], c.written[1], c.written[2], 12);
     const pid_t running = StartMainProgram();
     ServePage(c.page);
     server.Set("/rv/Quillomet.zip", {200, archive});
@@ -736,3 +744,50 @@ TEST_F(UpdateRunTest, TheInstalledProgramIsDatedAsItsRelease) {
     StopRestarted();
   }
 }
+
+// Whatever stands in place of the release record, the run neither hangs nor installs over it.
+TEST_F(UpdateRunTest, AFifoInPlaceOfTheReleaseRecordIsNoRecord) {
+  const pid_t running = StartMainProgram();
+  ASSERT_EQ(mkfifo((folder / kReleaseRecord).c_str(), 0644), 0);
+  ServePage("12/03/2024");
+  ServeArchive({200, NewVersionArchive()});
+  RunUpdate(view);
+  EXPECT_TRUE(Exited(running));
+  ExpectOneMessageStarting(view, "L'installation de la mise à jour a échoué : un fichier spécial (tube, socket ou "
+                                 "périphérique) occupe la place du fichier « " + (folder / kReleaseRecord).string());
+  EXPECT_EQ(testenv::readFile(folder / "lisezmoi.txt"), "ancienne version\n");
+  EXPECT_TRUE(fs::is_fifo(folder / kReleaseRecord));
+  EXPECT_EQ(view.Statuses.back(), "La mise à jour de " + exe + " n'a pas été installée.");
+  ExpectRestartedOldProgram();
+}
+
+// The download's file cannot be made in the program folder (here its name is longer than a
+// path may be): the run says so in French, downloads and stops nothing, and installs nothing.
+TEST_F(UpdateRunTest, ADownloadFileThatCannotBeCreatedInstallsNothing) {
+  // The folder, with its "/", leaves room for the program's name and the release record, not
+  // for the download's name (29 bytes).
+  const size_t length = 4070;
+  fs::path deep = folder;
+  const size_t needed = length - 1 - deep.string().size();  // each part takes a "/" too
+  const size_t parts = (needed + 200) / 201;
+  for (size_t i = 0; i < parts; ++i) deep /= std::string((needed - parts) / parts + (i < (needed - parts) % parts), 'd');
+  ASSERT_EQ(deep.string().size() + 1, length);
+  fs::create_directories(deep);
+  fs::copy_file(folder / exe, deep / exe);
+  fs::copy_file(folder / "lisezmoi.txt", deep / "lisezmoi.txt");
+  SetDate(deep / exe, 2024, 3, 11, 23);
+  config.Folder = deep.string() + "/";
+  const pid_t running = StartMainProgram(deep / exe);
+  const auto before = testenv::snapshot(deep);
+  ServePage("12/03/2024");
+  ServeArchive({200, NewVersionArchive()});
+  RunUpdate(view);
+  EXPECT_TRUE(StillRuns(running));
+  EXPECT_EQ(testenv::snapshot(deep), before);
+  ExpectOneMessageStarting(view, "Erreur inconnue : impossible de créer un fichier dans " + config.Folder + " : ");
+  EXPECT_EQ(view.Statuses.back(), "La mise à jour de " + exe + " n'a pas été installée.");
+  EXPECT_TRUE(view.Enabled);
+  EXPECT_FALSE(view.Closed);
+  EXPECT_EQ(server.Requests(), (std::vector<std::string>{"/quillomet/update.html", "/rv/Quillomet.zip.sig"}));
+}
+

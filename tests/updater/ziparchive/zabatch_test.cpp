@@ -473,6 +473,8 @@ TEST(ExtractBatch, ClosedArchiveAndBadIndex) {
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(out.Memory()), out.Size()), "1");
 }
 
+// Folders made for earlier entries are not made again, in whatever order the entries take them,
+// unless one has gone meanwhile.
 TEST(ExtractBatch, AFolderRemovedDuringTheBatchIsMadeAgain) {
   const fs::path root = testenv::makeDir("vanish");
   const fs::path zip = MakeZip(root / "v.zip", {Dos("sub/a", "1"), Dos("sub/b", "2")});
@@ -482,6 +484,15 @@ TEST(ExtractBatch, AFolderRemovedDuringTheBatchIsMadeAgain) {
   };
   EXPECT_TRUE(f.Extract().Succeeded());
   EXPECT_EQ(TreeOf(root / "base"), (std::vector<std::string>{"sub/", "sub/b"}));
+
+  const fs::path turns = MakeZip(root / "t.zip", {Dos("x/1", "1"), Dos("y/1", "2"), Dos("x/2", "3"), Dos("y/2", "4"),
+                                                  Dos("x/3", "5")});
+  Fixture g(turns, root / "turns");
+  g.zip.OnConfirmProcessFile = [&](TZABaseArchiver*, const std::string& name, TZAProcessOperation, bool&) {
+    if (name == "x\\3") fs::remove_all(root / "turns" / "x");
+  };
+  EXPECT_TRUE(g.Extract().Succeeded());
+  EXPECT_EQ(TreeOf(root / "turns"), (std::vector<std::string>{"x/", "x/3", "y/", "y/1", "y/2"}));
 }
 
 // Extracted files are flushed one by one only on a removable drive, and never with
@@ -503,5 +514,35 @@ TEST(ExtractBatch, FilesAreFlushedOnlyOnRemovableDrives) {
     zip.Options.FlushBuffers = flushBuffers;
     for (const Case& c : cases) EXPECT_EQ(zip.FlushesFilesIn(c.folder), flushBuffers && c.flushed) << c.folder;
   }
+  SetDriveQueryRoots({});
+}
+
+// The drive is asked once per device and batch, whatever the order of the folders: a second
+// folder of the same file system takes the first one's answer, another file system gets its own.
+TEST(ExtractBatch, TheDriveIsAskedOncePerDevice) {
+  const fs::path root = testenv::makeDir("devices");
+  const fs::path mountinfo = root / "proc" / "self" / "mountinfo";
+  fs::create_directories(mountinfo.parent_path());
+  auto mountRootOn = [&](const char* device) {
+    testenv::writeFile(mountinfo, std::string("22 1 ") + device + " / / rw - ext4 /dev/x rw\n"
+                                  "26 22 0:21 / /proc rw - proc proc rw\n");
+  };
+  mountRootOn("8:17");  // the USB key of the fixture
+  platform::SystemRoots roots;
+  roots.proc = (root / "proc").string();
+  roots.sys = (testenv::fixtures() / "drives-desktop/sys").string();
+  SetDriveQueryRoots(roots);
+  const fs::path a = testenv::makeDir("a"), b = testenv::makeDir("b");
+  TZipArchiver zip;
+  EXPECT_TRUE(zip.FlushesFilesIn(a.string()));
+  mountRootOn("259:2");  // now a fixed disk
+  EXPECT_TRUE(zip.FlushesFilesIn(b.string()));
+  EXPECT_TRUE(zip.FlushesFilesIn(a.string()));
+  EXPECT_FALSE(zip.FlushesFilesIn("/proc"));
+  // A new batch asks again.
+  Fixture f(MakeZip(root / "one.zip", {Dos("f", "1")}), root / "out");
+  EXPECT_TRUE(f.Extract().Succeeded());
+  EXPECT_FALSE(f.zip.FlushesFilesIn(b.string()));
+  EXPECT_FALSE(f.zip.FlushesFilesIn(a.string()));
   SetDriveQueryRoots({});
 }

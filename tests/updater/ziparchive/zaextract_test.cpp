@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <set>
 
 #include "tests/support/testenv.h"
@@ -95,6 +96,35 @@ TEST(DosTimes, RoundTripAndClamp) {
   EXPECT_EQ(UnixToDosDateTime(0), DosDateTime((1 << 5) | 1, 0));
   EXPECT_EQ(UnixToDosDateTime(DosDateTimeToUnix(DosDateTime((2107 - 1980) << 9 | (12 << 5) | 31, 0)) + 86400 * 400),
             DosDateTime((127 << 9) | (12 << 5) | 31, (23 << 11) | (59 << 5) | 29));
+}
+
+// Entry dates in a zone with summer time: each is the local time it says, a skipped hour is
+// read in winter time, a repeated one as its first pass; out-of-range fields carry over as
+// they always have (month 0 is January, day 0 the first, hour 24 the next day).
+TEST(DosTimes, LocalDatesAcrossChangesOfOffset) {
+  const char* saved = std::getenv("TZ");
+  const std::string old = saved ? saved : "";
+  setenv("TZ", "CET-1CEST,M3.5.0,M10.5.0/3", 1);
+  tzset();
+  auto dos = [](int y, int mo, int d, int h, int mi, int s) {
+    return DosDateTime(static_cast<uint16_t>(((y - 1980) << 9) | (mo << 5) | d),
+                       static_cast<uint16_t>((h << 11) | (mi << 5) | (s / 2)));
+  };
+  const struct {
+    uint32_t stamp;
+    time_t utc;
+  } cases[] = {
+      {dos(2024, 1, 15, 12, 0, 0), 1705316400},   // 11:00 UTC
+      {dos(2024, 7, 15, 12, 0, 0), 1721037600},   // 10:00 UTC
+      {dos(2024, 3, 31, 2, 30, 0), 1711848600},   // skipped: 01:30 UTC
+      {dos(2024, 10, 27, 2, 30, 0), 1729989000},  // repeated: 00:30 UTC
+      {dos(2024, 0, 0, 24, 0, 0), 1704150000},    // 2024-01-02 00:00, 23:00 UTC the day before
+      {dos(2107, 12, 31, 23, 59, 58), 4354815598},
+  };
+  for (const auto& c : cases) EXPECT_EQ(DosDateTimeToUnix(c.stamp), c.utc) << std::hex << c.stamp;
+  if (saved) setenv("TZ", old.c_str(), 1);
+  else unsetenv("TZ");
+  tzset();
 }
 
 TEST(DosTimes, OverwriteRulesCompareUnsigned) {
