@@ -70,11 +70,14 @@ TZAFileStream::TZAFileStream(const std::string& fileName, uint16_t mode, unsigne
     throw EZAStreamError(withErrno((mode == fmCreate ? "Cannot create file \"" : "Cannot open file \"") + fileName + "\"", err), err);
   }
   struct stat st {};
-  if (::fstat(fd_, &st) == 0 && S_ISDIR(st.st_mode)) {
+  const bool known = ::fstat(fd_, &st) == 0;
+  if (known && S_ISDIR(st.st_mode)) {
     ::close(fd_);
     fd_ = -1;
     throw EZAStreamError(withErrno("Cannot open file \"" + fileName + "\"", EISDIR), EISDIR);
   }
+  // Devices and pipes keep the descriptor's offset, and so their seek errors.
+  if (known && S_ISREG(st.st_mode)) position_ = 0;
 }
 
 TZAFileStream::TZAFileStream(int fd, bool ownsHandle, const std::string& fileName)
@@ -86,7 +89,7 @@ TZAFileStream::~TZAFileStream() {
 
 namespace {
 
-// Moves count bytes with read() or write(), retrying on EINTR; stops at the end or an error.
+// Moves count bytes with one transfer call after another, retrying on EINTR; stops at the end or an error.
 template <class Buffer, class Transfer>
 int64_t transferAll(Buffer* p, int64_t count, int& lastError, Transfer transfer) {
   lastError = 0;
@@ -107,22 +110,41 @@ int64_t transferAll(Buffer* p, int64_t count, int& lastError, Transfer transfer)
 }  // namespace
 
 int64_t TZAFileStream::Read(void* buffer, int64_t count) {
-  return transferAll(static_cast<uint8_t*>(buffer), count, lastError_,
-                     [this](uint8_t* p, size_t n) { return ::read(fd_, p, n); });
+  auto* p = static_cast<uint8_t*>(buffer);
+  if (position_ < 0)
+    return transferAll(p, count, lastError_, [this](uint8_t* q, size_t n) { return ::read(fd_, q, n); });
+  return transferAll(p, count, lastError_, [this](uint8_t* q, size_t n) {
+    const ssize_t r = ::pread(fd_, q, n, static_cast<off_t>(position_));
+    if (r > 0) position_ += r;
+    return r;
+  });
 }
 
 int64_t TZAFileStream::Write(const void* buffer, int64_t count) {
-  return transferAll(static_cast<const uint8_t*>(buffer), count, lastError_,
-                     [this](const uint8_t* p, size_t n) { return ::write(fd_, p, n); });
+  auto* p = static_cast<const uint8_t*>(buffer);
+  if (position_ < 0)
+    return transferAll(p, count, lastError_, [this](const uint8_t* q, size_t n) { return ::write(fd_, q, n); });
+  return transferAll(p, count, lastError_, [this](const uint8_t* q, size_t n) {
+    const ssize_t r = ::pwrite(fd_, q, n, static_cast<off_t>(position_));
+    if (r > 0) position_ += r;
+    return r;
+  });
 }
 
 int64_t TZAFileStream::Seek(int64_t offset, TZASeekOrigin origin) {
+  if (position_ >= 0 && origin != soEnd) {
+    const int64_t target = origin == soBeginning ? offset : position_ + offset;
+    if (target < 0) throw EZAStreamError(withErrno("Stream seek error", EINVAL), EINVAL);
+    position_ = target;
+    return position_;
+  }
   int whence = origin == soBeginning ? SEEK_SET : (origin == soCurrent ? SEEK_CUR : SEEK_END);
   off_t r = ::lseek(fd_, static_cast<off_t>(offset), whence);
   if (r < 0) {
     int err = errno;
     throw EZAStreamError(withErrno("Stream seek error", err), err);
   }
+  if (position_ >= 0) position_ = r;
   return r;
 }
 

@@ -62,6 +62,8 @@ inline constexpr uint16_t fmShareDenyWrite = 0x0020;
 inline constexpr uint16_t fmShareDenyRead = 0x0030;
 inline constexpr uint16_t fmShareDenyNone = 0x0040;
 
+// A regular file it opened keeps its own position and moves data with pread/pwrite, so a seek
+// costs no system call; a wrapped descriptor or a device is used at its offset (read, write, lseek).
 class TZAFileStream : public TZAStream {
  public:
   // Opens or creates the file (O_CLOEXEC, 64-bit offsets); throws EZAStreamError with errno.
@@ -84,6 +86,8 @@ class TZAFileStream : public TZAStream {
  private:
   int fd_ = -1;
   bool owns_ = true;
+  // Own position; -1 while the descriptor's offset is the position.
+  int64_t position_ = -1;
   std::string fileName_;
 };
 

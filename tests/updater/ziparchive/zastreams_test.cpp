@@ -53,6 +53,30 @@ TEST(ZAStreams, MemoryAndFileStreamsKeepTheSameContract) {
   EXPECT_EQ(testenv::readFile(path), "hello");
 }
 
+TEST(ZAStreams, WrappedDescriptorKeepsTheContractFromItsOffset) {
+  auto path = (testenv::testRoot() / "w.bin").string();
+  {
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    ASSERT_GE(fd, 0);
+    TZAFileStream wrapped(fd, true, path);
+    exerciseStream(wrapped);
+  }
+  EXPECT_EQ(testenv::readFile(path), "hello");
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::lseek(fd, 3, SEEK_SET), 3);
+  {
+    TZAFileStream wrapped(fd, false);
+    EXPECT_EQ(wrapped.Position(), 3);
+    char buf[4] = {};
+    EXPECT_EQ(wrapped.Read(buf, 4), 2);
+    EXPECT_EQ(std::string(buf, 2), "lo");
+  }
+  // The descriptor is left where the stream stopped.
+  EXPECT_EQ(::lseek(fd, 0, SEEK_CUR), 5);
+  ::close(fd);
+}
+
 TEST(ZAStreams, FileModesAndOpenErrors) {
   auto path = testenv::writeFile(testenv::testRoot() / "r.bin", "abc").string();
   {
