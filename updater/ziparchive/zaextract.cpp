@@ -199,18 +199,42 @@ mode_t CurrentUmask() {
 
 TZASafeFileWriter::~TZASafeFileWriter() { Discard(); }
 
-bool TZASafeFileWriter::Open(const fs::path& target) {
+namespace {
+
+// Temp names of the process: a counter from a start drawn once, so a name costs no system call.
+std::string NextTempName() {
+  static uint64_t next = (static_cast<uint64_t>(::getpid()) << 32) ^ static_cast<uint64_t>(::time(nullptr)) * 2654435761u;
+  static const char kDigits[] = "0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ";
+  uint64_t v = next++ * 0x9E3779B97F4A7C15ull;
+  std::string name = ".za";
+  for (int i = 0; i < 8; ++i, v /= 62) name += kDigits[v % 62];
+  return name;
+}
+
+}  // namespace
+
+bool TZASafeFileWriter::Open(const fs::path& target, mode_t mode, std::optional<mode_t> umaskBits) {
   Discard();
   target_ = target;
   written_ = 0;
+  created_.reset();
+  const bool asked = umaskBits && (mode & *umaskBits) == 0;
+  if (!asked) mode = 0600;
   fs::path folder = target.parent_path();
   if (folder.empty()) folder = ".";
-  std::string tmpl = (folder / ".zaXXXXXX").string();
-  const int fd = mkostemp(tmpl.data(), O_CLOEXEC);
-  if (fd < 0) return false;
-  fd_ = fd;
-  temp_ = tmpl;
-  return true;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const fs::path temp = folder / NextTempName();
+    const int fd = ::open(temp.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+    if (fd < 0) {
+      if (errno == EEXIST) continue;
+      return false;
+    }
+    fd_ = fd;
+    temp_ = temp;
+    if (asked) created_ = mode;
+    return true;
+  }
+  return false;
 }
 
 int64_t TZASafeFileWriter::Write(const void* data, int64_t count) {
@@ -236,7 +260,7 @@ bool TZASafeFileWriter::Commit(mode_t mode, time_t mtime, bool flush) {
     return false;
   }
   const struct timespec times[2] = {{0, UTIME_OMIT}, {mtime, 0}};
-  bool ok = fchmod(fd_, mode) == 0 && futimens(fd_, times) == 0 && (!flush || fsync(fd_) == 0);
+  bool ok = (created_ == mode || fchmod(fd_, mode) == 0) && futimens(fd_, times) == 0 && (!flush || fsync(fd_) == 0);
   int err = errno;
   if (::close(fd_) != 0 && ok) {
     ok = false;

@@ -84,8 +84,9 @@ class TZASafeFileWriter {
   TZASafeFileWriter(const TZASafeFileWriter&) = delete;
   TZASafeFileWriter& operator=(const TZASafeFileWriter&) = delete;
 
-  // Creates the temp file (mode 0600); False with errno set on failure.
-  bool Open(const std::filesystem::path& target);
+  // Creates the temp file, mode 0600; or, when the umask is given, the mode the file is to get,
+  // so that Commit to that mode has no chmod to do. False with errno set on failure.
+  bool Open(const std::filesystem::path& target, mode_t mode = 0600, std::optional<mode_t> umaskBits = {});
   bool IsOpen() const { return fd_ >= 0; }
   int Fd() const { return fd_; }
   const std::filesystem::path& TempPath() const { return temp_; }
@@ -103,6 +104,7 @@ class TZASafeFileWriter {
 
  private:
   int fd_ = -1;
+  std::optional<mode_t> created_;  // mode of the temp file, when known
   int64_t written_ = 0;
   std::filesystem::path target_;
   std::filesystem::path temp_;

@@ -92,11 +92,13 @@ TZAItemOutcome TZABaseArchiver::ExtractItemToFile(int index, const std::string& 
   }
   if (existing.IsFolder) throw EZAException::CreateForCodeFmt(19, this, {target.File.string()});
 
+  const TDirItem& entry = FDirManager->CurrentDir.DirItemAt(index);
+  const mode_t mode = ExtractedFileMode(entry.VersionMadeBy, attributes, Options.SetAttributes, existing.Mode, FUmask);
   TZASafeFileWriter writer;
-  if (!writer.Open(target.File)) {
+  if (!writer.Open(target.File, mode, FUmask)) {
     // The folder may have gone since it was made: make it once more.
     if (errno == ENOENT && Options.CreateDirs && FMadeDirs.erase(folder)) makeFolder();
-    if (!writer.IsOpen() && !writer.Open(target.File))
+    if (!writer.IsOpen() && !writer.Open(target.File, mode, FUmask))
       throw EZAException::CreateForCodeFmt(19, this, {target.File.string()});
   }
   {
@@ -105,7 +107,6 @@ TZAItemOutcome TZABaseArchiver::ExtractItemToFile(int index, const std::string& 
   }
   if (FCancel || FSkip) return FCancel ? TZAItemOutcome::Cancelled : TZAItemOutcome::Skipped;
   const TDirItem& done = FDirManager->CurrentDir.DirItemAt(index);
-  const mode_t mode = ExtractedFileMode(done.VersionMadeBy, attributes, Options.SetAttributes, existing.Mode, FUmask);
   const time_t mtime = DosDateTimeToUnix(DosDateTime(done.LastModDate, done.LastModTime));
   if (!writer.Commit(mode, mtime, FlushesFilesIn(target.File.parent_path().string())))
     throw EZAException::CreateForCodeFmt(19, this, {target.File.string()});

@@ -234,6 +234,23 @@ TEST(SafeFileWriter, DiscardAndFailedCommitKeepTheOldFileAndLeaveNoTemp) {
   EXPECT_EQ(Listing(dir / "busy"), (std::set<std::string>{"inner"}));
 }
 
+TEST(SafeFileWriter, CommittedModeIsExactWhateverTheUmaskStrips) {
+  const fs::path dir = testenv::makeDir("out");
+  struct Case { mode_t mode; mode_t umask; };
+  for (const Case c : {Case{0644, 022}, Case{0666, 022}, Case{0755, 077}, Case{0400, 022}, Case{0777, 0}}) {
+    const mode_t old = umask(c.umask);
+    TZASafeFileWriter w;
+    ASSERT_TRUE(w.Open(dir / "f", c.mode, c.umask));
+    w.Write("x", 1);
+    ASSERT_TRUE(w.Commit(c.mode, 1000000000, false));
+    umask(old);
+    struct stat st{};
+    ASSERT_EQ(stat((dir / "f").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, c.mode) << std::oct << c.mode << " umask " << c.umask;
+  }
+  EXPECT_EQ(Listing(dir), (std::set<std::string>{"f"}));
+}
+
 TEST(SafeFileWriter, OpenFailsUnderAFile) {
   const fs::path file = testenv::writeFile(testenv::makeDir("out") / "plain", "x");
   TZASafeFileWriter w;
