@@ -16,6 +16,7 @@
 #include "updater/ziparchive/zabatch.h"
 #include "updater/ziparchive/zadirarray.h"
 #include "updater/ziparchive/zaentrydata.h"
+#include "updater/ziparchive/zaextract.h"
 #include "updater/ziparchive/zajournal.h"
 #include "updater/ziparchive/zanameindex.h"
 #include "updater/ziparchive/zapaths.h"
@@ -347,6 +348,9 @@ class TZABaseArchiver {
   unsigned FUmask = 022;     // read at the start of each batch
   // Folders made for the entries of the batch, each with its device.
   std::unordered_map<std::string, dev_t> FMadeDirs;
+  // Folders held open for the files extracted in them, a few at a time, for the batch only.
+  TZAFolderRef OpenFolderOf(const std::string& folder);
+  std::unordered_map<std::string, TZAFolderRef> FOpenFolders;
   // Extracted files are flushed only on a removable drive, asked once per device a batch.
   bool FlushesFilesIn(const std::string& folder);
   std::vector<std::pair<dev_t, bool>> FFlushDevices;

@@ -37,6 +37,12 @@ void TZABaseArchiver::CollectItems(const std::string& fileMask, int32_t searchAt
 
 TZABatchResult TZABaseArchiver::ProcessFiles(TZAProcessOperation operation) {
   TZALockGuard lock;
+  // The folders held open for the batch are let go when it ends, however it ends.
+  struct CloseFolders {
+    std::unordered_map<std::string, TZAFolderRef>& open;
+    ~CloseFolders() { open.clear(); }
+  } closeFolders{FOpenFolders};
+  FOpenFolders.clear();
   TZABatchResult result;
   FItemsDone = 0;
   FSelectedCount = 0;

@@ -119,10 +119,12 @@ TZAExtractTarget ResolveExtractTarget(const fs::path& baseDir, std::string_view 
   return t;
 }
 
-TZAExistingTarget InspectTarget(const fs::path& target) {
+namespace {
+
+TZAExistingTarget InspectAt(int at, const char* name) {
   TZAExistingTarget t;
   struct stat st{};
-  if (lstat(target.c_str(), &st) != 0) return t;
+  if (fstatat(at, name, &st, AT_SYMLINK_NOFOLLOW) != 0) return t;
   t.Exists = true;
   t.IsFolder = S_ISDIR(st.st_mode);
   t.DosTime = UnixToDosDateTime(st.st_mtime);
@@ -131,6 +133,22 @@ TZAExistingTarget InspectTarget(const fs::path& target) {
     t.Mode = st.st_mode & 0777;
   }
   return t;
+}
+
+}  // namespace
+
+TZAExistingTarget InspectTarget(const fs::path& target) { return InspectAt(AT_FDCWD, target.c_str()); }
+
+TZAExistingTarget InspectTargetIn(const TZAOpenFolder& folder, const std::string& name) {
+  return InspectAt(folder.Fd(), name.c_str());
+}
+
+TZAOpenFolder::~TZAOpenFolder() { ::close(fd_); }
+
+TZAFolderRef OpenFolder(const std::string& path) {
+  const int fd = ::open(path.empty() ? "." : path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  return std::make_shared<const TZAOpenFolder>(fd);
 }
 
 // ---- DOS times -------------------------------------------------------------------------
@@ -213,8 +231,14 @@ std::string NextTempName() {
 
 }  // namespace
 
-bool TZASafeFileWriter::Open(const fs::path& target, mode_t mode, std::optional<mode_t> umaskBits) {
+std::string TZASafeFileWriter::NameOf(const fs::path& path) const {
+  return folder_ ? path.filename().string() : path.string();
+}
+
+bool TZASafeFileWriter::Open(const fs::path& target, mode_t mode, std::optional<mode_t> umaskBits,
+                             TZAFolderRef openFolder) {
   Discard();
+  folder_ = std::move(openFolder);
   target_ = target;
   written_ = 0;
   created_.reset();
@@ -224,7 +248,7 @@ bool TZASafeFileWriter::Open(const fs::path& target, mode_t mode, std::optional<
   if (folder.empty()) folder = ".";
   for (int attempt = 0; attempt < 100; ++attempt) {
     const fs::path temp = folder / NextTempName();
-    const int fd = ::open(temp.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+    const int fd = ::openat(At(), NameOf(temp).c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode);
     if (fd < 0) {
       if (errno == EEXIST) continue;
       return false;
@@ -267,12 +291,12 @@ bool TZASafeFileWriter::Commit(mode_t mode, time_t mtime, bool flush) {
     err = errno;
   }
   fd_ = -1;
-  if (ok && std::rename(temp_.c_str(), target_.c_str()) != 0) {
+  if (ok && ::renameat(At(), NameOf(temp_).c_str(), At(), NameOf(target_).c_str()) != 0) {
     ok = false;
     err = errno;
   }
   if (!ok) {
-    ::unlink(temp_.c_str());
+    ::unlinkat(At(), NameOf(temp_).c_str(), 0);
     temp_.clear();
     errno = err;
     return false;
@@ -287,9 +311,10 @@ void TZASafeFileWriter::Discard() {
     fd_ = -1;
   }
   if (!temp_.empty()) {
-    ::unlink(temp_.c_str());
+    ::unlinkat(At(), NameOf(temp_).c_str(), 0);
     temp_.clear();
   }
+  folder_.reset();
 }
 
 }  // namespace ziparchive

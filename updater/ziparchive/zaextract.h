@@ -2,11 +2,13 @@
 // Safety rules of extraction: where an entry may land, when an existing file is replaced,
 // which times and modes the written file gets, and the writer that never touches the
 // target until the data has checked out.
+#include <fcntl.h>
 #include <sys/types.h>
 
 #include <cstdint>
 #include <ctime>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -44,6 +46,28 @@ struct TZAExistingTarget {
   std::optional<mode_t> Mode;         // permission bits of a regular file it replaces
 };
 TZAExistingTarget InspectTarget(const std::filesystem::path& target);
+
+// ---- folders held open -----------------------------------------------------------------
+
+// A folder held open (O_PATH) while files are written in it, so that their names are looked
+// up in it without walking its path again. Its path is walked once, as any path walk does.
+class TZAOpenFolder {
+ public:
+  explicit TZAOpenFolder(int fd) : fd_(fd) {}
+  ~TZAOpenFolder();
+  TZAOpenFolder(const TZAOpenFolder&) = delete;
+  TZAOpenFolder& operator=(const TZAOpenFolder&) = delete;
+  int Fd() const { return fd_; }
+
+ private:
+  int fd_;
+};
+using TZAFolderRef = std::shared_ptr<const TZAOpenFolder>;
+// nullptr with errno set when the folder cannot be opened ("" is the current folder).
+TZAFolderRef OpenFolder(const std::string& path);
+
+// As InspectTarget, for a name in an open folder.
+TZAExistingTarget InspectTargetIn(const TZAOpenFolder& folder, const std::string& name);
 
 // ---- DOS times -------------------------------------------------------------------------
 
@@ -85,8 +109,10 @@ class TZASafeFileWriter {
   TZASafeFileWriter& operator=(const TZASafeFileWriter&) = delete;
 
   // Creates the temp file, mode 0600; or, when the umask is given, the mode the file is to get,
-  // so that Commit to that mode has no chmod to do. False with errno set on failure.
-  bool Open(const std::filesystem::path& target, mode_t mode = 0600, std::optional<mode_t> umaskBits = {});
+  // so that Commit to that mode has no chmod to do. With folder (the open folder of the target),
+  // names are looked up in it. False with errno set on failure.
+  bool Open(const std::filesystem::path& target, mode_t mode = 0600, std::optional<mode_t> umaskBits = {},
+            TZAFolderRef folder = {});
   bool IsOpen() const { return fd_ >= 0; }
   int Fd() const { return fd_; }
   const std::filesystem::path& TempPath() const { return temp_; }
@@ -103,7 +129,12 @@ class TZASafeFileWriter {
   void Discard();
 
  private:
+  // The names the calls take: base names in folder_, else the paths as they stand.
+  int At() const { return folder_ ? folder_->Fd() : AT_FDCWD; }
+  std::string NameOf(const std::filesystem::path& path) const;
+
   int fd_ = -1;
+  TZAFolderRef folder_;
   std::optional<mode_t> created_;  // mode of the temp file, when known
   int64_t written_ = 0;
   std::filesystem::path target_;

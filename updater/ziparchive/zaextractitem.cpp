@@ -16,6 +16,7 @@ namespace ziparchive {
 namespace {
 
 constexpr size_t kMadeDirsKept = 4096;
+constexpr size_t kOpenFoldersKept = 64;  // well below the descriptor limit
 
 bool IsFolderEntry(const TDirItem& item) {
   return (item.ExternalAttributes & kFolderAttribute) || (!item.Name().empty() && item.Name().back() == '/');
@@ -42,6 +43,15 @@ bool TZABaseArchiver::FlushesFilesIn(const std::string& folder) {
   return flushes;
 }
 
+TZAFolderRef TZABaseArchiver::OpenFolderOf(const std::string& folder) {
+  if (const auto known = FOpenFolders.find(folder); known != FOpenFolders.end()) return known->second;
+  TZAFolderRef opened = OpenFolder(folder);
+  if (!opened) return nullptr;
+  if (FOpenFolders.size() >= kOpenFoldersKept) FOpenFolders.clear();
+  FOpenFolders.emplace(folder, opened);
+  return opened;
+}
+
 TZAItemOutcome TZABaseArchiver::ExtractItemToFile(int index, const std::string& name, const std::string& baseDir) {
   const TDirItem& item = FDirManager->CurrentDir.DirItemAt(index);
   uint32_t attributes = item.ExternalAttributes;
@@ -54,6 +64,7 @@ TZAItemOutcome TZABaseArchiver::ExtractItemToFile(int index, const std::string& 
   // A folder made for an earlier entry of the batch is not looked at again.
   const std::string folder = target.Folder.string();
   auto makeFolder = [&] {
+    FOpenFolders.erase(folder);
     if (!MakeDirs(folder)) throw EZAException::CreateForCodeFmt(20, this, {folder});
     struct stat st {};
     if (::stat(folder.c_str(), &st) != 0) return;
@@ -64,7 +75,9 @@ TZAItemOutcome TZABaseArchiver::ExtractItemToFile(int index, const std::string& 
   if (Options.CreateDirs && !folder.empty() && !FMadeDirs.count(folder)) makeFolder();
   if (isFolder) return TZAItemOutcome::Done;
 
-  TZAExistingTarget existing = InspectTarget(target.File);
+  // Names are looked up in the folder held open; paths only for a folder that cannot be.
+  TZAFolderRef at = OpenFolderOf(folder);
+  TZAExistingTarget existing = at ? InspectTargetIn(*at, target.File.filename().string()) : InspectTarget(target.File);
   if (existing.Exists) {
     if (!Options.ReplaceReadOnly && existing.ReadOnly) return TZAItemOutcome::Skipped;
     const uint32_t entryTime = DosDateTime(item.LastModDate, item.LastModTime);
@@ -76,6 +89,7 @@ TZAItemOutcome TZABaseArchiver::ExtractItemToFile(int index, const std::string& 
         if (!confirm) return TZAItemOutcome::Skipped;
         if (dest != target.File.string()) {
           target.File = dest;
+          at = nullptr;  // somewhere else: by its path
           existing = InspectTarget(target.File);
         }
         break;
@@ -95,10 +109,13 @@ TZAItemOutcome TZABaseArchiver::ExtractItemToFile(int index, const std::string& 
   const TDirItem& entry = FDirManager->CurrentDir.DirItemAt(index);
   const mode_t mode = ExtractedFileMode(entry.VersionMadeBy, attributes, Options.SetAttributes, existing.Mode, FUmask);
   TZASafeFileWriter writer;
-  if (!writer.Open(target.File, mode, FUmask)) {
+  if (!writer.Open(target.File, mode, FUmask, at)) {
     // The folder may have gone since it was made: make it once more.
-    if (errno == ENOENT && Options.CreateDirs && FMadeDirs.erase(folder)) makeFolder();
-    if (!writer.IsOpen() && !writer.Open(target.File, mode, FUmask))
+    if (errno == ENOENT && Options.CreateDirs && FMadeDirs.erase(folder)) {
+      makeFolder();
+      if (at) at = OpenFolderOf(folder);
+    }
+    if (!writer.IsOpen() && !writer.Open(target.File, mode, FUmask, at))
       throw EZAException::CreateForCodeFmt(19, this, {target.File.string()});
   }
   {

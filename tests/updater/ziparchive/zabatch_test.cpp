@@ -495,6 +495,23 @@ TEST(ExtractBatch, AFolderRemovedDuringTheBatchIsMadeAgain) {
   EXPECT_EQ(TreeOf(root / "turns"), (std::vector<std::string>{"x/", "x/3", "y/", "y/1", "y/2"}));
 }
 
+// A folder swapped for a link during the batch: the files keep going to the folder that was
+// made, never through the link.
+TEST(ExtractBatch, AFolderSwappedForALinkDuringTheBatchIsNotFollowed) {
+  const fs::path root = testenv::makeDir("swap");
+  const fs::path outside = testenv::makeDir("swap-outside");
+  const fs::path zip = MakeZip(root / "s.zip", {Dos("sub/a", "1"), Dos("sub/b", "2")});
+  Fixture f(zip, root / "base");
+  f.zip.OnConfirmProcessFile = [&](TZABaseArchiver*, const std::string& name, TZAProcessOperation, bool&) {
+    if (name != "sub\\b") return;
+    fs::rename(root / "base" / "sub", root / "moved");
+    fs::create_symlink(outside, root / "base" / "sub");
+  };
+  EXPECT_TRUE(f.Extract().Succeeded());
+  EXPECT_TRUE(fs::is_empty(outside));
+  EXPECT_EQ(TreeOf(root / "moved"), (std::vector<std::string>{"a", "b"}));
+}
+
 // Extracted files are flushed one by one only on a removable drive, and never with
 // FlushBuffers off; a fixed disk, a second hard disk or a CD leaves the flush to the system.
 TEST(ExtractBatch, FilesAreFlushedOnlyOnRemovableDrives) {
