@@ -37,12 +37,21 @@ class ZStream {
   ZStream& operator=(const ZStream&) = delete;
 
   bool InitInflate() {
+    if (inflating_) inflateEnd(&strm_);
+    strm_ = z_stream{};
     inflating_ = inflateInit2(&strm_, -MAX_WBITS) == Z_OK;
     return inflating_;
   }
   bool InitDeflate(int level) {
     deflating_ = deflateInit2(&strm_, level, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) == Z_OK;
     return deflating_;
+  }
+  // Ready for a new stream of the same kind, keeping what was allocated; no input left over.
+  bool ResetInflate() {
+    if (!inflating_ || inflateReset(&strm_) != Z_OK) return false;
+    strm_.next_in = nullptr;
+    strm_.avail_in = 0;
+    return true;
   }
   z_stream* operator->() { return &strm_; }
   z_stream* get() { return &strm_; }
@@ -78,10 +87,28 @@ TZADataStatus CopyStored(TZADataSource& source, TZADataSink& sink, const TZAInfl
   return TZADataStatus::Ok;
 }
 
+// The inflate state of the last entry, reset for the next one rather than made anew. One user
+// at a time: a handler called during an entry may extract another.
+struct KeptInflate {
+  ZStream z;
+  bool busy = false;
+};
+
 TZADataStatus Inflate(TZADataSource& source, TZADataSink& sink, const TZAInflateJob& job,
                       TZADataOutcome& out) {
-  ZStream z;
-  if (!z.InitInflate()) return TZADataStatus::InflateError;
+  static KeptInflate kept;
+  ZStream own;
+  const bool shared = !kept.busy;
+  ZStream& z = shared ? kept.z : own;
+  if (!(shared && z.ResetInflate()) && !z.InitInflate()) return TZADataStatus::InflateError;
+  struct Release {
+    bool& busy;
+    bool shared;
+    ~Release() {
+      if (shared) busy = false;
+    }
+  } release{kept.busy, shared};
+  if (shared) kept.busy = true;
   std::unique_ptr<uint8_t[]> in(new uint8_t[std::min<int64_t>(kInputChunk, job.CompressedSize)]);
   // The output buffer is never sized from the claimed size beyond a small floor.
   const size_t outSize = static_cast<size_t>(

@@ -164,6 +164,33 @@ TEST(DecodeEntryData, GoodAndBadDataTable) {
   }
 }
 
+// Each entry starts from a clean inflate state, whatever the one before left, and an entry
+// decoded from a progress handler in the middle of another leaves that one whole.
+TEST(DecodeEntryData, EntriesOneAfterAnotherAndOneWithinAnother) {
+  const std::string text = MixedData(400000, 2);
+  const std::string packed = RawDeflate(text);
+  const std::string small = "a small entry, a small entry, a small entry";
+  const std::string smallPacked = RawDeflate(small);
+  const auto plen = static_cast<int64_t>(packed.size());
+  const auto tlen = static_cast<int64_t>(text.size());
+  BytesSink cut;
+  EXPECT_EQ(Decode(packed.substr(0, packed.size() / 3), 8, plen / 3, tlen, Crc(text), cut).Status,
+            TZADataStatus::InflateError);
+  int inner = 0;
+  const TZADataProgress progress = [&](int64_t, int64_t) {
+    BytesSink nested;
+    EXPECT_EQ(Decode(smallPacked, 8, static_cast<int64_t>(smallPacked.size()), static_cast<int64_t>(small.size()),
+                     Crc(small), nested).Status, TZADataStatus::Ok);
+    EXPECT_EQ(nested.bytes, small);
+    ++inner;
+    return true;
+  };
+  BytesSink outer;
+  EXPECT_EQ(Decode(packed, 8, plen, tlen, Crc(text), outer, &progress).Status, TZADataStatus::Ok);
+  EXPECT_EQ(outer.bytes, text);
+  EXPECT_GT(inner, 0);
+}
+
 // Raw deflate data for `megabytes` MiB of zeros: one fully flushed segment repeated, then the
 // final block. About 1 KB per MiB.
 std::string ZeroBomb(size_t megabytes) {
