@@ -77,7 +77,10 @@ TZAFileStream::TZAFileStream(const std::string& fileName, uint16_t mode, unsigne
     throw EZAStreamError(withErrno("Cannot open file \"" + fileName + "\"", EISDIR), EISDIR);
   }
   // Devices and pipes keep the descriptor's offset, and so their seek errors.
-  if (known && S_ISREG(st.st_mode)) position_ = 0;
+  if (known && S_ISREG(st.st_mode)) {
+    position_ = 0;
+    readAhead_ = mode != fmCreate && (mode & 0x3) == fmOpenRead;
+  }
 }
 
 TZAFileStream::TZAFileStream(int fd, bool ownsHandle, const std::string& fileName)
@@ -113,11 +116,36 @@ int64_t TZAFileStream::Read(void* buffer, int64_t count) {
   auto* p = static_cast<uint8_t*>(buffer);
   if (position_ < 0)
     return transferAll(p, count, lastError_, [this](uint8_t* q, size_t n) { return ::read(fd_, q, n); });
-  return transferAll(p, count, lastError_, [this](uint8_t* q, size_t n) {
-    const ssize_t r = ::pread(fd_, q, n, static_cast<off_t>(position_));
-    if (r > 0) position_ += r;
-    return r;
-  });
+  auto readAt = [this](uint8_t* q, int64_t n) {
+    return transferAll(q, n, lastError_, [this](uint8_t* r, size_t k) {
+      const ssize_t got = ::pread(fd_, r, k, static_cast<off_t>(position_));
+      if (got > 0) position_ += got;
+      return got;
+    });
+  };
+  if (!readAhead_) return readAt(p, count);
+  constexpr int64_t kAhead = 64 * 1024;
+  lastError_ = 0;
+  int64_t done = 0;
+  while (done < count) {
+    const int64_t from = position_ - aheadAt_;
+    if (from >= 0 && from < static_cast<int64_t>(ahead_.size())) {
+      const int64_t n = std::min(count - done, static_cast<int64_t>(ahead_.size()) - from);
+      std::memcpy(p + done, ahead_.data() + from, static_cast<size_t>(n));
+      position_ += n;
+      done += n;
+      continue;
+    }
+    // A large read goes straight to the caller.
+    if (count - done >= kAhead) return done + readAt(p + done, count - done);
+    ahead_.resize(static_cast<size_t>(kAhead));
+    aheadAt_ = position_;
+    const int64_t got = readAt(ahead_.data(), kAhead);
+    position_ = aheadAt_;
+    ahead_.resize(static_cast<size_t>(got));
+    if (got == 0) break;
+  }
+  return done;
 }
 
 int64_t TZAFileStream::Write(const void* buffer, int64_t count) {
@@ -158,6 +186,7 @@ int64_t TZAFileStream::Size() {
 }
 
 void TZAFileStream::SetSize(int64_t size) {
+  ahead_.clear();
   if (size < 0 || ::ftruncate(fd_, static_cast<off_t>(size)) != 0) {
     int err = size < 0 ? EINVAL : errno;
     throw EZAStreamError(withErrno("Stream size error", err), err);

@@ -63,7 +63,8 @@ inline constexpr uint16_t fmShareDenyRead = 0x0030;
 inline constexpr uint16_t fmShareDenyNone = 0x0040;
 
 // A regular file it opened keeps its own position and moves data with pread/pwrite, so a seek
-// costs no system call; a wrapped descriptor or a device is used at its offset (read, write, lseek).
+// costs no system call; opened read-only, small reads are served from a read-ahead block.
+// A wrapped descriptor or a device is used at its offset (read, write, lseek).
 class TZAFileStream : public TZAStream {
  public:
   // Opens or creates the file (O_CLOEXEC, 64-bit offsets); throws EZAStreamError with errno.
@@ -88,6 +89,10 @@ class TZAFileStream : public TZAStream {
   bool owns_ = true;
   // Own position; -1 while the descriptor's offset is the position.
   int64_t position_ = -1;
+  // Read-ahead of a read-only file: ahead_ holds the bytes from aheadAt_ on.
+  bool readAhead_ = false;
+  std::vector<uint8_t> ahead_;
+  int64_t aheadAt_ = 0;
   std::string fileName_;
 };
 

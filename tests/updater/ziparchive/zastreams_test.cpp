@@ -77,6 +77,26 @@ TEST(ZAStreams, WrappedDescriptorKeepsTheContractFromItsOffset) {
   ::close(fd);
 }
 
+TEST(ZAStreams, ReadOnlyFileReadsAnyRangeInAnyOrder) {
+  std::string data(200000, '\0');
+  for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>((i * 131) ^ (i >> 9));
+  const auto path = testenv::writeFile(testenv::testRoot() / "ro.bin", data).string();
+  TZAFileStream file(path, fmOpenRead | fmShareDenyWrite);
+  struct Case { int64_t at, count; };
+  // Small and large reads, across block ends, backwards, and past the end.
+  const Case cases[] = {{0, 30}, {30, 100}, {65500, 100}, {10, 70000}, {131000, 2000}, {5, 5},
+                        {199990, 50}, {200000, 1}, {250000, 4}, {100000, 100000}, {0, 200001}};
+  for (const Case& c : cases) {
+    file.SetPosition(c.at);
+    std::string got(static_cast<size_t>(c.count), '\0');
+    const int64_t n = file.Read(got.data(), c.count);
+    const std::string want = c.at < 200000 ? data.substr(static_cast<size_t>(c.at), static_cast<size_t>(c.count)) : "";
+    EXPECT_EQ(n, static_cast<int64_t>(want.size())) << c.at << "+" << c.count;
+    EXPECT_EQ(got.substr(0, static_cast<size_t>(std::max<int64_t>(n, 0))), want) << c.at << "+" << c.count;
+    EXPECT_EQ(file.Position(), c.at + n);
+  }
+}
+
 TEST(ZAStreams, FileModesAndOpenErrors) {
   auto path = testenv::writeFile(testenv::testRoot() / "r.bin", "abc").string();
   {
