@@ -346,8 +346,13 @@ class TZABaseArchiver {
   double FCurrentItemSize = 0;
   double FCurrentItemDone = 0;
   unsigned FUmask = 022;     // read at the start of each batch
-  // Folders made for the entries of the batch, each with its device.
-  std::unordered_map<std::string, dev_t> FMadeDirs;
+  // Folders made for the entries of the batch, each with its device; Fresh: created by the
+  // batch, so a name in it is taken to be free until a no-replace rename says otherwise.
+  struct TZAMadeDir {
+    dev_t Device;
+    bool Fresh;
+  };
+  std::unordered_map<std::string, TZAMadeDir> FMadeDirs;
   // Folders held open for the files extracted in them, a few at a time, for the batch only.
   TZAFolderRef OpenFolderOf(const std::string& folder);
   std::unordered_map<std::string, TZAFolderRef> FOpenFolders;

@@ -278,7 +278,7 @@ int64_t TZASafeFileWriter::Write(const void* data, int64_t count) {
   return done;
 }
 
-bool TZASafeFileWriter::Commit(mode_t mode, time_t mtime, bool flush) {
+bool TZASafeFileWriter::Commit(mode_t mode, time_t mtime, bool flush, bool noReplace) {
   if (fd_ < 0) {
     errno = EBADF;
     return false;
@@ -291,7 +291,7 @@ bool TZASafeFileWriter::Commit(mode_t mode, time_t mtime, bool flush) {
     err = errno;
   }
   fd_ = -1;
-  if (ok && ::renameat(At(), NameOf(temp_).c_str(), At(), NameOf(target_).c_str()) != 0) {
+  if (ok && ::renameat2(At(), NameOf(temp_).c_str(), At(), NameOf(target_).c_str(), noReplace ? RENAME_NOREPLACE : 0) != 0) {
     ok = false;
     err = errno;
   }

@@ -122,9 +122,10 @@ class TZASafeFileWriter {
   // Appends bytes; returns the count written (short only on a write error).
   int64_t Write(const void* data, int64_t count);
 
-  // Sets mode and mtime, fsyncs when flush, closes and renames over the target.
-  // False with errno set when any step fails; the temp file is then removed.
-  bool Commit(mode_t mode, time_t mtime, bool flush);
+  // Sets mode and mtime, fsyncs when flush, closes and renames over the target (with noReplace,
+  // only when no target exists: else False with EEXIST). False with errno set when any step
+  // fails; the temp file is then removed.
+  bool Commit(mode_t mode, time_t mtime, bool flush, bool noReplace = false);
   // Closes and removes the temp file; the target is not touched.
   void Discard();
 

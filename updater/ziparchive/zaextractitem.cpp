@@ -30,7 +30,7 @@ bool TZABaseArchiver::FlushesFilesIn(const std::string& folder) {
   // The mount table and /sys are read once per device, whatever order the folders come in.
   dev_t device;
   if (const auto made = FMadeDirs.find(folder); made != FMadeDirs.end()) {
-    device = made->second;
+    device = made->second.Device;
   } else {
     struct stat st {};
     if (::stat(folder.empty() ? "." : folder.c_str(), &st) != 0) return IsRemovableDrive(folder);
@@ -65,19 +65,26 @@ TZAItemOutcome TZABaseArchiver::ExtractItemToFile(int index, const std::string& 
   const std::string folder = target.Folder.string();
   auto makeFolder = [&] {
     FOpenFolders.erase(folder);
-    if (!MakeDirs(folder)) throw EZAException::CreateForCodeFmt(20, this, {folder});
+    bool made = false;
+    if (!MakeDirs(folder, &made)) throw EZAException::CreateForCodeFmt(20, this, {folder});
     struct stat st {};
     if (::stat(folder.c_str(), &st) != 0) return;
     // Bounded, for archives of very many folders: a folder forgotten is only made again.
     if (FMadeDirs.size() >= kMadeDirsKept) FMadeDirs.clear();
-    FMadeDirs[folder] = st.st_dev;
+    FMadeDirs[folder] = {st.st_dev, made};
   };
   if (Options.CreateDirs && !folder.empty() && !FMadeDirs.count(folder)) makeFolder();
   if (isFolder) return TZAItemOutcome::Done;
 
   // Names are looked up in the folder held open; paths only for a folder that cannot be.
   TZAFolderRef at = OpenFolderOf(folder);
-  TZAExistingTarget existing = at ? InspectTargetIn(*at, target.File.filename().string()) : InspectTarget(target.File);
+  // In a folder the batch made, a name is taken as free and the rename may not replace: the
+  // few names found taken after all (an archive holding a name twice) are done again in full.
+  const auto made = FMadeDirs.find(folder);
+  const bool presumedFree = at && made != FMadeDirs.end() && made->second.Fresh;
+  TZAExistingTarget existing;
+  if (!presumedFree)
+    existing = at ? InspectTargetIn(*at, target.File.filename().string()) : InspectTarget(target.File);
   if (existing.Exists) {
     if (!Options.ReplaceReadOnly && existing.ReadOnly) return TZAItemOutcome::Skipped;
     const uint32_t entryTime = DosDateTime(item.LastModDate, item.LastModTime);
@@ -125,8 +132,14 @@ TZAItemOutcome TZABaseArchiver::ExtractItemToFile(int index, const std::string& 
   if (FCancel || FSkip) return FCancel ? TZAItemOutcome::Cancelled : TZAItemOutcome::Skipped;
   const TDirItem& done = FDirManager->CurrentDir.DirItemAt(index);
   const time_t mtime = DosDateTimeToUnix(DosDateTime(done.LastModDate, done.LastModTime));
-  if (!writer.Commit(mode, mtime, FlushesFilesIn(target.File.parent_path().string())))
+  if (!writer.Commit(mode, mtime, FlushesFilesIn(target.File.parent_path().string()), presumedFree)) {
+    const auto again = FMadeDirs.find(folder);
+    if (presumedFree && (errno == EEXIST || errno == EINVAL) && again != FMadeDirs.end()) {
+      again->second.Fresh = false;  // EINVAL: a file system without no-replace renames
+      return ExtractItemToFile(index, name, baseDir);
+    }
     throw EZAException::CreateForCodeFmt(19, this, {target.File.string()});
+  }
   return TZAItemOutcome::Done;
 }
 

@@ -98,11 +98,13 @@ bool DirExists(const std::string& path) {
   return ::stat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-bool MakeDirs(const std::string& path) {
+bool MakeDirs(const std::string& path, bool* made) {
+  if (made != nullptr) *made = false;
   std::string p = ToSlashes(path);
   if (p.empty() || hasDriveLetter(p) || isShareName(p)) return false;
   std::error_code ec;
-  std::filesystem::create_directories(p, ec);
+  const bool created = std::filesystem::create_directories(p, ec);
+  if (made != nullptr) *made = created && !ec;
   return DirExists(p);
 }
 

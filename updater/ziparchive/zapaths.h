@@ -28,7 +28,8 @@ std::string AddSlash(std::string_view path);
 std::string RemoveSlash(std::string_view path);
 bool DirExists(const std::string& path);
 // Creates the folder and its missing parents; true when the whole chain exists afterwards.
-bool MakeDirs(const std::string& path);
+// made, when given, tells whether the folder itself was created by the call.
+bool MakeDirs(const std::string& path, bool* made = nullptr);
 
 bool IsFloppyDrive(std::string_view path);
 // A floppy drive name, or a path on a mount whose device is removable.

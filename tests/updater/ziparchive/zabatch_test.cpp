@@ -227,6 +227,33 @@ TEST(ExtractBatch, OverwriteModesAndTimes) {
   }
 }
 
+// A name met twice in a folder the batch made gets the overwrite rules as anywhere else, and
+// a folder in the way is still refused.
+TEST(ExtractBatch, ANameTwiceInANewFolderFollowsTheOverwriteRules) {
+  const fs::path root = testenv::makeDir("twice");
+  const fs::path zip = MakeZip(root / "t.zip", {Dos("new/x", "first"), Dos("new/y", "y"), Dos("new/x", "second")});
+  struct Case {
+    TZAOverwriteMode mode;
+    std::string kept;
+    int done, skipped;
+  };
+  for (const Case& c : {Case{omNever, "first", 2, 1}, Case{omAlways, "second", 3, 0}}) {
+    const fs::path base = root / ("base" + std::to_string(static_cast<int>(c.mode)));
+    Fixture f(zip, base);
+    f.zip.Options.OverwriteMode = c.mode;
+    const TZABatchResult r = f.Extract();
+    EXPECT_EQ(testenv::readFile(base / "new" / "x"), c.kept);
+    EXPECT_EQ(r.Done, c.done);
+    EXPECT_EQ(r.Skipped, c.skipped);
+    EXPECT_EQ(TreeOf(base), (std::vector<std::string>{"new/", "new/x", "new/y"}));
+  }
+  const fs::path folderZip = MakeZip(root / "f.zip", {Dos("made/a", "1"), Dos("made/sub/", "", 0x10), Dos("made/sub", "file")});
+  Fixture f(folderZip, root / "folder");
+  f.zip.Options.OverwriteMode = omAlways;
+  EXPECT_FALSE(f.Extract().Succeeded());
+  EXPECT_EQ(TreeOf(root / "folder"), (std::vector<std::string>{"made/", "made/a", "made/sub/"}));
+}
+
 TEST(ExtractBatch, OverwritePromptAnswers) {
   const fs::path root = testenv::makeDir("prompt");
   const fs::path base = root / "base";
