@@ -1,7 +1,8 @@
-// backup_run SRC DST [FILTER] [--subdirs] [--overwrite]
+// backup_run SRC DST [FILTER] [--subdirs] [--overwrite] [--hold-in-copy]
 // Runs one backup job through the scheduler's run classes, without a window, and writes the
 // same daily log lines into the data folder. Exit 0: done without error rows; 1: error rows;
-// 2: not started.
+// 2: not started. --hold-in-copy: in each pass of a copy, once part of the file is copied,
+// prints "held" and waits for a line on its input, so a test can change the file meanwhile.
 #include <sys/stat.h>
 
 #include <cstdio>
@@ -31,6 +32,19 @@ std::string DataFolder() {
 
 struct ConsoleView : core::RunView {
   int errors = 0;
+  bool holdInCopy = false;
+  int lastPercent = 0;
+  bool heldThisPass = false;
+  void Progress(int percent) override {
+    if (percent < lastPercent) heldThisPass = false;  // a new file, or the same one copied again
+    lastPercent = percent;
+    if (!holdInCopy || heldThisPass || percent <= 0 || percent >= 100) return;
+    heldThisPass = true;
+    std::printf("held\n");
+    std::fflush(stdout);
+    for (int c = std::getchar(); c != '\n' && c != EOF; c = std::getchar()) {
+    }
+  }
   void Reported(const core::LastRunRow& r) override {
     if (r.image != 6) return;
     ++errors;
@@ -40,7 +54,7 @@ struct ConsoleView : core::RunView {
 };
 
 int Usage() {
-  std::fprintf(stderr, "usage: backup_run SRC DST [FILTER] [--subdirs] [--overwrite]\n");
+  std::fprintf(stderr, "usage: backup_run SRC DST [FILTER] [--subdirs] [--overwrite] [--hold-in-copy]\n");
   return 2;
 }
 
@@ -48,11 +62,13 @@ int Usage() {
 
 int main(int argc, char** argv) {
   core::RunJob job;
+  ConsoleView view;
   int positional = 0;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
     if (a == "--subdirs") job.subfolders = true;
     else if (a == "--overwrite") job.overwrite = true;
+    else if (a == "--hold-in-copy") view.holdInCopy = true;
     else if (a.rfind("--", 0) == 0) return Usage();
     else if (positional == 0) job.source = a, ++positional;
     else if (positional == 1) job.target = a, ++positional;
@@ -63,7 +79,6 @@ int main(int argc, char** argv) {
 
   core::DailyLog log(DataFolder());
   core::TScruteDossier walker;
-  ConsoleView view;
   core::BackupRun run(walker, view, log);
   run.LoggingOn = [] { return true; };
 

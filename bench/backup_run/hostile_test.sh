@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # backup_run against hostile or unlucky trees, one case per call:
-#   growing     a file that another process keeps appending to while it is copied
+#   growing     a file that another process appends to during every pass of its copy
 #   unreadable  a source folder the run may not read (as nobody when run by root)
 #   link        a link planted in the target where a folder belongs
 # usage: hostile_test.sh path/to/backup_run CASE
@@ -8,9 +8,9 @@ set -euo pipefail
 bin=$(realpath "$1")
 case=$2
 work=$(mktemp -d)
-writer=
+runner=
 cleanup() {
-  if [ -n "$writer" ]; then kill "$writer" 2>/dev/null || true; wait "$writer" 2>/dev/null || true; fi
+  if [ -n "$runner" ]; then kill "$runner" 2>/dev/null || true; wait "$runner" 2>/dev/null || true; fi
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -30,27 +30,27 @@ case $case in
 growing)
   head -c $((48 << 20)) /dev/urandom > "$src/growing.bin"
   echo still > "$src/still.txt"
-  # The writer appends for as long as it lives and says on a FIFO when it has started.
-  mkfifo "$work/ready"
-  /usr/bin/python3 -u - "$src/growing.bin" > "$work/ready" <<'PY' &
-import os, sys, time
-fd = os.open(sys.argv[1], os.O_WRONLY | os.O_APPEND)
-block = os.urandom(4096)
-os.write(fd, block)
-print("go", flush=True)
-while True:
-    os.write(fd, block)
-    time.sleep(0.0002)
-PY
-  writer=$!
-  read -r started < "$work/ready"
-  [ "$started" = go ] || fail "the writer did not start"
-  run 1 "$bin" "$src" "$dst" '*.*' --subdirs
+  # Another process appends to the file in the middle of every pass of its copy: the run holds
+  # there until the append is done, so the file changes under each copy whatever the load.
+  mkfifo "$work/held" "$work/go"
+  status=0
+  "$bin" "$src" "$dst" '*.*' --subdirs --hold-in-copy <"$work/go" >"$work/held" 2>"$work/err" &
+  runner=$!
+  exec 4>"$work/go" 5<"$work/held"
+  while read -r line <&5; do
+    if [ "$line" = held ]; then
+      head -c 4096 /dev/urandom >> "$src/growing.bin"
+      echo >&4
+    fi
+  done
+  exec 4>&- 5<&-
+  wait "$runner" || status=$?
+  runner=
+  [ "$status" -eq 1 ] || { cat "$work/err"; fail "exit $status, expected 1"; }
   grep -q "Le fichier a changé pendant la copie" "$work/err" || fail "no error row for the growing file"
   [ ! -e "$dst/growing.bin" ] || fail "a copy of a file still being written was kept"
   [ "$(cat "$dst/still.txt")" = still ] || fail "the other file was not copied"
   grep -q "Le fichier a changé pendant la copie" "$work/data/Quillomet/"*.log || fail "no log line"
-  kill "$writer"; wait "$writer" 2>/dev/null || true; writer=
   run 0 "$bin" "$src" "$dst" '*.*' --subdirs
   cmp "$src/growing.bin" "$dst/growing.bin" || fail "the still file was not copied whole"
   ;;
