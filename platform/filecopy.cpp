@@ -1,6 +1,7 @@
 #include "platform/filecopy.h"
 
 #include "platform/errortext.h"
+#include "platform/files.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -40,19 +41,6 @@ CopyResult Failure(int error) {
   r.message = SystemErrorText(error);
   return r;
 }
-
-// Closes a descriptor on every path out of the copy.
-struct Fd {
-  int fd = -1;
-  ~Fd() {
-    if (fd >= 0) ::close(fd);
-  }
-  int release() {
-    int f = fd;
-    fd = -1;
-    return f;
-  }
-};
 
 std::string FolderOf(const std::string& path) {
   auto slash = path.find_last_of('/');

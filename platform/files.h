@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 #include <sys/types.h>
+#include <unistd.h>
 
 namespace platform {
 
@@ -17,6 +18,19 @@ std::int32_t FileSizeOf(const std::string& path);
 // Creates the folder with its missing parents; new folders get the mode. True when the folder
 // exists afterwards.
 bool MakeDirs(const std::string& path, mode_t mode);
+
+// Closes the descriptor it holds on every way out of a scope; release() hands it on.
+struct Fd {
+  int fd = -1;
+  ~Fd() {
+    if (fd >= 0) ::close(fd);
+  }
+  int release() {
+    const int f = fd;
+    fd = -1;
+    return f;
+  }
+};
 
 // Returned by OpenFileOnly for something else than a file; nothing stays open then.
 inline constexpr int kNotAFile = -2;

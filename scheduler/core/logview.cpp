@@ -17,14 +17,6 @@
 namespace core {
 namespace {
 
-// Closes the descriptor on every way out.
-struct Fd {
-  int fd;
-  ~Fd() {
-    if (fd >= 0) ::close(fd);
-  }
-};
-
 // "50 000": thousands set apart as French writes them.
 std::string Grouped(std::size_t n) {
   std::string digits = std::to_string(n), out;
@@ -69,7 +61,7 @@ int ViewerImage(std::string_view first) {
 }
 
 LogView LogView::Read(const std::string& path, const LogViewLimits& limits) {
-  Fd in{platform::OpenFileOnly(path, O_RDONLY)};
+  platform::Fd in{platform::OpenFileOnly(path, O_RDONLY)};
   if (in.fd < 0) {
     throw std::runtime_error("Impossible d'ouvrir le fichier journal " + path + " : " +
                              (in.fd == platform::kNotAFile ? "ce n'est pas un fichier" : platform::SystemErrorText(errno)));

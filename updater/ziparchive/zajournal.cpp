@@ -30,13 +30,6 @@ constexpr size_t kBlock = 1 << 20;
 // a head of up to kSamples * kSample + kLastBlock bytes is taken whole.
 constexpr int64_t kSample = 4096, kSamples = 48, kLastBlock = 65536;
 
-struct Closer {
-  int fd;
-  ~Closer() {
-    if (fd >= 0) ::close(fd);
-  }
-};
-
 // Which file an open descriptor is, and what the checks need of it.
 struct Identity {
   uint64_t Device = 0, Inode = 0;
@@ -294,7 +287,7 @@ std::unique_ptr<TZACommitJournal> TZACommitJournal::Begin(const TZAArchiveLock& 
     // A link, a FIFO, a folder or a file that cannot be read is left as it is.
     const int old = platform::OpenFileOnly(name, O_RDONLY | O_NOFOLLOW);
     if (old < 0) return nullptr;
-    Closer closeOld{old};
+    platform::Fd closeOld{old};
     // Only what a commit could have made may be a live commit's (a planted file held open
     // blocks nothing).
     struct stat js {};
@@ -406,12 +399,12 @@ void TZACommitJournal::Recover(const std::string& archive, const TZABaseArchiver
     afd = platform::OpenFileOnly(archive, O_RDONLY);
   }
   if (afd < 0) return;
-  Closer archiveCloser{afd};
+  platform::Fd archiveCloser{afd};
   // A commit running, or no locks here: nothing is touched.
   if (TZAArchiveLock::LockWhole(afd, writable ? F_WRLCK : F_RDLCK) != 1) return;
   const int jfd = platform::OpenFileOnly(name, O_RDONLY | O_NOFOLLOW);
   if (jfd < 0) return;
-  Closer journalCloser{jfd};
+  platform::Fd journalCloser{jfd};
   if (TZAArchiveLock::LockWhole(jfd, F_RDLCK) != 1) return;
   Identity a;
   if (!identityOf(afd, a)) return;
